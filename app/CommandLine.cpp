@@ -1,0 +1,140 @@
+#include "app/CommandLine.h"
+
+#include "platform/Platform.h"
+#include "support/Console.h"
+#include "support/Text.h"
+
+namespace {
+
+std::string Quoted(const char* format, const std::string& argument) { return FormatText(format, argument.c_str()); }
+
+// Full path of a script candidate; false when no full path can be formed.
+// Sets ScriptPath and, when the file is missing, the "File not found" error.
+bool TakeScript(const std::string& candidate, const std::string& shownName, const PathServices& paths,
+                CommandLineResult& result) {
+    std::string fullPath;
+    if (!paths.FullPath(candidate, fullPath)) return false;
+    result.ScriptPath = fullPath;
+    if (!paths.FileExists(fullPath)) result.ErrorMessage = Quoted("\nFile not found: \"%s\"\n", shownName);
+    return true;
+}
+
+bool EndsWithAvs(const std::string& lowered) {
+    return lowered.size() > 4 && lowered.compare(lowered.size() - 4, 4, ".avs") == 0;
+}
+
+}  // namespace
+
+PathServices SystemPathServices() {
+    PathServices services;
+    services.FullPath = [](const std::string& path, std::string& fullPath) { return platform::FullPath(path, fullPath); };
+    services.FileExists = [](const std::string& path) { return platform::FileExists(path); };
+    return services;
+}
+
+CommandLineResult ParseArguments(const std::vector<std::string>& args, SettingsRecord& settings,
+                                 const PathServices& paths) {
+    CommandLineResult result;
+    for (const std::string& raw : args) {
+        std::string trimmed = raw;
+        TrimText(trimmed);
+        std::string lowered = trimmed;
+        ToLowerText(lowered);
+
+        auto recordSwitch = [&]() { result.SwitchesText += trimmed + " "; };
+        auto isPrefix = [&](const char* prefix, size_t length) { return lowered.compare(0, length, prefix) == 0; };
+
+        if (lowered == "-avsinfo") {
+            recordSwitch();
+            result.AvsInfoMode = true;
+        } else if (lowered == "-i" || lowered == "-info") {
+            recordSwitch();
+            result.InfoOnly = true;
+        } else if (lowered == "-l" || lowered == "-log") {
+            recordSwitch();
+            settings.CreateLog = 1;
+        } else if (lowered == "-csv") {
+            recordSwitch();
+            settings.CreateCSV = 1;
+        } else if (lowered == "-gpu") {
+            recordSwitch();
+            settings.MonitorGPULoad = 1;
+        } else if (isPrefix("-range=", 7)) {
+            recordSwitch();
+            settings.FrameFirst = settings.FrameLast = InvalidRangeMarker;
+            std::string value = lowered.substr(7);
+            size_t comma = value.find(',');
+            if (value.size() < 3 || comma == std::string::npos || comma < 1 || comma > 27) {
+                result.ErrorMessage = Quoted("\nInvalid parameter format: \"%s\"\n", raw);
+                return result;
+            }
+            settings.FrameRangeText = "FrameRange=" + value;
+            std::string first = value.substr(0, comma), last = value.substr(comma + 1);
+            if (!IsIntegerText(first) || !IsIntegerText(last)) {
+                result.ErrorMessage = Quoted("\nInvalid parameter format: \"%s\"\n", raw);
+                return result;
+            }
+            settings.FrameFirst = ParseInt64(first);
+            settings.FrameLast = ParseInt64(last);
+        } else if (isPrefix("-priority=", 10)) {
+            recordSwitch();
+            std::string value = lowered.substr(10);
+            int32_t priority = IsIntegerText(value) ? ParseInt32(value) : 0;
+            if (priority < 1 || priority > 3) {
+                result.ErrorMessage =
+                    Quoted("\nInvalid parameter value: \"%s\"\nValue must be between 1 and 3\n", raw);
+                return result;
+            }
+            settings.ProcessPriority = static_cast<uint8_t>(priority);
+        } else if (isPrefix("-timelimit=", 11)) {
+            recordSwitch();
+            std::string value = lowered.substr(11);
+            int64_t limit = IsIntegerText(value) ? ParseInt32(value) : 0;
+            if (limit < 1 || limit > 999999) {
+                result.ErrorMessage =
+                    Quoted("\nInvalid parameter value: \"%s\"\nValue must be between 1 and 999999\n", raw);
+                return result;
+            }
+            settings.TimeLimit = limit;
+        } else {
+            if (EndsWithAvs(lowered) && TakeScript(raw, raw, paths, result)) {
+                if (!result.ErrorMessage.empty()) return result;
+                continue;
+            }
+            if (settings.AutoCompleteExtension && result.ScriptPath.empty() && !lowered.empty()) {
+                std::string candidate = raw + ".avs";
+                if (TakeScript(candidate, candidate, paths, result)) {
+                    if (!result.ErrorMessage.empty()) return result;
+                    continue;
+                }
+            }
+            result.ErrorMessage = Quoted("\nInvalid argument: \"%s\"\n", raw);
+            return result;
+        }
+    }
+    return result;
+}
+
+const std::vector<std::string>& UsageLines() {
+    static const std::vector<std::string> lines = {
+        "\nUsage:  Tachoro script.avs [switches]\n\n",
+        "Switches:\n",
+        "  -avsinfo            Display Avisynth info\n",
+        "  -info [-i]          Display clip info\n",
+        "  -log  [-l]          Create log file\n",
+        "  -csv                Create csv file\n",
+        "  -gpu                Monitor GPU/VPU usage\n",
+        "  -range=first,last   Set frame range\n",
+        "  -timelimit=n        Set time limit (seconds)\n",
+        "  -priority=n         Set process priority (1:low, 2:normal, 3:high)\n\n",
+        "  For more info on the command line switches and INI file\n",
+        "  options, read the documentation (Tachoro.html) included\n",
+        "  in the distribution package.\n",
+    };
+    return lines;
+}
+
+void PrintUsage() {
+    for (const std::string& line : UsageLines()) ConsolePrint(1, ColourReport, "%s", line.c_str());
+    ConsolePrint(1, ColourUnchanged, "\n");
+}

@@ -1,0 +1,35 @@
+// The command line: the script to measure and the switches.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/Settings.h"
+
+struct CommandLineResult {
+    std::string ScriptPath;
+    std::string SwitchesText;  // as typed, each followed by one blank
+    bool InfoOnly = false;
+    bool AvsInfoMode = false;
+    std::string ErrorMessage;  // empty when every argument was accepted
+};
+
+// What the parser needs of the file system, so that it is tested without one.
+struct PathServices {
+    std::function<bool(const std::string& path, std::string& fullPath)> FullPath;
+    std::function<bool(const std::string& path)> FileExists;
+};
+
+PathServices SystemPathServices();
+
+// Parses args (without the program name) over `settings`. Stops at the first
+// bad argument with its message in ErrorMessage.
+CommandLineResult ParseArguments(const std::vector<std::string>& args, SettingsRecord& settings,
+                                 const PathServices& paths);
+
+// The usage text, line by line.
+const std::vector<std::string>& UsageLines();
+
+// Prints the usage text on standard output.
+void PrintUsage();

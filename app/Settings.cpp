@@ -1,0 +1,182 @@
+#include "app/Settings.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "support/Console.h"
+#include "support/Text.h"
+
+namespace {
+
+std::vector<std::string> SplitLines(const std::string& content) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) end = content.size();
+        lines.push_back(content.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Lower case, trimmed, every blank removed (tabs inside stay): keys match
+// whatever their case and spacing.
+std::string Normalise(std::string line) {
+    ToLowerText(line);
+    TrimText(line);
+    std::string result;
+    for (char character : line)
+        if (character != ' ') result += character;
+    return result;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+char LastCharacter(const std::string& text) { return text.empty() ? '\0' : text.back(); }
+
+bool ReadFile(const std::string& path, std::string& content) {
+    std::vector<uint8_t> bytes;
+    if (!platform::ReadWholeFile(path, bytes)) return false;
+    content.assign(bytes.begin(), bytes.end());
+    return true;
+}
+
+bool WriteFile(const std::string& path, const std::string& content) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    ok = std::fclose(file) == 0 && ok;
+    return ok;
+}
+
+void ApplyFrameRange(const std::string& rawLine, const std::string& normalised, SettingsRecord& settings) {
+    std::string echoed = rawLine;
+    while (!echoed.empty() && (echoed.back() == '\r' || echoed.back() == '\n')) echoed.pop_back();
+    settings.FrameRangeText = echoed;
+    settings.FrameFirst = settings.FrameLast = InvalidRangeMarker;
+    std::string value = normalised.substr(std::string("framerange=").size());
+    if (value.size() < 3) return;
+    size_t comma = value.find(',');
+    if (comma == std::string::npos || comma < 1 || comma > 27) return;
+    std::string first = value.substr(0, comma), last = value.substr(comma + 1);
+    if (!IsIntegerText(first) || !IsIntegerText(last)) return;
+    settings.FrameFirst = ParseInt64(first);
+    settings.FrameLast = ParseInt64(last);
+}
+
+}  // namespace
+
+SettingsRecord Settings;
+
+std::string ProgramVersionShort() {
+    std::string version = GetFileVersionText(std::string());
+    if (version.size() > 5) version.resize(5);
+    return version;
+}
+
+std::string DefaultSettingsFileText(const std::string& versionText) {
+    static const char* const kLines[] = {
+        "[Main]",
+        nullptr,  // the version line
+        "AVSDLL=",
+        "DisplayFPS=1",
+        "DisplayTPF=0",
+        "CreateLog=0",
+        "CreateCSV=0",
+        "PauseBeforeExit=0",
+        "FrameRange=0,-1",
+        "InvokeDistributor=1",
+        "AllowOnlyOneInstance=1",
+        "UseColor=1",
+        "MonitorGPULoad=0",
+        "ProcessPriority=2",
+        "ConUseSTDOUT=0",
+        "TimeLimit=-1",
+        "",
+        "[Miscellaneous]",
+        "LogEstimatedTime=0",
+        "AutoCompleteExtension=0",
+    };
+    std::string text;
+    for (const char* line : kLines) {
+        text += line ? line : ("Version=" + versionText).c_str();
+        text += "\r\n";
+    }
+    return text;
+}
+
+bool SettingsFileIsCurrent(const std::string& content, const std::string& versionText) {
+    for (const std::string& line : SplitLines(content)) {
+        std::string normalised = Normalise(line);
+        if (!StartsWith(normalised, "version=")) continue;
+        if (normalised.size() >= 5 && normalised.compare(normalised.size() - 5, 5, versionText) == 0) return true;
+    }
+    return false;
+}
+
+void ApplySettingsText(const std::string& content, SettingsRecord& settings) {
+    for (const std::string& rawLine : SplitLines(content)) {
+        const std::string line = Normalise(rawLine);
+        if (StartsWith(line, "avsdll=")) {
+            // The path keeps its case and inner blanks: only the key is
+            // matched loosely.
+            std::string value = rawLine.substr(rawLine.find('=') + 1);
+            TrimText(value);
+            settings.AVSDLL = value;
+        }
+        const char last = LastCharacter(line);
+        if (StartsWith(line, "displayfps") && last == '0') settings.DisplayFPS = 0;
+        if (StartsWith(line, "displaytpf") && last == '1') settings.DisplayTPF = 1;
+        if (StartsWith(line, "createlog") && last == '1') settings.CreateLog = 1;
+        if (StartsWith(line, "createcsv") && last == '1') settings.CreateCSV = 1;
+        if (StartsWith(line, "pausebeforeexit") && last == '1') settings.PauseBeforeExit = 1;
+        if (StartsWith(line, "invokedistributor") && last == '0') settings.InvokeDistributor = 0;
+        if (StartsWith(line, "allowonlyoneinstance") && last == '0') settings.AllowOnlyOneInstance = 0;
+        if (StartsWith(line, "monitorgpuload") && last == '1') settings.MonitorGPULoad = 1;
+        if (StartsWith(line, "processpriority=")) {
+            std::string value = line.substr(16);
+            if (IsIntegerText(value)) {
+                int32_t priority = ParseInt32(value);
+                settings.ProcessPriority = static_cast<uint8_t>(priority >= 1 && priority <= 3 ? priority : 2);
+            }
+        }
+        if (StartsWith(line, "timelimit=")) {
+            std::string value = line.substr(10);
+            if (IsIntegerText(value)) {
+                int64_t limit = ParseInt32(value);
+                settings.TimeLimit = limit >= 1 && limit <= 999999 ? limit : -1;
+            }
+        }
+        if (StartsWith(line, "usecolor") && last == '0') settings.UseColor = 0;
+        if (StartsWith(line, "conusestdout") && last == '1') settings.ConUseSTDOUT = 1;
+        if (StartsWith(line, "framerange=")) ApplyFrameRange(rawLine, line, settings);
+        if (StartsWith(line, "logestimatedtime") && last == '1') settings.LogEstimatedTime = 1;
+        if (StartsWith(line, "autocompleteextension") && last == '1') settings.AutoCompleteExtension = 1;
+    }
+}
+
+std::string LoadSettings() {
+    const std::string path = platform::SettingsFilePath();
+    Settings = SettingsRecord();
+    const std::string version = ProgramVersionShort();
+
+    std::string content;
+    bool exists = FileExists(path);
+    if (exists && !ReadFile(path, content)) return FormatText("\nCannot open \"%s\"\n", path.c_str());
+
+    if (!exists || !SettingsFileIsCurrent(content, version)) {
+        // An outdated file is kept beside the new one, so the user's values
+        // are never lost without a trace.
+        if (exists && !WriteFile(path + ".bak", content))
+            return FormatText("\nCannot create \"%s\"\n", (path + ".bak").c_str());
+        if (path.empty() || !platform::EnsureParentDirectory(path) || !WriteFile(path, DefaultSettingsFileText(version)))
+            return FormatText("\nCannot create \"%s\"\n", path.c_str());
+        return std::string();
+    }
+
+    if (!ReadFile(path, content)) return FormatText("\nCannot open \"%s\"\n", path.c_str());
+    ApplySettingsText(content, Settings);
+    return std::string();
+}

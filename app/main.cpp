@@ -1,0 +1,3 @@
+#include "app/RunSequence.h"
+
+int main(int argc, char** argv) { return RunTachoro(argc, argv); }

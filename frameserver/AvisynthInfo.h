@@ -1,0 +1,54 @@
+// Facts about the installed frame-server library, gathered once at start-up.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class CAvisynthInfo {
+public:
+    CAvisynthInfo();
+    virtual ~CAvisynthInfo();
+
+    // Inspects the library named by `libraryPath` (empty: the default name).
+    // Non-zero on success; on failure 0 with `errorText` set.
+    int Query(std::string& errorText, std::string libraryPath);
+    // Highest interface version (5..7) the library accepts; 0 with errorText.
+    int ProbeInterfaceVersion(std::string& errorText, std::string libraryPath);
+    std::string FileTimeStamp(const std::string& path);
+    void ReadPluginDirs();
+
+    int32_t MTSupport = 0;
+    int32_t InterfaceVersion = 0;
+    std::array<std::string, 8> PluginDirLines;
+    uint8_t PluginDirCount = 8;
+    std::string DLLLocation;
+    std::string LinkerVersion;
+    std::string FileVersion;
+    std::string FrameServerVersion;
+    std::string TimeStamp;
+    int32_t Is64Bit = 0;
+    int32_t DLLNotFound = 0;
+};
+
+extern CAvisynthInfo AvisynthInfo;
+
+// "Month day, year, hh:mm:ss" of a local time; "???" as the month name when
+// the month is not 1..12.
+std::string FormatFileTimeStamp(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                                unsigned second);
+
+// A plug-in directory entry (label, ":", tab, directory) with the text up to
+// and including the first ":" that precedes a tab, then `gap` in place of the
+// tab, then the directory. Entries without ":\t" come back unchanged.
+std::string PluginDirDisplayLine(const std::string& entry, const std::string& gap);
+
+// The lines of the "-avsinfo" report, without line ends. `toOem` converts the
+// location and the plug-in lines for the console.
+std::vector<std::string> AvisynthReportLines(const CAvisynthInfo& info,
+                                             const std::function<std::string(const std::string&)>& toOem);
+
+// Prints AvisynthReportLines on standard output in the report colour.
+void PrintAvisynthReport(const CAvisynthInfo& info);

@@ -1,0 +1,84 @@
+// GPU load monitor: reads GPU-Z's shared-memory block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The GPU-Z block as read: a 12-byte header, 128 data records of 1024 bytes
+// (UTF-16LE key and value, 512 bytes each), then 128 sensor records of 540
+// bytes (UTF-16LE name in 512 bytes, 20 unread bytes, a little-endian double).
+namespace gpuz {
+constexpr size_t RecordCount = 128;
+constexpr size_t TextFieldSize = 512;
+constexpr size_t DataRecordOffset = 12;
+constexpr size_t DataRecordSize = 1024;
+constexpr size_t DataValueOffset = 512;
+constexpr size_t SensorRecordOffset = DataRecordOffset + RecordCount * DataRecordSize;
+constexpr size_t SensorRecordSize = 540;
+constexpr size_t SensorValueOffset = 532;
+constexpr size_t BlockSize = SensorRecordOffset + RecordCount * SensorRecordSize;
+// Converted values are cut to this many bytes.
+constexpr size_t MaxValueBytes = 259;
+}  // namespace gpuz
+
+// The window-title rule: the title cut to 63 characters and lower-cased (A-Z
+// only) must contain "gpu-z". Then `version` is the trailing run of digits
+// and dots when that is longer than five characters and starts with a digit
+// ("GPU-Z 2.61.0" -> "2.61.0"), else the last five characters.
+bool MatchGPUZWindowTitle(const std::string& title, std::string& version);
+
+// The 32-bit tick count as 64-bit milliseconds: a tick below the previous
+// one (a wrap) gets 2^32 added, for that call only.
+uint64_t WidenTickCount(uint32_t tick, uint32_t& previousTick);
+
+class CGPUInfo {
+public:
+    // Searches the top-level windows for GPU-Z, then waits 100 ms.
+    CGPUInfo();
+    // No window search: the outcome of one is given (tests, synthetic blocks).
+    CGPUInfo(int32_t windowFound, std::string titleVersion);
+    virtual ~CGPUInfo();
+
+    int OpenSharedMemory();
+    void ReadCardInfo();
+    void CloseSharedMemory();
+    void ReadSensors();
+    static uint64_t TickMs();
+
+    // Reads from `view` (size bytes) from now on; OpenSharedMemory uses it
+    // for the mapped block. Records that do not fit wholly are not read.
+    void AttachView(const uint8_t* view, size_t size);
+
+    uint16_t GPULoad = 0;
+    uint16_t VideoEngineLoad = 0;
+    uint32_t MemoryUsed = 0;
+    uint32_t MemoryDedicated = 0;
+    uint32_t MemoryDynamic = 0;
+    std::string GPUZVersion;
+    std::string CardName;
+    std::string GPUName;
+    std::string MemSize;
+    std::string OpenCLVersion;
+    std::string DriverVersion;
+    int32_t HasVideoEngine = 0;
+    int32_t HasMemoryUsed = 0;
+    int32_t HasMemoryDynamic = 0;
+    int32_t HasMemoryDedicated = 0;
+    int32_t WindowFound = 0;
+    int32_t SharedMemoryOpen = 0;
+    std::string ErrorText;
+
+    // The throttle's clock; tests replace it to feed tick values.
+    uint64_t (*Clock)() = &CGPUInfo::TickMs;
+
+private:
+    std::string TitleVersion;
+    uint64_t LastRefreshTick = 0;
+    void* MappingHandle = nullptr;
+    const uint8_t* View = nullptr;
+    size_t ViewSize = 0;
+};
+
+// The "[Graphics card info]" section for the log.
+std::string GraphicsCardSection(const CGPUInfo& gpu);

@@ -1,0 +1,219 @@
+// The one interface between Tachoro and the operating system. Two
+// implementations exist: platform/windows (Win32) and platform/posix (Linux).
+// Nothing outside platform/ includes an operating-system header.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---------------------------------------------------------------- console
+
+enum class Stream { Out, Err };
+
+// True when the stream is an interactive console or terminal.
+bool IsTerminal(Stream stream);
+
+// Console width in columns at the time of the call: the screen buffer of
+// standard output on Windows, the first terminal among stdout and stderr on
+// POSIX; 80 when there is none.
+int ConsoleWidth();
+
+// The text attribute in force now (Windows console attribute); 7 (light grey
+// on black) when there is no console.
+uint16_t CurrentTextAttribute();
+
+// Sets the text colour for output that follows on `stream`. Windows sets the
+// console attribute of standard output whatever the stream; POSIX writes an
+// ANSI sequence to the stream, only when it is a terminal.
+void SetTextAttribute(Stream stream, uint16_t attribute);
+
+// Restores the attribute saved at start-up (POSIX: resets the terminal colour
+// on that stream when it is a terminal).
+void RestoreTextAttribute(Stream stream, uint16_t savedAttribute);
+
+// Moves the cursor to column 0 of the line `lines` above the current one.
+// Windows: console of standard output; POSIX: ANSI sequence on `stream`, only
+// when it is a terminal.
+void MoveCursorUp(Stream stream, int lines);
+
+// Converts ANSI text to the OEM code page (identity on POSIX).
+std::string ToOem(const std::string& text);
+
+// --------------------------------------------------------------- keyboard
+
+// True when standard input is an interactive console/terminal.
+bool StdinIsInteractive();
+
+// Puts an interactive terminal into non-canonical, no-echo mode (POSIX) for
+// key polling. Nested calls are counted; the mode is restored by the last
+// KeyboardEnd, at process exit and on fatal signals. No effect on Windows.
+void KeyboardBegin();
+void KeyboardEnd();
+
+// True when a key is waiting (interactive input only; never blocks).
+bool KeyWaiting();
+
+// Reads one waiting key without echo (interactive input). -1 when none.
+int ReadKey();
+
+// Reads one character from a non-interactive standard input, blocking.
+// -1 at end of input or on error.
+int ReadStdinChar();
+
+// ------------------------------------------------------------------- time
+
+struct CounterReading {
+    int64_t count = 0;
+    int64_t frequency = 0;
+};
+
+// The high-resolution counter (Windows: performance counter read with the
+// thread pinned to the first processor; POSIX: CLOCK_MONOTONIC in ns).
+CounterReading ReadPerformanceCounter();
+
+// False when the high-resolution counter cannot be queried at all.
+bool PerformanceCounterWorks();
+
+// Millisecond tick count, 32 bits wide so that it wraps like GetTickCount.
+uint32_t TickCount32();
+
+void SleepMs(uint32_t milliseconds);
+
+// --------------------------------------------------------------- process
+
+enum class LockResult { Acquired, AlreadyRunning, Failed };
+
+// The single-instance lock, held until the process ends (never released
+// explicitly; the system drops it when the process dies).
+LockResult AcquireSingleInstanceLock(const char* name);
+
+// 1 = idle/lowest, 3 = high, anything else = normal. Failures are ignored.
+void SetProcessPriority(int level);
+
+// Full path of the running executable; empty on failure.
+std::string ExecutablePath();
+
+// Where the settings file lives: beside the executable on Windows,
+// $XDG_CONFIG_HOME/tachoro/Tachoro.ini on POSIX. Empty when unknown.
+std::string SettingsFilePath();
+
+// Creates the directory that will hold `filePath` when it is missing
+// (POSIX settings directory). True when it exists afterwards.
+bool EnsureParentDirectory(const std::string& filePath);
+
+// Full absolute path of `path` (GetFullPathNameA / realpath-like, without
+// requiring the file to exist). False when it cannot be formed.
+bool FullPath(const std::string& path, std::string& result);
+
+// True when `path` names an existing file that is not a directory.
+bool FileExists(const std::string& path);
+
+// The four parts of a file version. An empty name means the program itself.
+// False when there is none.
+bool FileVersion(const std::string& fileName, uint16_t parts[4]);
+
+// Reads the whole file. False when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
+
+// -------------------------------------------------- processor time/memory
+
+// Times in 100 ns units. System kernel time includes idle time.
+struct CpuTimes {
+    uint64_t systemKernel = 0;
+    uint64_t systemUser = 0;
+    uint64_t processKernel = 0;
+    uint64_t processUser = 0;
+};
+bool ReadCpuTimes(CpuTimes& times);
+
+struct MemoryCounters {
+    uint64_t workingSetBytes = 0;
+    uint64_t privateBytes = 0;
+};
+
+// A handle to the own process for memory queries (OpenProcess on Windows).
+void* OpenOwnProcess();
+void CloseOwnProcess(void* handle);
+bool ReadMemoryCounters(void* processHandle, MemoryCounters& counters);
+
+// Threads of the own process; 0 on failure.
+uint16_t CountOwnThreads();
+
+// ------------------------------------------------------ dynamic libraries
+
+// The library name used when none is configured: "avisynth" on Windows,
+// "libavisynth.so" on POSIX.
+const char* DefaultFrameServerLibrary();
+
+// (Not named LoadLibrary/FreeLibrary: those are macros in the Windows headers.)
+void* LoadDynamicLibrary(const std::string& name);
+void* DynamicSymbol(void* library, const char* name);
+bool FreeDynamicLibrary(void* library);
+
+// The file the loader would use for `name`: a path as given, a bare name
+// through the system's search. False when it cannot be found.
+bool ResolveLibraryFile(const std::string& name, std::string& path);
+
+// The path of an existing file in its canonical form (Windows: device path
+// mapped back to a drive letter; POSIX: realpath). False when the file could
+// not be mapped/resolved at all; true with `path` unchanged when no drive
+// letter matched.
+bool CanonicalFilePath(const std::string& file, std::string& path);
+
+struct LocalTime {
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+// Last-write time of a file in local time. False when it cannot be read.
+bool FileLastWriteTime(const std::string& path, LocalTime& time);
+
+// The frame server's plug-in directory lines, one per slot (label + tab +
+// directory), empty when absent: registry values on Windows, the autoload
+// directories that exist on POSIX. `libraryPath` is the library file.
+std::array<std::string, 8> PluginDirectoryLines(bool is64Bit, const std::string& libraryPath);
+
+// --------------------------------------------------------------- errors
+
+// The system's text for the calling thread's last error (FormatMessageA of
+// GetLastError; POSIX: the text the last failing platform call recorded, for
+// example dlerror). Empty when there is none.
+std::string SystemErrorText();
+
+// Forgets the last error (SetLastError(0) / clears the recorded text).
+void ClearSystemError();
+
+// ------------------------------------------------------- fault guarding
+
+// Runs fn(context). A processor fault (access violation, division by zero,
+// stack overflow, ...) raised on this thread while fn runs makes GuardedCall
+// throw SE_Exception with the Windows exception code. C++ exceptions thrown
+// by fn pass through unchanged. Faults outside every guarded call keep the
+// system's default behaviour. Frames between the fault and GuardedCall may be
+// abandoned without running destructors, so fn must keep everything that
+// must survive outside its own frame.
+void GuardedCall(void (*fn)(void*), void* context);
+
+// ----------------------------------------------------------- GPU monitor
+
+// Calls visit(title, context) for the title of every top-level window
+// (Windows). POSIX has no windows: when the shared object "/GPUZShMem"
+// exists it calls visit once, with the text of the companion object
+// "/GPUZShMem.title" when that exists, else with "GPU-Z"; otherwise never.
+void ForEachWindowTitle(void (*visit)(const char* title, void* context), void* context);
+
+struct SharedBlock {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    void* handle = nullptr;
+};
+// Opens and maps the named block read/write ("GPUZShMem"). False with the
+// system's error text in `error` on failure.
+bool OpenSharedBlock(const char* name, SharedBlock& block, std::string& error);
+// Closes the mapping handle; the view stays mapped until the process ends.
+void CloseSharedBlockHandle(SharedBlock& block);
+
+}  // namespace platform

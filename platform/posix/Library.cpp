@@ -1,0 +1,133 @@
+#include <dlfcn.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/Platform.h"
+#include "platform/posix/PosixInternal.h"
+
+namespace platform {
+
+namespace {
+
+void RecordDlError() {
+    const char* text = dlerror();
+    posix::SetLastErrorText(text ? text : "");
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+const char* DefaultFrameServerLibrary() { return "libavisynth.so"; }
+
+void* LoadDynamicLibrary(const std::string& name) {
+    void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) RecordDlError();
+    return library;
+}
+
+void* DynamicSymbol(void* library, const char* name) {
+    dlerror();
+    void* symbol = library ? dlsym(library, name) : nullptr;
+    if (!symbol) RecordDlError();
+    return symbol;
+}
+
+bool FreeDynamicLibrary(void* library) {
+    if (!library) return false;
+    if (dlclose(library) == 0) return true;
+    RecordDlError();
+    return false;
+}
+
+bool ResolveLibraryFile(const std::string& name, std::string& path) {
+    if (name.find('/') != std::string::npos) {
+        if (access(name.c_str(), F_OK) != 0) {
+            posix::SetLastErrorFromErrno();
+            return false;
+        }
+        path = name;
+        return true;
+    }
+    // A bare name goes through the loader's own search: a trial load tells
+    // which file it picks.
+    void* library = dlopen(name.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    if (!library) {
+        RecordDlError();
+        return false;
+    }
+    struct link_map* map = nullptr;
+    bool found = dlinfo(library, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name && *map->l_name;
+    if (found) path = map->l_name;
+    dlclose(library);
+    return found;
+}
+
+bool CanonicalFilePath(const std::string& file, std::string& path) {
+    char* resolved = realpath(file.c_str(), nullptr);
+    if (!resolved) {
+        posix::SetLastErrorFromErrno();
+        return false;
+    }
+    path = resolved;
+    std::free(resolved);
+    return true;
+}
+
+bool FileLastWriteTime(const std::string& path, LocalTime& time) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        posix::SetLastErrorFromErrno();
+        return false;
+    }
+    struct tm local {};
+    time_t seconds = info.st_mtime;
+    if (!localtime_r(&seconds, &local)) return false;
+    time.year = static_cast<unsigned>(local.tm_year + 1900);
+    time.month = static_cast<unsigned>(local.tm_mon + 1);
+    time.day = static_cast<unsigned>(local.tm_mday);
+    time.hour = static_cast<unsigned>(local.tm_hour);
+    time.minute = static_cast<unsigned>(local.tm_min);
+    time.second = static_cast<unsigned>(local.tm_sec);
+    return true;
+}
+
+std::array<std::string, 8> PluginDirectoryLines(bool is64Bit, const std::string& libraryPath) {
+    std::array<std::string, 8> lines;
+    const size_t first = is64Bit ? 4 : 0;
+    auto put = [&](size_t slot, const char* label, const std::string& directory) {
+        if (!directory.empty() && DirectoryExists(directory)) lines[first + slot] = std::string(label) + directory;
+    };
+    const char* home = std::getenv("HOME");
+    if (home && *home) {
+        put(0, "PluginDir     (user):\t", std::string(home) + "/.avisynth");
+        put(1, "PluginDir     (user, local):\t", std::string(home) + "/.local/lib/avisynth");
+    }
+    size_t slash = libraryPath.find_last_of('/');
+    if (slash != std::string::npos) put(2, "PluginDir     (system):\t", libraryPath.substr(0, slash) + "/avisynth");
+    if (const char* searchPath = std::getenv("LD_LIBRARY_PATH")) {
+        std::string entries(searchPath);
+        size_t start = 0;
+        while (start <= entries.size()) {
+            size_t end = entries.find(':', start);
+            if (end == std::string::npos) end = entries.size();
+            std::string entry = entries.substr(start, end - start);
+            if (!entry.empty() && DirectoryExists(entry + "/avisynth")) {
+                put(3, "PluginDir     (LD_LIBRARY_PATH):\t", entry + "/avisynth");
+                break;
+            }
+            start = end + 1;
+        }
+    }
+    return lines;
+}
+
+}  // namespace platform

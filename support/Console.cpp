@@ -1,0 +1,117 @@
+#include "support/Console.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "app/Settings.h"
+#include "platform/Platform.h"
+
+namespace {
+
+platform::Stream StreamFor(int useStdout) { return useStdout ? platform::Stream::Out : platform::Stream::Err; }
+FILE* FileFor(int useStdout) { return useStdout ? stdout : stderr; }
+
+}  // namespace
+
+CUtils Utils;
+
+CUtils::CUtils()
+    : SavedAttributes(platform::CurrentTextAttribute()), ConsoleWidth(platform::ConsoleWidth()) {}
+
+CUtils::~CUtils() {
+    // Whatever UseColor says now: a colour set earlier must not outlive us.
+    if (ColourChanged) platform::RestoreTextAttribute(LastColourStream, SavedAttributes);
+}
+
+void CUtils::SetTextColour(int useStdout, uint16_t attribute, int enabled) {
+    if (!enabled) return;
+    ColourChanged = true;
+    LastColourStream = StreamFor(useStdout);
+    platform::SetTextAttribute(LastColourStream, attribute);
+}
+
+void CUtils::RestoreTextColour(int useStdout, int enabled) {
+    if (enabled) platform::RestoreTextAttribute(StreamFor(useStdout), SavedAttributes);
+}
+
+void CUtils::MoveCursorUp(int lines) {
+    std::fflush(FileFor(Settings.ConUseSTDOUT));
+    platform::MoveCursorUp(StreamFor(Settings.ConUseSTDOUT), lines);
+}
+
+std::string CUtils::PadLine(std::string text) const { return ::PadLine(std::move(text), ConsoleWidth); }
+
+void CUtils::ClearLine() { ConsolePrint(Settings.ConUseSTDOUT, ColourUnchanged, "\r%s", PadLine("").c_str()); }
+
+void ConsolePrint(int useStdout, uint16_t colour, const char* format, ...) {
+    if (!format) return;
+    if (colour != ColourUnchanged) Utils.SetTextColour(useStdout, colour, Settings.UseColor);
+    FILE* file = FileFor(useStdout);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(file, format, args);
+    va_end(args);
+    std::fflush(file);
+    if (colour != ColourUnchanged) {
+        Utils.RestoreTextColour(useStdout, Settings.UseColor);
+        std::fflush(file);
+    }
+}
+
+void ShowStatus(const std::string& text) {
+    ConsolePrint(Settings.ConUseSTDOUT, ColourUnchanged, "\r%s\r", Utils.PadLine(text).c_str());
+}
+
+void ClearStatus() { ShowStatus(std::string()); }
+
+void PrintPermanentLine(uint16_t colour, const std::string& text) {
+    ConsolePrint(Settings.ConUseSTDOUT, colour, "\r%s\n", Utils.PadLine(text).c_str());
+}
+
+void WaitBeforeExit() {
+    if (!Settings.PauseBeforeExit) return;
+    // Without a keyboard no key can come: do not wait for one.
+    if (!platform::StdinIsInteractive()) return;
+    ConsolePrint(Settings.ConUseSTDOUT, ColourUnchanged, "\nPress any key to exit...");
+    platform::KeyboardBegin();
+    do {
+        platform::SleepMs(100);
+    } while (!platform::KeyWaiting());
+    platform::KeyboardEnd();
+    Utils.ClearLine();
+}
+
+bool AskYesNo(unsigned pollMs) {
+    if (!platform::StdinIsInteractive()) {
+        // Answers typed ahead or piped in; end of input answers no.
+        for (;;) {
+            int character = platform::ReadStdinChar();
+            if (character < 0 || character == 'N' || character == 'n') return false;
+            if (character == 'Y' || character == 'y') return true;
+        }
+    }
+    platform::KeyboardBegin();
+    bool answer = false;
+    for (;;) {
+        platform::SleepMs(pollMs);
+        if (!platform::KeyWaiting()) continue;
+        int key = platform::ReadKey();
+        if (key == 'Y' || key == 'y') {
+            answer = true;
+            break;
+        }
+        if (key == 'N' || key == 'n') break;
+    }
+    platform::KeyboardEnd();
+    return answer;
+}
+
+bool FileExists(const std::string& path) { return platform::FileExists(path); }
+
+std::string GetFileVersionText(const std::string& fileName) {
+    uint16_t parts[4];
+    if (!platform::FileVersion(fileName, parts)) return "0.0.0.0";
+    return FormatText("%u.%u.%u.%u", parts[0], parts[1], parts[2], parts[3]);
+}
+
+std::string ToOemText(const std::string& text) { return platform::ToOem(text); }

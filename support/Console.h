@@ -1,0 +1,66 @@
+// Console output and the console-bound utilities. Every line the program
+// shows goes through ConsolePrint.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Platform.h"
+#include "support/Text.h"
+
+// Colour numbers (Windows console attributes) used by the program.
+enum : uint16_t {
+    ColourUnchanged = 0,
+    ColourBanner = 10,
+    ColourError = 11,
+    ColourVersion = 12,
+    ColourReport = 15,
+};
+
+// Prints to standard output when useStdout is non-zero, else to standard
+// error, in `colour` (0 leaves the colour alone), and flushes. A null format
+// prints nothing.
+void ConsolePrint(int useStdout, uint16_t colour, const char* format, ...) TACHORO_PRINTF(3, 4);
+
+// The exit pause: waits for a key when PauseBeforeExit is on and a keyboard
+// can answer.
+void WaitBeforeExit();
+
+// Waits for Y/y (true) or N/n (false), polling every pollMs. Without an
+// interactive keyboard it reads standard input; end of input answers no.
+bool AskYesNo(unsigned pollMs);
+
+// Console state: the attribute and width found at start-up. Destruction
+// restores the start-up colour.
+class CUtils {
+public:
+    CUtils();
+    virtual ~CUtils();
+
+    void SetTextColour(int useStdout, uint16_t attribute, int enabled);
+    void RestoreTextColour(int useStdout, int enabled);
+    void MoveCursorUp(int lines);
+    std::string PadLine(std::string text) const;
+    // "\r" and a padded empty line on the settings stream.
+    void ClearLine();
+
+    uint16_t SavedAttributes;
+    int32_t ConsoleWidth;
+
+private:
+    bool ColourChanged = false;
+    platform::Stream LastColourStream = platform::Stream::Err;
+};
+
+extern CUtils Utils;
+
+// Short-hands for the console conventions, on the settings stream.
+void ShowStatus(const std::string& text);   // "\r%s\r", padded, colour 0
+void ClearStatus();                         // ShowStatus("")
+void PrintPermanentLine(uint16_t colour, const std::string& text);  // "\r%s\n", padded
+
+bool FileExists(const std::string& path);
+// "%u.%u.%u.%u" of the file's version; empty name = the program itself;
+// "0.0.0.0" on any failure.
+std::string GetFileVersionText(const std::string& fileName);
+std::string ToOemText(const std::string& text);

@@ -1,0 +1,93 @@
+#include "support/Text.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+std::string FormatTextV(const char* format, va_list args) {
+    if (!format) return std::string();
+    // Most texts fit the first buffer; longer ones are formatted again with
+    // the exact size, so nothing is ever cut or lost.
+    char buffer[256];
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(buffer, sizeof buffer, format, copy);
+    va_end(copy);
+    if (needed < 0) return std::string();
+    if (static_cast<size_t>(needed) < sizeof buffer) return std::string(buffer, static_cast<size_t>(needed));
+    std::vector<char> large(static_cast<size_t>(needed) + 1);
+    va_copy(copy, args);
+    std::vsnprintf(large.data(), large.size(), format, copy);
+    va_end(copy);
+    return std::string(large.data(), static_cast<size_t>(needed));
+}
+
+std::string FormatText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatTextV(format, args);
+    va_end(args);
+    return text;
+}
+
+void ToLowerText(std::string& text) {
+    for (char& character : text)
+        if (character >= 'A' && character <= 'Z') character = static_cast<char>(character - 'A' + 'a');
+}
+
+namespace {
+bool IsTrimmed(char character) {
+    return character == ' ' || character == '\t' || character == '\n' || character == '\r';
+}
+}  // namespace
+
+void TrimText(std::string& text) {
+    size_t end = text.size();
+    while (end > 0 && IsTrimmed(text[end - 1])) --end;
+    size_t start = 0;
+    while (start < end && IsTrimmed(text[start])) ++start;
+    text = text.substr(start, end - start);
+}
+
+bool IsIntegerText(const std::string& text) {
+    if (text.empty()) return false;
+    for (char character : text)
+        if (!((character >= '0' && character <= '9') || character == '-')) return false;
+    return true;
+}
+
+std::string PadLine(std::string text, int consoleWidth) {
+    int64_t blanks = static_cast<int64_t>(consoleWidth) - static_cast<int64_t>(text.size()) - 1;
+    if (blanks >= 0 && blanks <= 999) text.append(static_cast<size_t>(blanks), ' ');
+    return text;
+}
+
+int64_t ParseInt64(const std::string& text) {
+    errno = 0;
+    long long value = std::strtoll(text.c_str(), nullptr, 10);  // saturates on overflow
+    return static_cast<int64_t>(value);
+}
+
+int32_t ParseInt32(const std::string& text) {
+    int64_t value = ParseInt64(text);
+    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(value);
+}
+
+std::string FormatFPS(double fps) {
+    if (fps < 9.999) return FormatText("%.3f", fps);
+    if (fps < 99.99) return FormatText("%.2f", fps);
+    if (fps < 999.9) return FormatText("%.1f", fps);
+    return FormatText("%u", static_cast<unsigned>(fps + 0.5));
+}
+
+std::string FormatTPF(double milliseconds) {
+    if (milliseconds < 1) return FormatText("%.4f", milliseconds);
+    if (milliseconds < 10) return FormatText("%.3f", milliseconds);
+    if (milliseconds < 100) return FormatText("%.2f", milliseconds);
+    if (milliseconds < 1000) return FormatText("%.1f", milliseconds);
+    return FormatText("%u", static_cast<unsigned>(milliseconds + 0.5));
+}

@@ -1,0 +1,42 @@
+// Text operations shared by every part of the program. All of them are pure:
+// they take their inputs as values.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+#if defined(__GNUC__)
+#define TACHORO_PRINTF(fmtIndex, argIndex) __attribute__((format(printf, fmtIndex, argIndex)))
+#else
+#define TACHORO_PRINTF(fmtIndex, argIndex)
+#endif
+
+// printf-style formatting into a string of any length; a null format gives
+// the empty text.
+std::string FormatText(const char* format, ...) TACHORO_PRINTF(1, 2);
+std::string FormatTextV(const char* format, va_list args);
+
+// A-Z to a-z, every other byte unchanged.
+void ToLowerText(std::string& text);
+
+// Removes blanks, tabs, CR and LF at the end, then at the start.
+void TrimText(std::string& text);
+
+// Not empty, and only the digits 0-9 and '-'.
+bool IsIntegerText(const std::string& text);
+
+// Appends width - length - 1 blanks when that number is 0..999.
+std::string PadLine(std::string text, int consoleWidth);
+
+// Signed decimal conversion in the manner of strtoll: leading blanks and one
+// sign allowed, stops at the first character that does not belong to the
+// number, 0 when there is none, saturates at the 64-bit limits.
+int64_t ParseInt64(const std::string& text);
+
+// The same, saturated to the signed 32-bit range.
+int32_t ParseInt32(const std::string& text);
+
+// Frame rate and time per frame as the display shows them.
+std::string FormatFPS(double fps);
+std::string FormatTPF(double milliseconds);
