@@ -218,15 +218,14 @@ int RunTachoro(int argc, char** argv) {
 
         // 16: the measurement.
         ConsolePrint(Stream(), ColourUnchanged, "\n");
-        if (RunBenchmark(context, samplingInterval, gpu, benchmark) == BenchmarkOutcome::RangeRefused) {
+        if (RunBenchmark(context, samplingInterval, gpu, benchmark, run.ReportText) ==
+            BenchmarkOutcome::RangeRefused) {
             ReleaseScript(context);
             WriteEarlyLog(run, ColourUnchanged);
             UnloadFrameServer(context);
             WaitBeforeExit();
             return 0;
         }
-        PrintRunSummary(benchmark, gpu, run.ReportText);
-
         // 17: teardown of the frame server.
         CloseFrameServer(context);
     } catch (AvisynthError& error) {
@@ -250,13 +249,13 @@ int RunTachoro(int argc, char** argv) {
     // 18-19: the log and the CSV file.
     if (Settings.CreateLog) {
         const std::string error =
-            WriteLogFile(run.ScriptPath, run.ReportText, run.GraphicsCardText, benchmark.Samples(),
-                         benchmark.SamplesStored(), run.RunErrorText, gpu.HasVideoEngine);
+            WriteLogFile(run.ScriptPath, run.ReportText, run.GraphicsCardText, benchmark.Samples.get(),
+                         benchmark.Stats.SamplesStored, run.RunErrorText, gpu.HasVideoEngine);
         if (!error.empty()) return Fail(error);
     }
     if (Settings.CreateCSV) {
         const std::string error =
-            WriteCSVFile(run.ScriptPath, benchmark.Samples(), benchmark.SamplesStored(), gpu.HasVideoEngine);
+            WriteCSVFile(run.ScriptPath, benchmark.Samples.get(), benchmark.Stats.SamplesStored, gpu.HasVideoEngine);
         if (!error.empty()) return Fail(error);
     }
 

@@ -76,18 +76,3 @@ int32_t ParseInt32(const std::string& text) {
     if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(value);
 }
-
-std::string FormatFPS(double fps) {
-    if (fps < 9.999) return FormatText("%.3f", fps);
-    if (fps < 99.99) return FormatText("%.2f", fps);
-    if (fps < 999.9) return FormatText("%.1f", fps);
-    return FormatText("%u", static_cast<unsigned>(fps + 0.5));
-}
-
-std::string FormatTPF(double milliseconds) {
-    if (milliseconds < 1) return FormatText("%.4f", milliseconds);
-    if (milliseconds < 10) return FormatText("%.3f", milliseconds);
-    if (milliseconds < 100) return FormatText("%.2f", milliseconds);
-    if (milliseconds < 1000) return FormatText("%.1f", milliseconds);
-    return FormatText("%u", static_cast<unsigned>(milliseconds + 0.5));
-}

@@ -1,0 +1,108 @@
+#include "tests/e2e/Harness.h"
+
+#include <sstream>
+
+#include "app/Settings.h"
+
+std::string Blanks(size_t count) { return std::string(count, ' '); }
+
+std::string Padded(const std::string& text) { return text.size() < 79 ? text + Blanks(79 - text.size()) : text; }
+
+std::string Status(const std::string& text) { return "\r" + Padded(text) + "\r"; }
+
+std::string StatusShownAndCleared(const std::string& text) { return Status(text) + Status(""); }
+
+std::string BannerWithVersion(const std::string& versionString) {
+    return "\nTachoro 2.1.3 (x64)\n" + StatusShownAndCleared("Query Avisynth info...") + "\r" + versionString +
+           " (0.0.0.0)\n";
+}
+
+std::vector<std::map<std::string, long long>> ReadCounterLines(const std::string& path) {
+    std::vector<std::map<std::string, long long>> loads;
+    std::istringstream lines(ReadBytes(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::map<std::string, long long> counters;
+        std::istringstream fields(line);
+        std::string field;
+        while (fields >> field) {
+            size_t equals = field.find('=');
+            if (equals != std::string::npos) counters[field.substr(0, equals)] = std::stoll(field.substr(equals + 1));
+        }
+        loads.push_back(counters);
+    }
+    return loads;
+}
+
+TachoroRun::TachoroRun() {
+#if defined(_WIN32)
+    // Windows keeps the settings file beside the executable: every test gets
+    // a copy of the program of its own.
+    Executable = Directory.Path("Tachoro.exe");
+    CopyFileBytes(NativePath(TACHORO_EXECUTABLE), Executable);
+#else
+    Executable = TACHORO_EXECUTABLE;
+#endif
+}
+
+std::string TachoroRun::SettingsPath() const {
+#if defined(_WIN32)
+    return Directory.Path("Tachoro.ini");
+#else
+    return Directory.Path("config/tachoro/Tachoro.ini");
+#endif
+}
+
+std::string TachoroRun::SettingsText() const { return ReadBytes(SettingsPath()); }
+
+void TachoroRun::WriteSettings(const std::vector<std::string>& extraLines, bool withFrameServer) {
+    // The defaults, with each given "Key=value" replacing the default line of
+    // its key (flags can only be moved away from their default by a later
+    // line, so appending would not do).
+    std::vector<std::string> lines;
+    std::istringstream defaults(DefaultSettingsFileText("2.1.3"));
+    for (std::string line; std::getline(defaults, line);) lines.push_back(line.substr(0, line.size() - 1));
+    std::vector<std::string> changes = {"AllowOnlyOneInstance=0"};
+    if (withFrameServer) changes.push_back("AVSDLL=" + NativePath(TESTFS_LIBRARY));
+    changes.insert(changes.end(), extraLines.begin(), extraLines.end());
+    for (const std::string& change : changes) {
+        const std::string key = change.substr(0, change.find('=') + 1);
+        bool replaced = false;
+        for (std::string& line : lines)
+            if (!key.empty() && key != "=" && line.compare(0, key.size(), key) == 0) {
+                line = change;
+                replaced = true;
+            }
+        if (!replaced) lines.push_back(change);
+    }
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+#if !defined(_WIN32)
+    std::filesystem::create_directories(Directory.Path("config/tachoro"));
+#endif
+    ASSERT_TRUE(WriteBytes(SettingsPath(), text));
+}
+
+std::string TachoroRun::WriteScript(const std::string& name, const std::string& directives) {
+    const std::string path = Directory.Path(name);
+    WriteBytes(path, directives);
+    return path;
+}
+
+ProcessResult TachoroRun::Run(const std::vector<std::string>& arguments,
+                              const std::vector<std::pair<std::string, std::string>>& environment,
+                              const std::string& input, unsigned timeoutMs) {
+    ProcessRun run;
+    run.Executable = Executable;
+    run.Arguments = arguments;
+    run.WorkingDirectory = Directory.Path("");
+    run.Input = input;
+    run.TimeoutMs = timeoutMs;
+    run.Environment = {
+        {"XDG_CONFIG_HOME", Directory.Path("config")},
+        {"XDG_RUNTIME_DIR", Directory.Path("")},
+        {"TESTFS_COUNTERS_FILE", CountersFile()},
+    };
+    for (const auto& variable : environment) run.Environment.push_back(variable);
+    return RunProcess(run);
+}

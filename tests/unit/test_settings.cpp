@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/Settings.h"
+
+namespace {
+
+SettingsRecord Apply(const std::string& content) {
+    SettingsRecord settings;
+    ApplySettingsText(content, settings);
+    return settings;
+}
+
+TEST(SettingsDefaults, MatchTheDocumentedValues) {
+    SettingsRecord settings;
+    EXPECT_EQ(settings.AVSDLL, "");
+    EXPECT_EQ(settings.DisplayFPS, 1);
+    EXPECT_EQ(settings.DisplayTPF, 0);
+    EXPECT_EQ(settings.CreateLog, 0);
+    EXPECT_EQ(settings.FrameFirst, 0);
+    EXPECT_EQ(settings.FrameLast, -1);
+    EXPECT_EQ(settings.TimeLimit, -1);
+    EXPECT_EQ(settings.InvokeDistributor, 1);
+    EXPECT_EQ(settings.AllowOnlyOneInstance, 1);
+    EXPECT_EQ(settings.UseColor, 1);
+    EXPECT_EQ(settings.ProcessPriority, 2);
+    EXPECT_EQ(InvalidRangeMarker, 1099511627775LL);
+}
+
+TEST(DefaultSettingsFile, IsTwentyCrLfLines) {
+    const std::string text = DefaultSettingsFileText("2.1.3");
+    EXPECT_EQ(text,
+              "[Main]\r\nVersion=2.1.3\r\nAVSDLL=\r\nDisplayFPS=1\r\nDisplayTPF=0\r\nCreateLog=0\r\nCreateCSV=0\r\n"
+              "PauseBeforeExit=0\r\nFrameRange=0,-1\r\nInvokeDistributor=1\r\nAllowOnlyOneInstance=1\r\nUseColor=1\r\n"
+              "MonitorGPULoad=0\r\nProcessPriority=2\r\nConUseSTDOUT=0\r\nTimeLimit=-1\r\n\r\n[Miscellaneous]\r\n"
+              "LogEstimatedTime=0\r\nAutoCompleteExtension=0\r\n");
+    // Applying the defaults to the defaults changes nothing.
+    SettingsRecord settings = Apply(text);
+    EXPECT_EQ(settings.FrameFirst, 0);
+    EXPECT_EQ(settings.FrameLast, -1);
+    EXPECT_EQ(settings.FrameRangeText, "FrameRange=0,-1");
+    EXPECT_EQ(settings.ProcessPriority, 2);
+}
+
+TEST(SettingsVersionCheck, ComparesTheLastFiveCharactersOfTheVersionLine) {
+    EXPECT_TRUE(SettingsFileIsCurrent("[Main]\r\nVersion=2.1.3\r\n", "2.1.3"));
+    EXPECT_TRUE(SettingsFileIsCurrent(" version = 2.1.3 \n", "2.1.3"));
+    EXPECT_FALSE(SettingsFileIsCurrent("Version=2.1.2\r\n", "2.1.3"));
+    EXPECT_FALSE(SettingsFileIsCurrent("[Main]\r\nDisplayFPS=0\r\n", "2.1.3"));
+    // UTF-16 text has a zero byte between its characters and never matches.
+    const std::string utf16("V\0e\0r\0s\0i\0o\0n\0=\0002\0.\0001\0.\0003\0", 26);
+    EXPECT_FALSE(SettingsFileIsCurrent(utf16, "2.1.3"));
+    EXPECT_TRUE(SettingsFileIsCurrent("Version=0.2.1.3\r\n", "2.1.3"));
+}
+
+TEST(SettingsKeys, MatchWithoutRegardToCaseAndBlanks) {
+    EXPECT_EQ(Apply("DisplayFPS = 0\r\n").DisplayFPS, 0);
+    EXPECT_EQ(Apply("displayFPS=0").DisplayFPS, 0);
+    EXPECT_EQ(Apply("\tCREATELOG=1\r\n").CreateLog, 1);
+    EXPECT_EQ(Apply("[Main]\n;CreateLog=1\n").CreateLog, 0);
+}
+
+TEST(SettingsFlags, OnlyMoveAwayFromTheirDefault) {
+    EXPECT_EQ(Apply("DisplayFPS=0\nDisplayFPS=1\n").DisplayFPS, 0);
+    EXPECT_EQ(Apply("CreateLog=yes\n").CreateLog, 0);
+    SettingsRecord settings = Apply(
+        "DisplayTPF=1\nCreateLog=1\nCreateCSV=1\nPauseBeforeExit=1\nInvokeDistributor=0\nAllowOnlyOneInstance=0\n"
+        "UseColor=0\nMonitorGPULoad=1\nConUseSTDOUT=1\nLogEstimatedTime=1\nAutoCompleteExtension=1\n");
+    EXPECT_EQ(settings.DisplayTPF, 1);
+    EXPECT_EQ(settings.CreateLog, 1);
+    EXPECT_EQ(settings.CreateCSV, 1);
+    EXPECT_EQ(settings.PauseBeforeExit, 1);
+    EXPECT_EQ(settings.InvokeDistributor, 0);
+    EXPECT_EQ(settings.AllowOnlyOneInstance, 0);
+    EXPECT_EQ(settings.UseColor, 0);
+    EXPECT_EQ(settings.MonitorGPULoad, 1);
+    EXPECT_EQ(settings.ConUseSTDOUT, 1);
+    EXPECT_EQ(settings.LogEstimatedTime, 1);
+    EXPECT_EQ(settings.AutoCompleteExtension, 1);
+}
+
+TEST(SettingsNumbers, FallBackOrStayAsTheRulesSay) {
+    EXPECT_EQ(Apply("ProcessPriority=3").ProcessPriority, 3);
+    EXPECT_EQ(Apply("ProcessPriority=7").ProcessPriority, 2);
+    EXPECT_EQ(Apply("ProcessPriority=1\nProcessPriority=0").ProcessPriority, 2);
+    EXPECT_EQ(Apply("ProcessPriority=1\nProcessPriority=high").ProcessPriority, 1);
+    EXPECT_EQ(Apply("TimeLimit=60").TimeLimit, 60);
+    EXPECT_EQ(Apply("TimeLimit=0").TimeLimit, -1);
+    EXPECT_EQ(Apply("TimeLimit=1000000").TimeLimit, -1);
+    EXPECT_EQ(Apply("TimeLimit=5\nTimeLimit=abc").TimeLimit, 5);
+}
+
+TEST(SettingsFrameRange, ParsesOrLeavesTheMarker) {
+    SettingsRecord settings = Apply("FrameRange=10,5\r\n");
+    EXPECT_EQ(settings.FrameFirst, 10);
+    EXPECT_EQ(settings.FrameLast, 5);
+    settings = Apply("Frame Range = abc\r\n");
+    EXPECT_EQ(settings.FrameFirst, InvalidRangeMarker);
+    EXPECT_EQ(settings.FrameLast, InvalidRangeMarker);
+    EXPECT_EQ(settings.FrameRangeText, "Frame Range = abc");
+    for (const char* bad : {"FrameRange=1,", "FrameRange=,5", "FrameRange=12", "FrameRange=a,b",
+                            "FrameRange=1234567890123456789012345678,1"}) {
+        settings = Apply(bad);
+        EXPECT_EQ(settings.FrameFirst, InvalidRangeMarker) << bad;
+        EXPECT_EQ(settings.FrameLast, InvalidRangeMarker) << bad;
+    }
+    settings = Apply("FrameRange=1-2,3");
+    EXPECT_EQ(settings.FrameFirst, 1);
+    EXPECT_EQ(settings.FrameLast, 3);
+}
+
+TEST(SettingsLibraryPath, KeepsItsCaseAndInnerBlanks) {
+    EXPECT_EQ(Apply("AVSDLL = C:\\Frame Server\\avisynth.dll \r\n").AVSDLL, "C:\\Frame Server\\avisynth.dll");
+    EXPECT_EQ(Apply("avsdll=/opt/Frame Server/libavisynth.so").AVSDLL, "/opt/Frame Server/libavisynth.so");
+    EXPECT_EQ(Apply("AVSDLL=\r\n").AVSDLL, "");
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/SEException.h"
+#include "support/Text.h"
+
+namespace {
+
+TEST(FormatText, KeepsTextsOfAnyLength) {
+    EXPECT_EQ(FormatText("%s-%d", "a", 5), "a-5");
+    EXPECT_EQ(FormatText(nullptr), "");
+    for (size_t length : {255u, 256u, 300u, 5000u, 9000u, 100000u}) {
+        const std::string long_text(length, 'x');
+        EXPECT_EQ(FormatText("%s", long_text.c_str()), long_text) << length;
+    }
+}
+
+TEST(TrimText, RemovesBlanksTabsAndLineEndsAtBothEnds) {
+    std::string text = " \t abc \r\n";
+    TrimText(text);
+    EXPECT_EQ(text, "abc");
+    text = "a b\tc";
+    TrimText(text);
+    EXPECT_EQ(text, "a b\tc");
+    text = " \t\r\n ";
+    TrimText(text);
+    EXPECT_EQ(text, "");
+}
+
+TEST(ToLowerText, ChangesOnlyAsciiLetters) {
+    std::string text = "AbC-Z\xC4\xD6";
+    ToLowerText(text);
+    EXPECT_EQ(text, "abc-z\xC4\xD6");
+}
+
+TEST(IsIntegerText, AcceptsDigitsAndMinusSignsOnly) {
+    for (const char* good : {"123", "-5", "1-2", "-", "0"}) EXPECT_TRUE(IsIntegerText(good)) << good;
+    for (const char* bad : {"", "+5", "1.5", " 1", "a"}) EXPECT_FALSE(IsIntegerText(bad)) << bad;
+}
+
+TEST(ParseNumbers, StopAtTheFirstForeignCharacterAndSaturate) {
+    EXPECT_EQ(ParseInt64("1-2"), 1);
+    EXPECT_EQ(ParseInt64("-"), 0);
+    EXPECT_EQ(ParseInt64("-17x"), -17);
+    EXPECT_EQ(ParseInt64("99999999999999999999"), INT64_MAX);
+    EXPECT_EQ(ParseInt64("-99999999999999999999"), INT64_MIN);
+    EXPECT_EQ(ParseInt32("4294967297"), INT32_MAX);
+    EXPECT_EQ(ParseInt32("-4294967297"), INT32_MIN);
+}
+
+TEST(PadLine, FillsToOneColumnLessThanTheWidth) {
+    EXPECT_EQ(PadLine("", 80), std::string(79, ' '));
+    EXPECT_EQ(PadLine(std::string(79, 'a'), 80), std::string(79, 'a'));
+    EXPECT_EQ(PadLine(std::string(100, 'a'), 80), std::string(100, 'a'));
+    EXPECT_EQ(PadLine("ab", 5), "ab  ");
+    EXPECT_EQ(PadLine("", 5000), "");  // an absurd width adds nothing
+}
+
+TEST(FrameRateFormats, SwitchPrecisionAtTheirBounds) {
+    EXPECT_EQ(FormatFPS(5.25), "5.250");
+    EXPECT_EQ(FormatFPS(9.9995), "10.00");
+    EXPECT_EQ(FormatFPS(23.976), "23.98");
+    EXPECT_EQ(FormatFPS(120.5), "120.5");
+    EXPECT_EQ(FormatFPS(999.95), "1000");
+    EXPECT_EQ(FormatFPS(2500.4), "2500");
+    EXPECT_EQ(FormatTPF(0.5), "0.5000");
+    EXPECT_EQ(FormatTPF(5.0), "5.000");
+    EXPECT_EQ(FormatTPF(40.0), "40.00");
+    EXPECT_EQ(FormatTPF(999.94), "999.9");
+    EXPECT_EQ(FormatTPF(1234.5), "1235");
+}
+
+TEST(ExceptionCodeText, NamesKnownCodesAndFallsBackForOthers) {
+    EXPECT_EQ(ExceptionCodeText(0xC0000094), "Exception 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO");
+    EXPECT_EQ(ExceptionCodeText(0xC0000005), "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION");
+    EXPECT_EQ(ExceptionCodeText(0xC06D007E), "Exception 0xC06D007E\nDelay-load module not found");
+    EXPECT_EQ(ExceptionCodeText(0xDEADBEEF), "Exception 0xDEADBEEF\nUnknown system exception");
+    EXPECT_EQ(ExceptionCodeText(0), "Exception 0x00000000\nUnknown system exception");
+}
+
+}  // namespace
