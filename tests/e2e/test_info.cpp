@@ -1,0 +1,231 @@
+// The information-only run and the failures of script evaluation.
+#include "tests/e2e/Harness.h"
+
+namespace {
+
+const std::string kPalClip = "width=720\nheight=576\nfps=25/1\nframes=250\npixel_type=YV12\n";
+
+std::string ClipLines(const std::string& frames, const std::string& length, const std::string& width,
+                      const std::string& height, const std::string& rate, const std::string& colourSpace) {
+    return "\nNumber of frames:          " + frames + "\nLength (hh:mm:ss.ms):  " + length +
+           "\nFrame width:               " + width + "\nFrame height:              " + height +
+           "\nFramerate:                 " + rate + "\nColorspace:                    " + colourSpace + "\n";
+}
+
+std::string InfoRunStart() { return BannerWithVersion() + StatusShownAndCleared("Loading script..."); }
+
+// The last load of the library is the main connection: everything it handed
+// out must be back and its environment deleted exactly once.
+void ExpectCleanMainConnection(const TachoroRun& tachoro) {
+    auto loads = ReadCounterLines(tachoro.CountersFile());
+    ASSERT_FALSE(loads.empty());
+    for (auto& load : loads) {
+        EXPECT_EQ(load["environments_created"], load["environments_deleted"]);
+        EXPECT_EQ(load["clips_alive"], 0);
+        EXPECT_EQ(load["frames_alive"], 0);
+        EXPECT_EQ(load["values_alive"], 0);
+        EXPECT_EQ(load["handle_ops_after_delete"], 0);
+    }
+    EXPECT_EQ(loads.back()["environments_deleted"], 1);
+}
+
+TEST(InfoRun, ReportsAPalClip) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kPalClip);
+    ProcessResult result = tachoro.Run({script, "-info"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_EQ(result.Out, "");
+    EXPECT_EQ(result.Err, InfoRunStart() + ClipLines("        250", "   00:00:10.000", "        720", "        576",
+                                                      "     25.000 (25/1)", "   YV12"));
+    ExpectCleanMainConnection(tachoro);
+    // The probe, the version query and the main connection: no calibration.
+    EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).size(), 3u);
+}
+
+TEST(InfoRun, ShowsTheFieldOrder) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const struct {
+        const char* directive;
+        const char* rate;
+    } cases[] = {
+        {"field_based=tff\n", "     29.970 (30000/1001, TFF)"},
+        {"field_based=bff\n", "     29.970 (30000/1001, BFF)"},
+        {"field_based=unknown\n", "     29.970 (30000/1001)"},
+    };
+    for (const auto& testCase : cases) {
+        const std::string script = tachoro.WriteScript(
+            "ntsc.avs", std::string("width=720\nheight=480\nfps=30000/1001\nframes=300\npixel_type=YUY2\n") +
+                            testCase.directive);
+        ProcessResult result = tachoro.Run({script, "-i"});
+        EXPECT_EXIT_CODE(result, 0);
+        EXPECT_EQ(result.Err, InfoRunStart() + ClipLines("        300", "   00:00:10.010", "        720",
+                                                          "        480", testCase.rate, "   YUY2"));
+    }
+}
+
+TEST(InfoRun, NamesEveryColourSpace) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const struct {
+        const char* type;
+        const char* name;
+    } cases[] = {{"YV411", "  YV411"}, {"YV24", "   YV24"}, {"YV16", "   YV16"}, {"Y8", "     Y8"},
+                 {"YV12", "   YV12"}, {"YUY2", "   YUY2"}, {"RGB24", "  RGB24"}, {"RGB32", "  RGB32"},
+                 {"none", "Unknown"}};
+    for (const auto& testCase : cases) {
+        const std::string script =
+            tachoro.WriteScript("space.avs", std::string("frames=1\npixel_type=") + testCase.type + "\n");
+        ProcessResult result = tachoro.Run({script, "-info"});
+        EXPECT_EXIT_CODE(result, 0);
+        const std::string expected = std::string("Colorspace:                    ") + testCase.name + "\n";
+        EXPECT_EQ(result.Err.substr(result.Err.size() - expected.size()), expected) << testCase.type;
+    }
+}
+
+TEST(InfoRun, AnAudioOnlyClipHasNoVideoFigures) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript(
+        "audio.avs", "video=none\naudio_channels=2\nsample_type=int16\nsample_rate=48000\naudio_samples=480000\n");
+    ProcessResult result = tachoro.Run({script, "-info"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_EQ(result.Err, InfoRunStart() + "\nNumber of frames:                  n/a"
+                                           "\nLength (hh:mm:ss.ms):              n/a"
+                                           "\nFrame width:                       n/a"
+                                           "\nFrame height:                      n/a"
+                                           "\nFramerate:                         n/a"
+                                           "\nColorspace:                        n/a\n");
+}
+
+TEST(InfoRun, AZeroFrameRateDoesNotBreakTheReport) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("zero.avs", "fps=25/0\nframes=100\n");
+    ProcessResult result = tachoro.Run({script, "-info"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_EQ(result.Err, InfoRunStart() + ClipLines("        100", "   00:00:00.000", "        640", "        480",
+                                                      "      0.000 (25/0)", "   YV12"));
+}
+
+TEST(InfoRun, ShowsTheActiveMultiThreadingModeAndInvokesTheDistributor) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kPalClip);
+    const std::vector<std::pair<std::string, std::string>> mtFrameServer = {
+        {"TESTFS_FUNCTIONS", "VersionString,GetMTMode,Distributor,SetMTMode"}, {"TESTFS_MTMODE", "2"}};
+    ProcessResult result = tachoro.Run({script, "-info"}, mtFrameServer);
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_EQ(result.Err, InfoRunStart() +
+                              ClipLines("        250", "   00:00:10.000", "        720", "        576",
+                                        "     25.000 (25/1)", "   YV12") +
+                              "Active MT Mode:                      2\n");
+    EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["distributor_calls"], 1);
+    ExpectCleanMainConnection(tachoro);
+
+    TachoroRun withoutDistributor;
+    withoutDistributor.WriteSettings({"InvokeDistributor=0"});
+    const std::string again = withoutDistributor.WriteScript("clip.avs", kPalClip);
+    result = withoutDistributor.Run({again, "-info"}, mtFrameServer);
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_NE(result.Err.find("Active MT Mode:                      2\n"), std::string::npos);
+    EXPECT_EQ(ReadCounterLines(withoutDistributor.CountersFile()).back()["distributor_calls"], 0);
+}
+
+TEST(InfoRun, ModesOutsideOneToFourCallNoDistributor) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kPalClip);
+    for (const char* mode : {"0", "5", "string"}) {
+        ProcessResult result = tachoro.Run(
+            {script, "-info"}, {{"TESTFS_FUNCTIONS", "VersionString,GetMTMode,Distributor"}, {"TESTFS_MTMODE", mode}});
+        EXPECT_EXIT_CODE(result, 0);
+        const std::string shown = std::string(mode) == "5" ? "5" : "0";
+        EXPECT_NE(result.Err.find("Active MT Mode:                      " + shown + "\n"), std::string::npos) << mode;
+        EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["distributor_calls"], 0) << mode;
+    }
+}
+
+TEST(ScriptFailures, AScriptThatReturnsANumber) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("number.avs", "return=int\n");
+
+    ProcessResult measuring = tachoro.Run({script});
+    EXPECT_EXIT_CODE(measuring, -1);
+    EXPECT_EQ(measuring.Err, BannerWithVersion() + StatusShownAndCleared("Analysing script...") +
+                                 "\nScript did not return a video clip:\n(" + script + ")\n");
+
+    ProcessResult info = tachoro.Run({script, "-info"});
+    EXPECT_EXIT_CODE(info, -1);
+    EXPECT_EQ(info.Err, InfoRunStart() + "\n\"" + script + "\":\nScript did not return a clip\n");
+}
+
+TEST(ScriptFailures, AnErrorRaisedByTheImport) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("broken.avs", "import_error=Invalid arguments to function Foo\n");
+    ProcessResult measuring = tachoro.Run({script});
+    EXPECT_EXIT_CODE(measuring, -1);
+    EXPECT_EQ(measuring.Err, BannerWithVersion() + StatusShownAndCleared("Analysing script...") +
+                                 "\nInvalid arguments to function Foo\n");
+    ProcessResult info = tachoro.Run({script, "-info"});
+    EXPECT_EXIT_CODE(info, -1);
+    EXPECT_EQ(info.Err, InfoRunStart() + "\nInvalid arguments to function Foo\n");
+}
+
+TEST(ScriptFailures, AVideoClipWithoutFramesStopsTheCalibration) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("empty.avs", "frames=0\n");
+    ProcessResult result = tachoro.Run({script});
+    EXPECT_EXIT_CODE(result, -1);
+    EXPECT_EQ(result.Err, BannerWithVersion() + StatusShownAndCleared("Analysing script...") +
+                              "\nScript returned a video clip without frames:\n(" + script + ")\n");
+    EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"], 0);
+}
+
+TEST(ScriptFailures, AnAudioOnlyClipFailsTheCalibration) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("audio.avs", "video=none\nsample_rate=48000\naudio_channels=2\n");
+    ProcessResult result = tachoro.Run({script});
+    EXPECT_EXIT_CODE(result, -1);
+    EXPECT_EQ(result.Err, BannerWithVersion() + StatusShownAndCleared("Analysing script...") +
+                              "\nScript did not return a video clip:\n(" + script + ")\n");
+}
+
+TEST(ScriptFailures, FaultsInsideTheFrameServerAreReportedByName) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const struct {
+        const char* fault;
+        const char* text;
+    } cases[] = {
+        {"access_violation", "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"},
+        {"divide_by_zero", "Exception 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO"},
+        {"stack_overflow", "Exception 0xC00000FD\nSTATUS_STACK_OVERFLOW"},
+    };
+    for (const auto& testCase : cases) {
+        const std::string script = tachoro.WriteScript("fault.avs", std::string("import_fault=") + testCase.fault);
+        ProcessResult calibration = tachoro.Run({script});
+        EXPECT_EXIT_CODE(calibration, -1);
+        EXPECT_EQ(calibration.Err, BannerWithVersion() + StatusShownAndCleared("Analysing script...") + "\n" +
+                                       testCase.text + "\n");
+        ProcessResult info = tachoro.Run({script, "-info"});
+        EXPECT_EXIT_CODE(info, -1);
+        EXPECT_EQ(info.Err, InfoRunStart() + "\n" + testCase.text + "\n");
+    }
+}
+
+TEST(ScriptFailures, AForeignExceptionIsAnUnknownException) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("foreign.avs", "import_fault=foreign\n");
+    ProcessResult result = tachoro.Run({script, "-info"});
+    EXPECT_EXIT_CODE(result, -1);
+    EXPECT_EQ(result.Err, InfoRunStart() + "\nUnknown exception\n");
+}
+
+}  // namespace

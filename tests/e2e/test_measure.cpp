@@ -1,0 +1,363 @@
+// Measured runs: the display, the summary, the log and the CSV file.
+#include <regex>
+#include <sstream>
+
+#include "tests/e2e/Harness.h"
+
+namespace {
+
+// Slow enough frames for a calibration that settles on 10 frames a sample.
+const std::string kSlowClip = "frames=300\nframe_delay_us=2000\n";
+
+// The console lines as a person would read them: each "\r" starts the line
+// anew, trailing blanks dropped.
+std::vector<std::string> ScreenLines(const std::string& output) {
+    std::vector<std::string> lines;
+    std::istringstream stream(output);
+    for (std::string line; std::getline(stream, line);) {
+        size_t lastReturn = line.find_last_of('\r', line.size() > 1 ? line.size() - 2 : 0);
+        if (line.size() > 1 && lastReturn != std::string::npos && lastReturn + 1 < line.size())
+            line = line.substr(lastReturn + 1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool HasLineMatching(const std::vector<std::string>& lines, const std::string& pattern) {
+    const std::regex expression(pattern);
+    for (const std::string& line : lines)
+        if (std::regex_match(line, expression)) return true;
+    return false;
+}
+
+std::vector<std::string> SplitCrLf(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+struct CsvRow {
+    unsigned frame;
+    double fps, average, tpf, averageTpf;
+    unsigned cpu, threads, physical, virtualMb;
+    std::string text;
+};
+
+std::vector<CsvRow> ParseCsv(const std::string& text, std::string& header) {
+    std::vector<CsvRow> rows;
+    std::vector<std::string> lines = SplitCrLf(text);
+    if (lines.empty()) return rows;
+    header = lines[0];
+    for (size_t index = 1; index < lines.size(); ++index) {
+        CsvRow row{};
+        row.text = lines[index];
+        std::sscanf(lines[index].c_str(), "%u,%lf,%lf,%lf,%lf,%u,%u,%u,%u", &row.frame, &row.fps, &row.average, &row.tpf,
+                    &row.averageTpf, &row.cpu, &row.threads, &row.physical, &row.virtualMb);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// The log row of a CSV row: the same sample, formatted to the log's widths
+// (the CSV carries the same rounded numbers as text).
+std::string ExpectedLogRow(const CsvRow& row) {
+    std::vector<std::string> fields;
+    std::istringstream stream(row.text);
+    for (std::string field; std::getline(stream, field, ',');) fields.push_back(field);
+    if (fields.size() != 9) return "malformed CSV row: " + row.text;
+    auto right = [](const std::string& text, size_t width) {
+        return text.size() < width ? Blanks(width - text.size()) + text : text;
+    };
+    return right(fields[0], 12) + " " + right(fields[1], 13) + " " + right(fields[3], 16) + " " + right(fields[5], 8) +
+           " " + right(fields[6], 9) + " " + right(fields[7], 13) + " " + right(fields[8], 13);
+}
+
+const char* const kCsvHeader =
+    "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),Threads,PhysMEM(MB),"
+    "VirtMEM(MB)";
+const char* const kLogHeader =
+    "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   Threads   PhysMEM(MB)   VirtMEM(MB)";
+
+// The [General info] lines of this machine, read back from "-avsinfo".
+std::vector<std::string> GeneralInfoLines(TachoroRun& tachoro, const std::string& script,
+                                          const std::string& switches) {
+    ProcessResult info = tachoro.Run({"-avsinfo"});
+    std::map<std::string, std::string> facts;
+    std::istringstream stream(info.Out);
+    for (std::string line; std::getline(stream, line);) {
+        size_t colon = line.find(':');
+        if (colon != std::string::npos) facts[line.substr(0, colon)] = line.substr(29);
+    }
+    std::vector<std::string> lines = {
+        "[General info]",
+        "Log file created with:                 Tachoro 2.1.3 (x64)",
+        "Script file:                           " + script,
+    };
+    if (!switches.empty()) lines.push_back("Command line switches:                 " + switches);
+    lines.insert(lines.end(), {
+                                  "Avisynth version string:               " + facts["Avisynth version string"],
+                                  "Avisynth file version:                 " + facts["File version"],
+                                  "Avisynth Interface Version:            " + facts["Avisynth Interface Version"],
+                                  "Avisynth MT support:                   " + facts["Muli-threading support"],
+                                  "Avisynth.dll linker/compiler version:  " + facts["Linker/compiler version"],
+                                  "Avisynth.dll location:                 " + facts["Avisynth DLL location"],
+                                  "Avisynth.dll time stamp:               " + facts["Avisynth DLL time stamp"],
+                              });
+    return lines;
+}
+
+TEST(MeasuredRun, WritesTheSummaryLogAndCsv) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+    ProcessResult result = tachoro.Run({script, "-log", "-csv"});
+    EXPECT_EXIT_CODE(result, 0);
+
+    // One request per frame of the range, each released before the next.
+    auto loads = ReadCounterLines(tachoro.CountersFile());
+    ASSERT_FALSE(loads.empty());
+    auto& main = loads.back();
+    EXPECT_EQ(main["frames_requested"], 300);
+    EXPECT_EQ(main["max_frames_alive"], 1);
+    EXPECT_EQ(main["frames_alive_at_delete"], 0);
+    EXPECT_EQ(main["clips_alive_at_delete"], 0);
+    EXPECT_EQ(main["environments_deleted"], 1);
+    EXPECT_EQ(main["handle_ops_after_delete"], 0);
+
+    const std::vector<std::string> screen = ScreenLines(result.Err);
+    EXPECT_TRUE(HasLineMatching(screen, "Frames processed:               300 \\(0 - 299\\)"));
+    EXPECT_TRUE(HasLineMatching(screen, "FPS \\(min \\| max \\| average\\):      [0-9.]+ \\| [0-9.]+ \\| [0-9.]+"));
+    EXPECT_TRUE(HasLineMatching(screen, "Memory usage \\(phys \\| virt\\):     [0-9]+ \\| [0-9]+ MB"));
+    EXPECT_TRUE(HasLineMatching(screen, "Thread count:                   [0-9]+"));
+    EXPECT_TRUE(HasLineMatching(screen, "CPU usage \\(average\\):            [0-9]+%"));
+    EXPECT_TRUE(HasLineMatching(screen, "Time \\(elapsed\\):                 00:00:0[0-9]\\.[0-9]{3}"));
+    // The summary ends with the two blanked prompt lines.
+    const std::string ending = "\r" + Padded("") + "\n\r" + Padded("") + "\n";
+    EXPECT_EQ(result.Err.substr(result.Err.size() - ending.size()), ending);
+
+    // CSV: one row per ten frames, the frame column counted from 1.
+    std::string header;
+    const std::string csv = ReadBytes(tachoro.Path("clip.csv"));
+    const std::vector<CsvRow> rows = ParseCsv(csv, header);
+    EXPECT_EQ(header, kCsvHeader);
+    ASSERT_EQ(rows.size(), 30u);
+    for (size_t index = 0; index < rows.size(); ++index) {
+        EXPECT_EQ(rows[index].frame, 10 * (index + 1));
+        EXPECT_TRUE(std::regex_match(rows[index].text,
+                                     std::regex("[0-9]+,[0-9]+\\.[0-9]{3},[0-9]+\\.[0-9]{3},[0-9]+\\.[0-9]{6},"
+                                                "[0-9]+\\.[0-9]{6},[0-9]+,[0-9]+,[0-9]+,[0-9]+")))
+            << rows[index].text;
+    }
+    EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n");
+
+    // Log: the sections in order, CR LF everywhere, rows matching the CSV.
+    const std::string log = ReadBytes(tachoro.Path("clip.log"));
+    const std::vector<std::string> logLines = SplitCrLf(log);
+    std::vector<std::string> expected = GeneralInfoLines(tachoro, script, "-log -csv");
+    expected.insert(expected.end(), {"", "", "[Clip info]", "Number of frames:                  300",
+                                     "Length (hh:mm:ss.ms):     00:00:12.000", "Frame width:                       640",
+                                     "Frame height:                      480", "Framerate:                      25.000 (25/1)",
+                                     "Colorspace:                       YV12", "Audio channels:                    n/a",
+                                     "Audio bits/sample:                 n/a", "Audio sample rate:                 n/a",
+                                     "Audio samples:                     n/a", "", "", "[Runtime info]"});
+    ASSERT_GE(logLines.size(), expected.size() + 6);
+    for (size_t index = 0; index < expected.size(); ++index) EXPECT_EQ(logLines[index], expected[index]) << index;
+    size_t line = expected.size();
+    EXPECT_EQ(logLines[line], "Frames processed:               300 (0 - 299)");
+    line += 6;
+    EXPECT_EQ(logLines[line++], "");
+    EXPECT_EQ(logLines[line++], "");
+    EXPECT_EQ(logLines[line++], "[Script]");
+    EXPECT_EQ(logLines[line++], "frames=300");
+    EXPECT_EQ(logLines[line++], "frame_delay_us=2000");
+    EXPECT_EQ(logLines[line++], "");
+    EXPECT_EQ(logLines[line++], "");
+    EXPECT_EQ(logLines[line++], "[Performance data]");
+    EXPECT_EQ(logLines[line++], kLogHeader);
+    for (const CsvRow& row : rows) EXPECT_EQ(logLines[line++], ExpectedLogRow(row));
+    EXPECT_EQ(line, logLines.size());
+    EXPECT_EQ(log.find('\n'), log.find("\r\n") + 1);  // no bare LF anywhere
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), std::count(log.begin(), log.end(), '\r'));
+
+}
+
+TEST(MeasuredRun, MeasuresAFrameRange) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+    ProcessResult result = tachoro.Run({script, "-range=10,59", "-csv"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_NE(result.Err.find(Status("Reading frames...")), std::string::npos);
+    EXPECT_TRUE(HasLineMatching(ScreenLines(result.Err), "Frames processed:               50 \\(10 - 59\\)"));
+    std::string header;
+    const std::vector<CsvRow> rows = ParseCsv(ReadBytes(tachoro.Path("clip.csv")), header);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows.front().frame, 20u);
+    EXPECT_EQ(rows.back().frame, 60u);
+    EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"], 50);
+}
+
+TEST(MeasuredRun, ASingleFrameIsTooLittleForASample) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+    ProcessResult result = tachoro.Run({script, "-range=7,7", "-csv", "-log"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_NE(result.Err.find(Status("Reading frame...") + "\r" + Padded("Insufficient data for measurements") + "\n"),
+              std::string::npos);
+    EXPECT_EQ(ReadBytes(tachoro.Path("clip.csv")), "");
+    const std::string log = ReadBytes(tachoro.Path("clip.log"));
+    EXPECT_NE(log.find("[Runtime info]\r\nInsufficient data for measurements\r\n\r\n[Script]\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("[Performance data]"), std::string::npos);
+    EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"], 1);
+}
+
+std::string RangePrompt(const std::string& rangeText, unsigned last) {
+    return "\n\r" + Padded("") + "\rInvalid frame range specified:\n\r\"" + rangeText + "\"\n\rProceed with default (0," +
+           std::to_string(last) + ")? [y/n]";
+}
+
+TEST(MeasuredRun, AnInvalidRangeOffersTheWholeClip) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+    const std::string clearedPrompt = "\r" + Padded("") + "\r" + Padded("") + "\r" + Padded("");
+
+    // Keys other than y and n are ignored; y measures the whole clip.
+    ProcessResult accepted = tachoro.Run({script, "-range=5,1000"}, {}, "xq\ny");
+    EXPECT_EXIT_CODE(accepted, 0);
+    EXPECT_NE(accepted.Err.find("YV12\n" + RangePrompt("FrameRange=5,1000", 299) + clearedPrompt +
+                                Status("Reading frames...")),
+              std::string::npos)
+        << accepted.Err;
+    EXPECT_TRUE(HasLineMatching(ScreenLines(accepted.Err), "Frames processed:               300 \\(0 - 299\\)"));
+
+    // n ends the run without reading a frame; the log is still written.
+    ProcessResult refused = tachoro.Run({script, "-range=-3,10", "-log"}, {}, "n");
+    EXPECT_EXIT_CODE(refused, 0);
+    const std::string expectedEnd = RangePrompt("FrameRange=-3,10", 299) + clearedPrompt;
+    EXPECT_EQ(refused.Err.substr(refused.Err.size() - expectedEnd.size()), expectedEnd);
+    EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"], 0);
+    EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["environments_deleted"], 1);
+    const std::string log = ReadBytes(tachoro.Path("clip.log"));
+    EXPECT_NE(log.find("[Clip info]"), std::string::npos);
+    EXPECT_EQ(log.find("[Runtime info]"), std::string::npos);
+
+    // Without any input the answer is no: nothing waits for a key.
+    ProcessResult noInput = tachoro.Run({script, "-range=400,500"}, {}, "");
+    EXPECT_EXIT_CODE(noInput, 0);
+
+    // A range from the settings file is echoed as written.
+    tachoro.WriteSettings({"FrameRange = abc"});
+    ProcessResult fromSettings = tachoro.Run({script}, {}, "n");
+    EXPECT_NE(fromSettings.Err.find(RangePrompt("FrameRange = abc", 299)), std::string::npos);
+}
+
+TEST(MeasuredRun, ATimeLimitStopsTheRun) {
+    for (bool estimated : {false, true}) {
+        TachoroRun tachoro;
+        tachoro.WriteSettings({estimated ? "LogEstimatedTime=1" : "LogEstimatedTime=0"});
+        const std::string script = tachoro.WriteScript("long.avs", "frames=1000000\nframe_delay_us=2000\n");
+        ProcessResult result = tachoro.Run({script, "-timelimit=1", "-csv"});
+        EXPECT_EXIT_CODE(result, 0);
+        const std::vector<std::string> screen = ScreenLines(result.Err);
+        EXPECT_TRUE(HasLineMatching(screen, "Frames processed:               [0-9]+ \\(0 - [0-9]+\\)"));
+        if (estimated)
+            EXPECT_TRUE(HasLineMatching(screen, "Time \\(elapsed \\| estimated\\):     00:00:01\\.[0-9]{3} \\| "
+                                                "[0-9:]+\\.[0-9]{3}"));
+        else
+            EXPECT_TRUE(HasLineMatching(screen, "Time \\(elapsed\\):                 00:00:01\\.[0-9]{3}"));
+        // It stops at the first refresh after one second, with far fewer
+        // frames than the clip has.
+        const long long requested = ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"];
+        EXPECT_GT(requested, 10);
+        EXPECT_LT(requested, 2000);
+    }
+}
+
+TEST(MeasuredRun, AFrameServerErrorKeepsTheSamplesSoFar) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script =
+        tachoro.WriteScript("clip.avs", kSlowClip + "fail_at=150\nfail_in_load=4\nfail_message=Filter crashed at 150\n");
+    ProcessResult result = tachoro.Run({script, "-csv"});
+    EXPECT_EXIT_CODE(result, -1);
+    const std::string blanked = "\r" + Padded("") + "\n\r" + Padded("") + "\n";
+    EXPECT_NE(result.Err.find(blanked + "\rFilter crashed at 150\n"), std::string::npos) << result.Err;
+    const std::string message = "\rFilter crashed at 150\n";
+    EXPECT_EQ(result.Err.substr(result.Err.size() - message.size()), message);
+
+    const std::string log = ReadBytes(tachoro.Path("clip.log"));  // written although -log was not given
+    std::string header;
+    const std::vector<CsvRow> rows = ParseCsv(ReadBytes(tachoro.Path("clip.csv")), header);
+    // Frames 0 to 149 were read: fifteen samples, the last closed by frame 150.
+    ASSERT_EQ(rows.size(), 15u);
+    EXPECT_EQ(rows.back().frame, 150u);
+    const std::string tail = ExpectedLogRow(rows.back()) + "\r\n\r\n\r\n[AviSynth error]\r\nFilter crashed at 150\r\n";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+    EXPECT_EQ(log.find("[Runtime info]"), std::string::npos);
+    // The frame server is unloaded on this path without deleting the environment.
+    EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["environments_deleted"], 0);
+}
+
+TEST(MeasuredRun, AnAccessViolationIsReportedAndLoggedWithoutErrorSection) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip + "fail_at=150\nfail_in_load=4\nfail_with=access_violation\n");
+    ProcessResult result = tachoro.Run({script});
+    EXPECT_EXIT_CODE(result, -1);
+    const std::string blanked = "\r" + Padded("") + "\n\r" + Padded("") + "\n";
+    const std::string ending = blanked + "\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n";
+    EXPECT_EQ(result.Err.substr(result.Err.size() - ending.size()), ending);
+    const std::string log = ReadBytes(tachoro.Path("clip.log"));
+    EXPECT_NE(log.find("[Performance data]"), std::string::npos);
+    EXPECT_EQ(log.find("[AviSynth error]"), std::string::npos);
+    EXPECT_FALSE(PathExists(tachoro.Path("clip.csv")));  // only with CreateCSV
+
+    TachoroRun withCsv;
+    withCsv.WriteSettings({"CreateCSV=1"});
+    const std::string again = withCsv.WriteScript("clip.avs", kSlowClip + "fail_at=150\nfail_in_load=4\nfail_with=access_violation\n");
+    EXPECT_EXIT_CODE(withCsv.Run({again}), -1);
+    EXPECT_TRUE(PathExists(withCsv.Path("clip.csv")));
+}
+
+TEST(MeasuredRun, AFailingLogWriterLeavesNoCsv) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+    // A directory where the log should go cannot be created as a file.
+    std::filesystem::create_directory(tachoro.Path("clip.log"));
+    ProcessResult result = tachoro.Run({script, "-log", "-csv"});
+    EXPECT_EXIT_CODE(result, -1);
+    const std::string message = "\nCannot create \"" + tachoro.Path("clip.log") + "\"\n";
+    EXPECT_EQ(result.Err.substr(result.Err.size() - message.size()), message);
+    EXPECT_FALSE(PathExists(tachoro.Path("clip.csv")));
+}
+
+#if !defined(_WIN32)
+TEST(MeasuredRun, AFullDeviceIsReported) {
+    for (const char* file : {"clip.log", "clip.csv"}) {
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+        std::filesystem::create_symlink("/dev/full", tachoro.Path(file));
+        ProcessResult result = tachoro.Run({script, "-log", "-csv"});
+        EXPECT_EXIT_CODE(result, -1);
+        const std::string message = "\nCannot write \"" + tachoro.Path(file) + "\"\n";
+        EXPECT_EQ(result.Err.substr(result.Err.size() - message.size()), message) << file;
+    }
+}
+#endif
+
+}  // namespace
