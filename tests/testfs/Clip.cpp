@@ -1,0 +1,135 @@
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "tests/testfs/TestFS.h"
+
+namespace testfs {
+
+CountedClip::CountedClip() { ++Counters().clips_alive; }
+CountedClip::~CountedClip() { --Counters().clips_alive; }
+
+Frame::Frame(const VideoInfo& vi) {
+    static int sequence = 0;
+    rowSize = vi.width * BitsPerPixelOf(vi.pixel_type) / 8;
+    height = vi.height;
+    sequenceNumber = ++sequence;
+    NoteFrameCreated();
+}
+
+Frame::~Frame() { NoteFrameDestroyed(); }
+
+void SpendMicroseconds(int64_t microseconds) {
+    if (microseconds <= 0) return;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(microseconds);
+    while (std::chrono::steady_clock::now() < until) {
+    }
+}
+
+namespace {
+
+// Keeps the recursion below unbounded without the compiler being able to
+// prove it (a provably endless recursion may be rejected or rewritten).
+volatile bool keepRecursing = true;
+
+__attribute__((noinline)) int Recurse(volatile char* previous) {
+    volatile char frame[512];
+    frame[0] = static_cast<char>(previous[0] + 1);
+    // The result is used after the call, so this is no tail call.
+    const int deeper = keepRecursing ? Recurse(frame) : 0;
+    return deeper + frame[0];
+}
+
+class ScriptClip : public CountedClip {
+public:
+    explicit ScriptClip(const ClipSpec& spec) : spec_(spec) {}
+
+    int GetVersion() override { return 6; }
+
+    PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
+        ++Counters().frames_requested;
+        SpendMicroseconds(spec_.frameDelayUs);
+        if (n == spec_.failAt && (spec_.failInLoad == 0 || spec_.failInLoad == LoadIndex())) {
+            const std::string message =
+                spec_.failMessage.empty() ? "frame " + DecimalText(n) + " failed" : spec_.failMessage;
+            RaiseFault(spec_.failWith, env, message);
+        }
+        return PVideoFrame(AsVideoFrame(new Frame(spec_.vi)));
+    }
+
+    bool GetParity(int) override { return (spec_.vi.image_type & kImageTFF) != 0; }
+
+    void GetAudio(void* buffer, int64 /*start*/, int64 count, IScriptEnvironment*) override {
+        const int64 bytes = count * spec_.vi.nchannels * BytesPerChannelSampleOf(spec_.vi.sample_type);
+        if (buffer && bytes > 0) std::memset(buffer, 0, static_cast<size_t>(bytes));
+    }
+
+    int SetCacheHints(int, int) override { return 0; }
+    const VideoInfo& GetVideoInfo() override { return spec_.vi; }
+
+private:
+    const ClipSpec spec_;
+};
+
+class DistributorClip : public CountedClip {
+public:
+    explicit DistributorClip(const PClip& child) : child_(child) {}
+
+    int GetVersion() override { return child_->GetVersion(); }
+    PVideoFrame GetFrame(int n, IScriptEnvironment* env) override { return child_->GetFrame(n, env); }
+    bool GetParity(int n) override { return child_->GetParity(n); }
+    void GetAudio(void* buffer, int64 start, int64 count, IScriptEnvironment* env) override {
+        child_->GetAudio(buffer, start, count, env);
+    }
+    int SetCacheHints(int hints, int range) override { return child_->SetCacheHints(hints, range); }
+    const VideoInfo& GetVideoInfo() override { return child_->GetVideoInfo(); }
+
+private:
+    PClip child_;
+};
+
+}  // namespace
+
+IClip* NewScriptClip(const ClipSpec& spec) { return new ScriptClip(spec); }
+IClip* NewDistributorClip(const PClip& child) { return new DistributorClip(child); }
+
+void RaiseFault(Fault fault, IScriptEnvironment* env, const std::string& message) {
+    switch (fault) {
+        case Fault::AccessViolation: {
+            int* volatile target = nullptr;
+            *target = 1;
+            break;
+        }
+        case Fault::DivideByZero: {
+            // Both operands volatile: with a constant dividend the compiler
+            // may compute 1 / x without a division instruction.
+            volatile int dividend = 1;
+            volatile int divisor = 0;
+            volatile int quotient = dividend / divisor;
+            (void)quotient;
+            break;
+        }
+        case Fault::StackOverflow: {
+            volatile char seed[1] = {0};
+            Recurse(seed);
+            break;
+        }
+        case Fault::Foreign:
+            throw ForeignException{42};
+        case Fault::AvisynthError:
+        case Fault::None:
+            break;
+    }
+    // An AvisynthError, or a fault that did not fault after all: either way
+    // the caller gets an error rather than a silent success.
+    const std::string text =
+        fault == Fault::AvisynthError || fault == Fault::None ? message : "testfs: the fault did not happen";
+    if (env) env->ThrowError("%s", text.c_str());
+    // Without an environment the message must outlive this frame.
+    static std::string lastMessage;
+    lastMessage = text;
+    throw AvisynthError(lastMessage.c_str());
+}
+
+}  // namespace testfs
