@@ -1,0 +1,171 @@
+#include "measure/Display.h"
+
+#include "app/Settings.h"
+#include "measure/GPUInfo.h"
+#include "measure/Timer.h"
+#include "support/Console.h"
+#include "support/Text.h"
+
+namespace {
+
+const char* const EscPromptText = "\nPress 'Esc' to cancel the process...\n\n";
+
+void AddText(std::vector<ScreenLine>& lines, std::string text) {
+    lines.push_back(ScreenLine{LineKind::Text, std::move(text)});
+}
+
+void AddBlank(std::vector<ScreenLine>& lines) {
+    lines.push_back(ScreenLine{LineKind::Blank, std::string()});
+}
+
+// The GPU block shared by the display (current | average) and the summary
+// (average only); the memory lines are the same in both.
+void AddMemoryLines(std::vector<ScreenLine>& lines, const SamplerReadings& r, const DisplayOptions& o) {
+    if (o.HasMemoryUsed) AddText(lines, FormatText("GPU memory usage:               %u MB", r.MemoryUsed));
+    if (o.HasMemoryDedicated)
+        AddText(lines, FormatText("GPU memory usage (Dedicated):   %u MB", r.MemoryDedicated));
+    if (o.HasMemoryDynamic) AddText(lines, FormatText("GPU memory usage (Dynamic):     %u MB", r.MemoryDynamic));
+}
+
+void PrintLines(const std::vector<ScreenLine>& lines, uint16_t textColour) {
+    const int stream = Settings.ConUseSTDOUT;
+    for (const ScreenLine& line : lines) {
+        switch (line.Kind) {
+        case LineKind::Text:
+            ConsolePrint(stream, textColour, "\r%s\n", Utils.PadLine(line.Text).c_str());
+            break;
+        case LineKind::Blank:
+            ConsolePrint(stream, ColourUnchanged, "\n");
+            break;
+        case LineKind::EscPrompt:
+            ConsolePrint(stream, ColourUnchanged, "%s", EscPromptText);
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+DisplayOptions DisplayOptionsFor(const SettingsRecord& settings, const CGPUInfo& gpu) {
+    DisplayOptions o;
+    o.DisplayFPS = settings.DisplayFPS != 0;
+    o.DisplayTPF = settings.DisplayTPF != 0;
+    o.MonitorGPULoad = settings.MonitorGPULoad != 0;
+    o.LogEstimatedTime = settings.LogEstimatedTime != 0;
+    o.HasVideoEngine = gpu.HasVideoEngine != 0;
+    o.HasMemoryUsed = gpu.HasMemoryUsed != 0;
+    o.HasMemoryDedicated = gpu.HasMemoryDedicated != 0;
+    o.HasMemoryDynamic = gpu.HasMemoryDynamic != 0;
+    return o;
+}
+
+uint32_t ScreenLineCount(const std::vector<ScreenLine>& lines) {
+    uint32_t count = 0;
+    for (const ScreenLine& line : lines) count += line.Kind == LineKind::EscPrompt ? 3 : 1;
+    return count;
+}
+
+std::vector<ScreenLine> LiveDisplayLines(const RunStatistics& s, const SamplerReadings& r, const DisplayOptions& o) {
+    std::vector<ScreenLine> lines;
+    lines.reserve(16);
+    AddText(lines, FormatText("Frame (current | last):         %u | %u", s.CurrentFrame, s.LastFrame));
+    if (o.DisplayFPS)
+        AddText(lines, FormatText("FPS (cur | min | max | avg):    %s | %s | %s | %s", FormatFPS(s.FPSCurrent).c_str(),
+                                  FormatFPS(s.FPSMin).c_str(), FormatFPS(s.FPSMax).c_str(),
+                                  FormatFPS(s.FPSAverage).c_str()));
+    if (o.DisplayTPF)
+        AddText(lines, FormatText("TPF (cur | max | min | avg):    %s | %s | %s | %s ms",
+                                  FormatTPF(1000.0 / s.FPSCurrent).c_str(), FormatTPF(1000.0 / s.FPSMin).c_str(),
+                                  FormatTPF(1000.0 / s.FPSMax).c_str(), FormatTPF(1000.0 / s.FPSAverage).c_str()));
+    AddText(lines, FormatText("Memory usage (phys | virt):     %u | %u MB", r.PhysMemMB, r.VirtMemMB));
+    AddText(lines, FormatText("Thread count:                   %u", static_cast<unsigned>(r.ThreadCount)));
+    AddText(lines, FormatText("CPU usage (current | average):  %u%% | %u%%", static_cast<unsigned>(r.CPUUsage),
+                              s.CPUAverage));
+    if (o.MonitorGPULoad) {
+        AddBlank(lines);
+        AddText(lines, FormatText("GPU usage (current | average):  %u%% | %u%%", static_cast<unsigned>(r.GPULoad),
+                                  s.GPUAverage));
+        if (o.HasVideoEngine)
+            AddText(lines, FormatText("Video engine load (cur | avg):  %u%% | %u%%",
+                                      static_cast<unsigned>(r.VideoEngineLoad), s.VPUAverage));
+        AddMemoryLines(lines, r, o);
+    }
+    AddBlank(lines);
+    AddText(lines, FormatText("Time (elapsed | estimated):     %s | %s", Timer.FormatDuration(s.ElapsedMs, false).c_str(),
+                              Timer.FormatDuration(s.EstimatedMs, false).c_str()));
+    lines.push_back(ScreenLine{LineKind::EscPrompt, std::string()});
+    return lines;
+}
+
+RunSummary BuildRunSummary(const RunStatistics& s, const SamplerReadings& r, const DisplayOptions& o) {
+    RunSummary summary;
+    summary.ReportPart = "\n\n[Runtime info]\n";
+    if (s.FramesProcessed < s.SamplingInterval) {
+        summary.Insufficient = true;
+        AddText(summary.Lines, "Insufficient data for measurements");
+        summary.ReportPart += summary.Lines.back().Text;
+        return summary;
+    }
+
+    std::vector<ScreenLine>& lines = summary.Lines;
+    if (s.FirstFrame != s.LastFrame)
+        AddText(lines, FormatText("Frames processed:               %u (%u - %u)", s.FramesProcessed, s.FirstFrame,
+                                  s.LastFrame));
+    else if (s.FirstFrame != 0)
+        AddText(lines, FormatText("Frames processed:               %u (%u)", s.FramesProcessed, s.FirstFrame));
+    else
+        AddText(lines, FormatText("Frames processed:               %u", s.FramesProcessed));
+    if (o.DisplayFPS)
+        AddText(lines, FormatText("FPS (min | max | average):      %s | %s | %s", FormatFPS(s.FPSMin).c_str(),
+                                  FormatFPS(s.FPSMax).c_str(), FormatFPS(s.FPSAverage).c_str()));
+    if (o.DisplayTPF)
+        AddText(lines, FormatText("TPF (max | min | average):      %s | %s | %s ms", FormatTPF(1000.0 / s.FPSMin).c_str(),
+                                  FormatTPF(1000.0 / s.FPSMax).c_str(), FormatTPF(1000.0 / s.FPSAverage).c_str()));
+    AddText(lines, FormatText("Memory usage (phys | virt):     %u | %u MB", s.PhysMemPeakMB, s.VirtMemPeakMB));
+    AddText(lines, FormatText("Thread count:                   %u", static_cast<unsigned>(r.ThreadCount)));
+    AddText(lines, FormatText("CPU usage (average):            %u%%", s.CPUAverage));
+    if (o.MonitorGPULoad) {
+        AddBlank(lines);
+        AddText(lines, FormatText("GPU usage (average):            %u%%", s.GPUAverage));
+        if (o.HasVideoEngine) AddText(lines, FormatText("Video engine load (average):    %u%%", s.VPUAverage));
+        AddMemoryLines(lines, r, o);
+    }
+    AddBlank(lines);
+    if (o.LogEstimatedTime && s.FramesProcessed < s.FramesToProcess)
+        AddText(lines, FormatText("Time (elapsed | estimated):     %s | %s",
+                                  Timer.FormatDuration(s.ElapsedMs, false).c_str(),
+                                  Timer.FormatDuration(s.EstimatedMs, false).c_str()));
+    else
+        AddText(lines, FormatText("Time (elapsed):                 %s", Timer.FormatDuration(s.ElapsedMs, false).c_str()));
+
+    for (const ScreenLine& line : lines)
+        if (line.Kind == LineKind::Text) summary.ReportPart += line.Text + "\n";
+    return summary;
+}
+
+void RefreshDisplay(RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options) {
+    if (stats.DisplayShown) Utils.MoveCursorUp(static_cast<int>(stats.DisplayLines));
+    stats.DisplayLines = 0;
+    stats.DisplayShown = true;
+    const std::vector<ScreenLine> lines = LiveDisplayLines(stats, readings, options);
+    PrintLines(lines, ColourReport);
+    stats.DisplayLines = ScreenLineCount(lines);
+}
+
+void PrintRunSummary(const RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options,
+                     std::string& reportText) {
+    const RunSummary summary = BuildRunSummary(stats, readings, options);
+    reportText += summary.ReportPart;
+    if (summary.Insufficient) {
+        PrintLines(summary.Lines, ColourUnchanged);
+        return;
+    }
+    if (stats.DisplayShown) Utils.MoveCursorUp(static_cast<int>(stats.DisplayLines));
+    PrintLines(summary.Lines, ColourReport);
+    // Blank what is left of the display's Esc prompt, then stand on the line
+    // after the summary.
+    const std::string empty = Utils.PadLine(std::string());
+    ConsolePrint(Settings.ConUseSTDOUT, ColourUnchanged, "\r%s\n", empty.c_str());
+    ConsolePrint(Settings.ConUseSTDOUT, ColourUnchanged, "\r%s\n", empty.c_str());
+    Utils.MoveCursorUp(2);
+}

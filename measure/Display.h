@@ -1,0 +1,76 @@
+// The live display rewritten in place during the benchmark, and the run
+// summary that overwrites it at the end. The texts are built by pure
+// functions from values; the Print/Refresh functions only write them out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "measure/Statistics.h"
+
+struct SettingsRecord;
+class CGPUInfo;
+
+// The current readings of the last sampling point.
+struct SamplerReadings {
+    uint16_t CPUUsage = 0;
+    uint16_t ThreadCount = 0;
+    uint32_t PhysMemMB = 0;
+    uint32_t VirtMemMB = 0;
+    uint16_t GPULoad = 0;
+    uint16_t VideoEngineLoad = 0;
+    uint32_t MemoryUsed = 0;
+    uint32_t MemoryDedicated = 0;
+    uint32_t MemoryDynamic = 0;
+};
+
+// Which lines the display and summary carry.
+struct DisplayOptions {
+    bool DisplayFPS = true;
+    bool DisplayTPF = false;
+    bool MonitorGPULoad = false;
+    bool LogEstimatedTime = false;
+    bool HasVideoEngine = false;
+    bool HasMemoryUsed = false;
+    bool HasMemoryDedicated = false;
+    bool HasMemoryDynamic = false;
+};
+
+DisplayOptions DisplayOptionsFor(const SettingsRecord& settings, const CGPUInfo& gpu);
+
+enum class LineKind {
+    Text,       // padded, "\r%s\n", one line
+    Blank,      // "\n" unpadded, colour 0, one line
+    EscPrompt,  // "\nPress 'Esc' to cancel the process...\n\n", colour 0, three lines
+};
+
+struct ScreenLine {
+    LineKind Kind;
+    std::string Text;
+};
+
+// Console lines the given screen lines occupy.
+uint32_t ScreenLineCount(const std::vector<ScreenLine>& lines);
+
+std::vector<ScreenLine> LiveDisplayLines(const RunStatistics& stats, const SamplerReadings& readings,
+                                         const DisplayOptions& options);
+
+struct RunSummary {
+    // Fewer frames than one sampling interval: only the notice is shown.
+    bool Insufficient = false;
+    std::vector<ScreenLine> Lines;
+    // What the summary adds to the report text, heading included.
+    std::string ReportPart;
+};
+
+RunSummary BuildRunSummary(const RunStatistics& stats, const SamplerReadings& readings,
+                           const DisplayOptions& options);
+
+// One refresh of the live display: back to its first line when it has been
+// shown, then its lines; updates DisplayShown and DisplayLines.
+void RefreshDisplay(RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options);
+
+// Prints the summary over the display and appends it to reportText.
+void PrintRunSummary(const RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options,
+                     std::string& reportText);

@@ -1,0 +1,339 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "app/Settings.h"
+#include "frameserver/Avisynth.h"
+#include "measure/Benchmark.h"
+
+// ------------------------------------------------------------ pure parts
+
+TEST(SamplingInterval, EnlargedWhileMoreThanHalfAMillionIntervals) {
+    EXPECT_EQ(EnlargeSamplingInterval(10000000, 10), 100u);
+    EXPECT_EQ(SampleArrayEntries(10000000, 100), 100002u);
+    EXPECT_EQ(EnlargeSamplingInterval(5000000, 10), 10u);  // exactly 500000 intervals
+    EXPECT_EQ(EnlargeSamplingInterval(5000010, 10), 100u);
+    EXPECT_EQ(EnlargeSamplingInterval(UINT32_MAX, 1), 10000u);
+    EXPECT_EQ(EnlargeSamplingInterval(25, 10000), 10000u);
+    EXPECT_EQ(EnlargeSamplingInterval(1000, 0), 1u);  // never divide by zero
+    EXPECT_EQ(SampleArrayEntries(25, 10), 4u);
+    EXPECT_EQ(SampleArrayEntries(5, 10), 2u);
+    EXPECT_EQ(SampleArrayEntries(UINT32_MAX, 1), size_t{UINT32_MAX} + 2);  // no 32-bit wrap
+}
+
+TEST(FrameRangeCheck, ResolvesAndRejects) {
+    FrameRange r = ResolveFrameRange(0, -1, 100);
+    EXPECT_TRUE(r.Valid);
+    EXPECT_EQ(r.First, 0u);
+    EXPECT_EQ(r.Last, 99u);
+    EXPECT_EQ(r.ResolvedLast, 99);
+
+    r = ResolveFrameRange(7, 7, 100);
+    EXPECT_TRUE(r.Valid);
+    EXPECT_EQ(r.First, 7u);
+    EXPECT_EQ(r.Last, 7u);
+
+    EXPECT_TRUE(ResolveFrameRange(99, 99, 100).Valid);
+    EXPECT_FALSE(ResolveFrameRange(0, 100, 100).Valid);  // last beyond the clip
+    EXPECT_FALSE(ResolveFrameRange(-1, 10, 100).Valid);
+    EXPECT_FALSE(ResolveFrameRange(10, 5, 100).Valid);
+    EXPECT_FALSE(ResolveFrameRange(InvalidRangeMarker, InvalidRangeMarker, 100).Valid);
+    EXPECT_FALSE(ResolveFrameRange(0, -1, 0).Valid);  // a clip without frames
+    EXPECT_EQ(ResolveFrameRange(0, -1, 0).ResolvedLast, -1);
+    EXPECT_STREQ(ReadingMessage(1), "Reading frame...");
+    EXPECT_STREQ(ReadingMessage(2), "Reading frames...");
+    EXPECT_STREQ(ReadingMessage(0), "Reading frames...");
+}
+
+TEST(TimeLimit, CheckedInWholeSeconds) {
+    EXPECT_FALSE(TimeLimitReached(1000000, -1));
+    EXPECT_FALSE(TimeLimitReached(4999, 5));
+    EXPECT_TRUE(TimeLimitReached(5000, 5));
+    EXPECT_TRUE(TimeLimitReached(0, 0));
+    EXPECT_FALSE(TimeLimitReached(INT64_MAX, INT64_MAX));  // no overflow
+}
+
+namespace {
+RunStatistics FreshStats(uint32_t frames, uint32_t interval, double start) {
+    RunStatistics s;
+    s.FramesToProcess = frames;
+    s.LastFrame = frames - 1;
+    s.SamplingInterval = interval;
+    s.StartTime = s.LastSampleTime = s.LastDisplayTime = start;
+    return s;
+}
+}  // namespace
+
+TEST(SamplingPointArithmetic, IntervalOfNoTimeCountsAsOneMicrosecond) {
+    RunStatistics s = FreshStats(100, 10, 5.0);
+    std::vector<FrameSample> samples(4);
+    s.FramesProcessed = 10;
+    EXPECT_EQ(ApplySamplingPoint(s, 5.0, SamplerReadings(), false, samples.data(), samples.size()),
+              SamplingOutcome::Stored);
+    EXPECT_DOUBLE_EQ(s.FPSCurrent, 10.0 * 1000000);
+    EXPECT_DOUBLE_EQ(samples[0].FPS, 10.0 * 1000000);
+    // The average over no time is held to the same floor, not infinite.
+    EXPECT_DOUBLE_EQ(s.FPSAverage, 10.0 * 1000000);
+    EXPECT_EQ(s.ElapsedMs, 0);
+
+    s.FramesProcessed = 20;  // elapsed rounds half up, the estimate truncates
+    ApplySamplingPoint(s, 5.0 + 1.2346, SamplerReadings(), false, samples.data(), samples.size());
+    EXPECT_EQ(s.ElapsedMs, 1235);
+    EXPECT_EQ(s.EstimatedMs, 6175);
+}
+
+TEST(SamplingPointArithmetic, GPUCountsOnlyWhenMonitored) {
+    RunStatistics s = FreshStats(40, 10, 0.0);
+    std::vector<FrameSample> samples(6);
+    SamplerReadings r;
+    r.GPULoad = 50;
+    r.VideoEngineLoad = 3;
+    s.FramesProcessed = 10;
+    ApplySamplingPoint(s, 1.0, r, false, samples.data(), samples.size());
+    EXPECT_EQ(s.GPUSum, 0u);
+    EXPECT_EQ(s.GPUAverage, 0u);
+    EXPECT_EQ(samples[0].GPULoad, 0);
+    EXPECT_EQ(samples[0].VideoEngineLoad, 0);
+
+    s = FreshStats(40, 10, 0.0);
+    s.FramesProcessed = 10;
+    ApplySamplingPoint(s, 1.0, r, true, samples.data(), samples.size());
+    r.GPULoad = 61;
+    r.VideoEngineLoad = 4;
+    s.FramesProcessed = 20;
+    ApplySamplingPoint(s, 2.0, r, true, samples.data(), samples.size());
+    EXPECT_EQ(s.GPUAverage, 56u);  // 55.5 rounds up
+    EXPECT_EQ(s.VPUAverage, 4u);   // 3.5 rounds up
+    EXPECT_EQ(samples[0].GPULoad, 50);
+    EXPECT_EQ(samples[1].GPULoad, 61);
+    EXPECT_EQ(samples[1].VideoEngineLoad, 4);
+}
+
+TEST(SamplingPointArithmetic, NeverWritesBeyondTheArray) {
+    RunStatistics s = FreshStats(40, 10, 0.0);
+    std::vector<FrameSample> samples(1);
+    for (uint32_t i = 1; i <= 3; ++i) {
+        s.FramesProcessed = 10 * i;
+        ApplySamplingPoint(s, i, SamplerReadings(), false, samples.data(), samples.size());
+    }
+    EXPECT_EQ(s.SamplesStored, 1u);
+    EXPECT_EQ(s.SampleCount, 3u);
+}
+
+// ------------------------------------------------- the loop, synthetically
+
+namespace {
+
+// A clip whose frames cost nothing; it records what was requested and can
+// fail a request the way the frame server does.
+class FakeClip : public IClip {
+public:
+    int GetVersion() override { return 6; }
+    PVideoFrame GetFrame(int n, IScriptEnvironment*) override {
+        if (n == FailAt) throw AvisynthError("frame failed");
+        Requested.push_back(n);
+        return PVideoFrame();
+    }
+    bool GetParity(int) override { return false; }
+    void GetAudio(void*, int64, int64, IScriptEnvironment*) override {}
+    int SetCacheHints(int, int) override { return 0; }
+    const VideoInfo& GetVideoInfo() override { return Info; }
+
+    std::vector<int> Requested;
+    int FailAt = -1;
+    VideoInfo Info{};
+};
+
+// Clock readings and sampler values fed to the real sampling-point code.
+struct Script {
+    std::vector<double> Times;  // the start time first, then one per sampling point
+    size_t NextTime = 0;
+    std::vector<SamplerReadings> Readings;
+    size_t NextReading = 0;
+    int Refreshes = 0;
+    int EscChecks = 0;
+    int EscAtCheck = -1;  // 1-based check that reports Esc
+    bool BeganBeforeClock = false;
+};
+
+Script& ScriptOf(BenchmarkState& state) {
+    return *static_cast<Script*>(state.User);
+}
+
+SamplingHooks ScriptedHooks() {
+    SamplingHooks hooks;
+    hooks.Begin = [](BenchmarkState& state) { ScriptOf(state).BeganBeforeClock = ScriptOf(state).NextTime == 0; };
+    hooks.Now = [](BenchmarkState& state) {
+        Script& script = ScriptOf(state);
+        return script.Times.at(script.NextTime++);
+    };
+    hooks.ReadSamplers = [](BenchmarkState& state) {
+        Script& script = ScriptOf(state);
+        if (script.NextReading < script.Readings.size()) state.Readings = script.Readings[script.NextReading++];
+    };
+    hooks.Refresh = [](BenchmarkState& state) { ++ScriptOf(state).Refreshes; };
+    hooks.EscPressed = [](BenchmarkState& state) {
+        Script& script = ScriptOf(state);
+        return ++script.EscChecks == script.EscAtCheck;
+    };
+    return hooks;
+}
+
+void Prepare(BenchmarkState& state, Script& script, uint32_t first, uint32_t last, uint32_t interval) {
+    state.Hooks = ScriptedHooks();
+    state.User = &script;
+    PrepareRun(state, first, last, interval);
+    StartMeasurement(state);
+}
+
+SamplerReadings Reading(uint16_t cpu, uint32_t phys, uint32_t virt, uint16_t threads) {
+    SamplerReadings r;
+    r.CPUUsage = cpu;
+    r.PhysMemMB = phys;
+    r.VirtMemMB = virt;
+    r.ThreadCount = threads;
+    return r;
+}
+
+}  // namespace
+
+TEST(FrameLoop, PartialLastIntervalCountsButStoresNoSample) {
+    FakeClip clip;
+    Script script;
+    script.Times = {10.0, 11.0, 11.5, 12.0};
+    script.Readings = {Reading(10, 100, 50, 3), Reading(20, 300, 40, 4), Reading(40, 200, 60, 5)};
+    BenchmarkState state;
+    Prepare(state, script, 100, 124, 10);
+    EXPECT_TRUE(script.BeganBeforeClock);
+    EXPECT_FALSE(state.DisplayNotStarted);
+
+    RunFrameLoop(&clip, nullptr, state);
+
+    const RunStatistics& s = state.Stats;
+    ASSERT_EQ(clip.Requested.size(), 25u);
+    EXPECT_EQ(clip.Requested.front(), 100);
+    EXPECT_EQ(clip.Requested.back(), 124);
+    EXPECT_EQ(s.FramesProcessed, 25u);
+    EXPECT_EQ(s.SampleCount, 3u);
+    ASSERT_EQ(s.SamplesStored, 2u);
+    EXPECT_EQ(script.Refreshes, 2) << "no refresh for the partial interval";
+
+    const FrameSample* samples = state.Samples.get();
+    EXPECT_EQ(samples[0].FrameNumber, 109u);
+    EXPECT_DOUBLE_EQ(samples[0].FPS, 10.0);
+    EXPECT_DOUBLE_EQ(samples[0].FPSAverage, 10.0);
+    EXPECT_EQ(samples[0].CPUUsage, 10);
+    EXPECT_EQ(samples[0].ThreadCount, 3);
+    EXPECT_EQ(samples[1].FrameNumber, 119u);
+    EXPECT_DOUBLE_EQ(samples[1].FPS, 20.0);
+    EXPECT_DOUBLE_EQ(samples[1].FPSAverage, 20.0 / 1.5);
+    EXPECT_EQ(samples[1].PhysMemMB, 300u);
+    EXPECT_EQ(samples[2].FrameNumber, 0u);  // the zeroed rest of the array
+    EXPECT_EQ(samples[2].FPS, 0.0);
+
+    EXPECT_DOUBLE_EQ(s.FPSMin, 10.0);
+    EXPECT_DOUBLE_EQ(s.FPSMax, 20.0);
+    EXPECT_DOUBLE_EQ(s.FPSCurrent, 20.0);
+    EXPECT_DOUBLE_EQ(s.FPSAverage, 12.5);  // the partial interval counts
+    EXPECT_EQ(s.CPUAverage, 23u);          // 70 / 3 rounded
+    EXPECT_EQ(s.PhysMemPeakMB, 300u);
+    EXPECT_EQ(s.VirtMemPeakMB, 60u);
+    EXPECT_EQ(s.ElapsedMs, 2000);
+    EXPECT_EQ(s.EstimatedMs, 2000);
+    EXPECT_EQ(s.LastFrame, 124u);
+    EXPECT_EQ(s.CurrentFrame, 125u);
+}
+
+TEST(FrameLoop, RefreshAtMostEveryQuarterSecondAndKeysOnlyThen) {
+    FakeClip clip;
+    Script script;
+    script.Times.push_back(0.0);
+    for (int i = 1; i <= 10; ++i) script.Times.push_back(0.125 * i);
+    BenchmarkState state;
+    Prepare(state, script, 0, 99, 10);
+    RunFrameLoop(&clip, nullptr, state);
+    EXPECT_EQ(state.Stats.SamplesStored, 10u);
+    EXPECT_EQ(script.Refreshes, 5);
+    EXPECT_EQ(script.EscChecks, 5);
+    EXPECT_DOUBLE_EQ(state.Stats.LastDisplayTime, 1.25);
+}
+
+TEST(FrameLoop, TimeLimitStopsAtTheFirstRefreshPastIt) {
+    FakeClip clip;
+    Script script;
+    script.Times = {0.0, 0.3, 0.6, 0.9, 1.2, 1.5};
+    BenchmarkState state;
+    state.TimeLimit = 1;
+    Prepare(state, script, 50, 149, 10);
+    RunFrameLoop(&clip, nullptr, state);
+    const RunStatistics& s = state.Stats;
+    EXPECT_EQ(clip.Requested.size(), 40u);
+    EXPECT_EQ(s.LastFrame, 89u);
+    EXPECT_EQ(s.FramesProcessed, s.LastFrame - s.FirstFrame + 1);
+    EXPECT_EQ(s.ElapsedMs, 1200);
+    EXPECT_EQ(s.EstimatedMs, 3000);
+    EXPECT_EQ(s.SamplesStored, 4u);
+    EXPECT_EQ(script.EscChecks, 3) << "the time limit is checked before the keyboard";
+}
+
+TEST(FrameLoop, EscStopsOtherKeysDoNot) {
+    FakeClip clip;
+    Script script;
+    script.Times = {0.0, 0.5, 1.0, 1.5, 2.0};
+    script.EscAtCheck = 2;
+    BenchmarkState state;
+    Prepare(state, script, 0, 99, 10);
+    RunFrameLoop(&clip, nullptr, state);
+    EXPECT_EQ(clip.Requested.size(), 20u);
+    EXPECT_EQ(state.Stats.LastFrame, 19u);
+    EXPECT_EQ(state.Stats.FramesProcessed, 20u);
+}
+
+TEST(FrameLoop, FailedRequestLeavesTheSamplesSoFar) {
+    FakeClip clip;
+    clip.FailAt = 14;
+    Script script;
+    script.Times = {0.0, 1.0, 2.0, 3.0};
+    BenchmarkState state;
+    Prepare(state, script, 0, 29, 5);
+    EXPECT_THROW(RunFrameLoop(&clip, nullptr, state), AvisynthError);
+    EXPECT_FALSE(state.DisplayNotStarted);
+    EXPECT_EQ(state.Stats.SamplesStored, 2u);
+    EXPECT_EQ(state.Stats.FramesProcessed, 14u);
+    EXPECT_EQ(state.Samples[1].FrameNumber, 9u);
+}
+
+TEST(FrameLoop, ClipWithoutFramesRequestsNothing) {
+    // The default range of an empty clip, accepted at the prompt.
+    FakeClip clip;
+    Script script;
+    script.Times = {0.0};
+    BenchmarkState state;
+    Prepare(state, script, 0, UINT32_MAX, 10);
+    EXPECT_EQ(state.Stats.FramesToProcess, 0u);
+    RunFrameLoop(&clip, nullptr, state);
+    EXPECT_TRUE(clip.Requested.empty());
+    EXPECT_EQ(state.Stats.FramesProcessed, 0u);
+}
+
+TEST(Preparation, EnlargesAllocatesZeroedAndResets) {
+    BenchmarkState state;
+    state.Stats.FramesProcessed = 99;
+    state.Stats.FPSMin = 3;
+    state.Stats.DisplayShown = true;
+    PrepareRun(state, 0, 9999999, 10);
+    EXPECT_EQ(state.Stats.SamplingInterval, 100u);
+    ASSERT_EQ(state.SampleCapacity, 100002u);
+    for (size_t i = 0; i < state.SampleCapacity; i += 9999) {
+        EXPECT_EQ(state.Samples[i].FrameNumber, 0u);
+        EXPECT_EQ(state.Samples[i].FPS, 0.0);
+        EXPECT_EQ(state.Samples[i].VirtMemMB, 0u);
+    }
+    EXPECT_EQ(state.Samples[state.SampleCapacity - 1].ThreadCount, 0);
+    EXPECT_EQ(state.Stats.FramesToProcess, 10000000u);
+    EXPECT_EQ(state.Stats.FramesProcessed, 0u);
+    EXPECT_EQ(state.Stats.FPSMin, 1e20);
+    EXPECT_FALSE(state.Stats.DisplayShown);
+    EXPECT_FALSE(state.DisplayNotStarted);
+}

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "measure/Timer.h"
+#include "platform/Platform.h"
+
+TEST(TickExtender, KeepsReadingsOrderedAcrossAWrap) {
+    TickExtender tick;
+    EXPECT_EQ(tick.Extend(5u), 5u);
+    const uint64_t beforeWrap = tick.Extend(0xFFFFFF00u);
+    const uint64_t firstAfter = tick.Extend(0x40u);
+    const uint64_t secondAfter = tick.Extend(0x80u);
+    // The pair that spans the wrap differs by the real 0x140 ms...
+    EXPECT_EQ(firstAfter - beforeWrap, 0x140u);
+    // ...and so does every later reading against one taken before it (the
+    // calibration subtracts its start reading from each new one).
+    EXPECT_EQ(secondAfter - beforeWrap, 0x180u);
+    EXPECT_EQ(secondAfter - firstAfter, 0x40u);
+    // A second wrap adds another 2^32.
+    tick.Extend(0xFFFFFFF0u);
+    EXPECT_EQ(tick.Extend(0x10u), (uint64_t{2} << 32) + 0x10u);
+}
+
+TEST(TickExtender, EqualReadingsAreNoWrap) {
+    TickExtender tick;
+    EXPECT_EQ(tick.Extend(1000u), 1000u);
+    EXPECT_EQ(tick.Extend(1000u), 1000u);
+}
+
+TEST(CounterSeconds, DividesAndRefusesAZeroFrequency) {
+    EXPECT_DOUBLE_EQ(CounterSeconds(1500, 1000), 1.5);
+    EXPECT_DOUBLE_EQ(CounterSeconds(int64_t{123456789012345}, 1000000000), 123456.789012345);
+    EXPECT_EQ(CounterSeconds(42, 0), 0.0);
+    EXPECT_EQ(CounterSeconds(42, -1), 0.0);
+}
+
+TEST(CounterRate, BoundsAreExclusive) {
+    EXPECT_TRUE(CounterRateIsPlausible(10.0, 10.5));
+    EXPECT_TRUE(CounterRateIsPlausible(0.0, 0.3001));
+    EXPECT_TRUE(CounterRateIsPlausible(0.0, 0.6999));
+    EXPECT_FALSE(CounterRateIsPlausible(0.0, 0.3));
+    EXPECT_FALSE(CounterRateIsPlausible(0.0, 0.7));
+    EXPECT_FALSE(CounterRateIsPlausible(1.0, 0.5));  // running backwards
+    EXPECT_FALSE(CounterRateIsPlausible(0.0, 0.0));  // standing still
+}
+
+TEST(FormatDuration, FreeWidthDropsLeadingBlanks) {
+    EXPECT_EQ(Timer.FormatDuration(3600000, false), "01:00:00.000");
+    EXPECT_EQ(Timer.FormatDuration(int64_t{100} * 3600000, false), "100:00:00.000");
+    EXPECT_EQ(Timer.FormatDuration(0, false), "00:00:00.000");
+    EXPECT_EQ(Timer.FormatDuration(int64_t{99} * 3600000 + 3599999, false), "99:59:59.999");
+    EXPECT_EQ(Timer.FormatDuration(61001, false), "00:01:01.001");
+}
+
+TEST(FormatDuration, FixedWidthIsFifteenCharacters) {
+    EXPECT_EQ(Timer.FormatDuration(83456, true), "   00:01:23.456");
+    EXPECT_EQ(Timer.FormatDuration(int64_t{100} * 3600000, true), "  100:00:00.000");
+    EXPECT_EQ(Timer.FormatDuration(int64_t{99999} * 3600000 + 59000, true), "99999:00:59.000");
+    EXPECT_EQ(Timer.FormatDuration(int64_t{99} * 3600000, true).size(), 15u);
+}
+
+TEST(TimerLive, GetTimeMeasuresASleep) {
+    const double before = Timer.GetTime();
+    platform::SleepMs(200);
+    const double after = Timer.GetTime();
+    EXPECT_GT(after - before, 0.15);
+    EXPECT_LT(after - before, 2.0);
+}
+
+TEST(TimerLive, GetTimeNeverGoesBack) {
+    double previous = Timer.GetTime();
+    for (int i = 0; i < 10000; ++i) {
+        const double now = Timer.GetTime();
+        ASSERT_GE(now, previous);
+        previous = now;
+    }
+}
+
+TEST(TimerLive, TickSecondsFollowsTheClock) {
+    const double before = Timer.TickSeconds();
+    platform::SleepMs(200);
+    const double after = Timer.TickSeconds();
+    EXPECT_GT(after - before, 0.1);
+    EXPECT_LT(after - before, 2.0);
+}
+
+TEST(TimerLive, CounterCheckPassesOnAWorkingCounter) {
+    EXPECT_EQ(Timer.CheckPerformanceCounter(), 1);
+}
