@@ -1,0 +1,303 @@
+#include "measure/GPUInfo.h"
+
+#include <charconv>
+#include <cstring>
+#include <utility>
+
+#include "platform/Platform.h"
+#include "support/Text.h"
+
+// ------------------------------------------------------------ window title
+
+namespace {
+
+bool IsVersionCharacter(char character) { return (character >= '0' && character <= '9') || character == '.'; }
+
+}  // namespace
+
+bool MatchGPUZWindowTitle(const std::string& title, std::string& version) {
+    // The window text is read into a 64-byte buffer: at most 63 characters.
+    std::string cut = title.substr(0, 63);
+    ToLowerText(cut);
+    if (cut.find("gpu-z") == std::string::npos) return false;
+    size_t runStart = cut.size();
+    while (runStart > 0 && IsVersionCharacter(cut[runStart - 1])) --runStart;
+    size_t runLength = cut.size() - runStart;
+    // Five characters are enough for "0.8.5" but would cut "2.61.0" to ".61.0".
+    if (runLength > 5 && cut[runStart] >= '0' && cut[runStart] <= '9')
+        version = cut.substr(runStart);
+    else
+        version = cut.substr(cut.size() - 5);
+    return true;
+}
+
+uint64_t WidenTickCount(uint32_t tick, uint32_t& previousTick) {
+    uint64_t result = tick;
+    if (tick < previousTick) result += 4294967296ull;
+    previousTick = tick;
+    return result;
+}
+
+// ------------------------------------------------------------ block fields
+
+namespace {
+
+uint16_t CodeUnitAt(const uint8_t* field, size_t index) {
+    return static_cast<uint16_t>(field[2 * index] | (field[2 * index + 1] << 8));
+}
+
+// Exact, case-sensitive compare of a zero-terminated UTF-16LE field with an
+// ASCII key; nothing past the field is read.
+bool FieldEquals(const uint8_t* field, const char* key) {
+    const size_t units = gpuz::TextFieldSize / 2;
+    size_t i = 0;
+    for (; key[i] != '\0'; ++i) {
+        if (i >= units || CodeUnitAt(field, i) != static_cast<unsigned char>(key[i])) return false;
+    }
+    return i < units && CodeUnitAt(field, i) == 0;
+}
+
+void AppendUtf8(std::string& out, uint32_t codePoint) {
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | (codePoint >> 6));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | (codePoint >> 12));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (codePoint >> 18));
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
+// The code units of a UTF-16LE field up to its terminator, or up to the end
+// of the field when the terminator is missing.
+std::u16string FieldUnits(const uint8_t* field) {
+    const size_t units = gpuz::TextFieldSize / 2;
+    std::u16string text;
+    for (size_t i = 0; i < units; ++i) {
+        char16_t unit = static_cast<char16_t>(CodeUnitAt(field, i));
+        if (unit == 0) break;
+        text += unit;
+    }
+    return text;
+}
+
+// UTF-16 to narrow text (UTF-8), cut before the character that would pass
+// MaxValueBytes, never inside one. Unpaired surrogates become blanks, as
+// characters without an ANSI form do on Windows.
+std::string NarrowText(const std::u16string& units) {
+    std::string text;
+    for (size_t i = 0; i < units.size(); ++i) {
+        uint32_t codePoint = units[i];
+        if (codePoint >= 0xD800 && codePoint <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (codePoint >= 0xD800 && codePoint <= 0xDFFF) codePoint = ' ';
+        size_t before = text.size();
+        AppendUtf8(text, codePoint);
+        if (text.size() > gpuz::MaxValueBytes) {
+            text.resize(before);
+            break;
+        }
+    }
+    return text;
+}
+
+// A field's value as the program uses it: converted, cut, trimmed.
+std::string FieldText(const uint8_t* field) {
+    std::string text = NarrowText(FieldUnits(field));
+    TrimText(text);
+    return text;
+}
+
+double DoubleAt(const uint8_t* bytes) {
+    uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i) bits = (bits << 8) | bytes[i];
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// round(v): v + 0.5 truncated toward zero. A reading without an integer form
+// (NaN, or beyond the 64-bit range while GPU-Z rewrites the block) gives 0
+// rather than an undefined conversion.
+int64_t RoundReading(double value) {
+    double shifted = value + 0.5;
+    if (!(shifted > -9.2e18 && shifted < 9.2e18)) return 0;
+    return static_cast<int64_t>(shifted);
+}
+
+// strtod-like but independent of the C locale: the text is GPU-Z's, which
+// always writes a full stop.
+double LeadingNumber(const std::string& text) {
+    const char* first = text.c_str();
+    const char* last = first + text.size();
+    if (first != last && *first == '+') ++first;
+    double value = 0.0;
+    std::from_chars_result result = std::from_chars(first, last, value);
+    if (result.ec != std::errc()) return 0.0;
+    return value;
+}
+
+struct WindowSearch {
+    int32_t found = 0;
+    std::string version;
+};
+
+// Every window is visited; the last match gives the version.
+void FindGPUZWindow(const char* title, void* context) {
+    WindowSearch& search = *static_cast<WindowSearch*>(context);
+    std::string version;
+    if (title && MatchGPUZWindowTitle(title, version)) {
+        search.found = 1;
+        search.version = std::move(version);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- CGPUInfo
+
+CGPUInfo::CGPUInfo() {
+    WindowSearch search;
+    platform::ForEachWindowTitle(&FindGPUZWindow, &search);
+    platform::SleepMs(100);
+    WindowFound = search.found;
+    TitleVersion = search.version;
+}
+
+CGPUInfo::CGPUInfo(int32_t windowFound, std::string titleVersion)
+    : WindowFound(windowFound), TitleVersion(std::move(titleVersion)) {}
+
+CGPUInfo::~CGPUInfo() = default;
+
+void CGPUInfo::AttachView(const uint8_t* view, size_t size) {
+    View = view;
+    ViewSize = view ? size : 0;
+}
+
+int CGPUInfo::OpenSharedMemory() {
+    ErrorText.clear();
+    platform::SharedBlock block;
+    std::string error;
+    if (!platform::OpenSharedBlock("GPUZShMem", block, error)) {
+        ErrorText = error;
+        return 0;
+    }
+    if (block.size < gpuz::BlockSize) {
+        // Reading the records would run past the end of the mapping.
+        ErrorText = "The shared memory block is " + std::to_string(block.size) + " bytes long; GPU-Z's layout needs " +
+                    std::to_string(gpuz::BlockSize) + " bytes.\n";
+        platform::CloseSharedBlockHandle(block);
+        return 0;
+    }
+    MappingHandle = block.handle;
+    AttachView(block.data, block.size);
+    SharedMemoryOpen = 1;
+    ReadCardInfo();
+    return 1;
+}
+
+void CGPUInfo::ReadCardInfo() {
+    HasVideoEngine = 0;
+    bool versionText = !TitleVersion.empty();
+    for (char character : TitleVersion) versionText = versionText && IsVersionCharacter(character);
+    GPUZVersion = versionText ? TitleVersion : "Unknown";
+
+    uint8_t cudaFlag = 0;
+    double cudaCapability = 0.0;
+    for (size_t i = 0; i < gpuz::RecordCount; ++i) {
+        size_t offset = gpuz::DataRecordOffset + i * gpuz::DataRecordSize;
+        if (!View || offset + gpuz::DataRecordSize > ViewSize) break;
+        const uint8_t* record = View + offset;
+        std::string value = FieldText(record + gpuz::DataValueOffset);
+        if (value.empty()) continue;
+        if (FieldEquals(record, "CardName"))
+            CardName = value;
+        else if (FieldEquals(record, "GPUName"))
+            GPUName = value;
+        else if (FieldEquals(record, "MemSize"))
+            MemSize = value;
+        else if (FieldEquals(record, "DriverVersion"))
+            DriverVersion = value;
+        else if (FieldEquals(record, "OpenCL_Version"))
+            OpenCLVersion = value;
+        else if (FieldEquals(record, "CUDA"))
+            cudaFlag = static_cast<uint8_t>(ParseInt64(value));  // strtol-like, kept in 8 bits
+        else if (FieldEquals(record, "CUDA_Capability"))
+            cudaCapability = LeadingNumber(value);
+    }
+    if (cudaFlag != 0 && cudaCapability >= 1.0) HasVideoEngine = 1;
+    HasMemoryUsed = 0;
+    HasMemoryDynamic = 0;
+    HasMemoryDedicated = 0;
+}
+
+void CGPUInfo::CloseSharedMemory() {
+    if (!SharedMemoryOpen) return;
+    if (MappingHandle) {
+        platform::SharedBlock block;
+        block.data = View;
+        block.size = ViewSize;
+        block.handle = MappingHandle;
+        platform::CloseSharedBlockHandle(block);
+    }
+    MappingHandle = nullptr;
+    AttachView(nullptr, 0);
+}
+
+void CGPUInfo::ReadSensors() {
+    uint64_t now = Clock();
+    if (now - LastRefreshTick < 300) return;
+
+    GPULoad = 0;
+    VideoEngineLoad = 0;
+    MemoryUsed = 0;
+    MemoryDedicated = 0;
+    MemoryDynamic = 0;
+    for (size_t i = 0; i < gpuz::RecordCount; ++i) {
+        size_t offset = gpuz::SensorRecordOffset + i * gpuz::SensorRecordSize;
+        if (!View || offset + gpuz::SensorRecordSize > ViewSize) break;
+        const uint8_t* record = View + offset;
+        if (FieldEquals(record, "GPU Load")) {
+            GPULoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+        } else if (FieldEquals(record, "Video Engine Load")) {
+            if (HasVideoEngine)
+                VideoEngineLoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+        } else if (FieldEquals(record, "Memory Used")) {
+            HasMemoryUsed = 1;
+            MemoryUsed = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+        } else if (FieldEquals(record, "Memory Usage (Dedicated)")) {
+            HasMemoryDedicated = 1;
+            MemoryDedicated = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+        } else if (FieldEquals(record, "Memory Usage (Dynamic)")) {
+            HasMemoryDynamic = 1;
+            MemoryDynamic = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+        }
+    }
+    LastRefreshTick = Clock();
+}
+
+uint64_t CGPUInfo::TickMs() {
+    static uint32_t previousTick = 0;
+    return WidenTickCount(platform::TickCount32(), previousTick);
+}
+
+std::string GraphicsCardSection(const CGPUInfo& gpu) {
+    std::string text = "\n\n[Graphics card info]\n";
+    text += "Card name:               " + gpu.CardName + "\n";
+    text += "GPU name:                " + gpu.GPUName + "\n";
+    text += "Memory size:             " + gpu.MemSize + "\n";
+    text += "OpenCL version:          " + gpu.OpenCLVersion + "\n";
+    text += "Driver version:          " + gpu.DriverVersion + "\n";
+    text += "Info collected with:     GPU-Z " + gpu.GPUZVersion + "\n\n";
+    return text;
+}

@@ -1,0 +1,113 @@
+#include "report/ReportFile.h"
+
+#include <charconv>
+#include <cmath>
+#include <utility>
+
+std::string ReportFileName(const std::string& scriptPath, const char* extension) {
+    std::string name = scriptPath.size() > 4 ? scriptPath.substr(0, scriptPath.size() - 4) : scriptPath;
+    return name + extension;
+}
+
+bool ReportWouldReplaceScript(const std::string& reportFile, const std::string& scriptPath) {
+    if (reportFile.size() != scriptPath.size()) return false;
+#ifdef _WIN32
+    for (size_t i = 0; i < reportFile.size(); ++i) {
+        char a = reportFile[i], b = scriptPath[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+#else
+    return reportFile == scriptPath;
+#endif
+}
+
+namespace {
+
+void AppendPadded(std::string& out, const char* text, size_t length, int width) {
+    if (width > 0 && length < static_cast<size_t>(width)) out.append(static_cast<size_t>(width) - length, ' ');
+    out.append(text, length);
+}
+
+}  // namespace
+
+void AppendFixed(std::string& out, double value, int precision, int width) {
+    // to_chars never consults the locale, so a comma locale set by a plug-in
+    // or the environment cannot change the files. The spellings of the
+    // non-finite values are glibc's, so both platforms write the same bytes.
+    if (std::isnan(value)) {
+        const char* text = std::signbit(value) ? "-nan" : "nan";
+        AppendPadded(out, text, std::char_traits<char>::length(text), width);
+        return;
+    }
+    if (std::isinf(value)) {
+        const char* text = value < 0 ? "-inf" : "inf";
+        AppendPadded(out, text, std::char_traits<char>::length(text), width);
+        return;
+    }
+    char buffer[400];  // the largest double in fixed notation has 309 digits
+    std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+    if (result.ec != std::errc()) return;
+    AppendPadded(out, buffer, static_cast<size_t>(result.ptr - buffer), width);
+}
+
+void AppendUnsigned(std::string& out, uint64_t value, int width) {
+    char buffer[24];
+    std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    AppendPadded(out, buffer, static_cast<size_t>(result.ptr - buffer), width);
+}
+
+// ------------------------------------------------------------------ writer
+
+namespace {
+constexpr size_t WriteChunk = 64 * 1024;
+}
+
+ReportFileWriter::ReportFileWriter(std::string fileName) : Name(std::move(fileName)) {}
+
+ReportFileWriter::~ReportFileWriter() {
+    if (File) std::fclose(File);
+}
+
+bool ReportFileWriter::Open() {
+    // Binary mode: the CR LF line ends are written explicitly, so the bytes
+    // are the same on every platform.
+    File = std::fopen(Name.c_str(), "wb");
+    return File != nullptr;
+}
+
+void ReportFileWriter::Write(const std::string& text) {
+    if (!File || Failed) return;
+    for (char character : text) {
+        if (character == '\n') Pending += '\r';
+        Pending += character;
+    }
+    if (Pending.size() >= WriteChunk) WritePending();
+}
+
+void ReportFileWriter::WritePending() {
+    if (Pending.empty()) return;
+    if (std::fwrite(Pending.data(), 1, Pending.size(), File) != Pending.size()) Failed = true;
+    Pending.clear();
+}
+
+bool ReportFileWriter::Finish() {
+    if (!File) return false;
+    if (!Failed) WritePending();
+    if (std::fflush(File) != 0) Failed = true;
+    if (std::fclose(File) != 0) Failed = true;
+    File = nullptr;
+    return !Failed;
+}
+
+std::string CannotOpenMessage(const std::string& fileName) { return "\nCannot open \"" + fileName + "\"\n"; }
+
+std::string CannotCreateMessage(const std::string& fileName) { return "\nCannot create \"" + fileName + "\"\n"; }
+
+std::string CannotWriteMessage(const std::string& fileName) { return "\nCannot write \"" + fileName + "\"\n"; }
+
+std::string WouldReplaceScriptMessage(const std::string& fileName) {
+    return "\nCannot create \"" + fileName + "\"\nThat name is the script itself.\n";
+}

@@ -1,0 +1,50 @@
+// Pieces shared by the log and CSV writers: the file-name rule, number
+// formatting that does not depend on the C locale, and a file writer that
+// turns every "\n" into CR LF and notices every failed write.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// The script path without its last four characters (only when it has more
+// than four) followed by `extension`: "D:\clips\test.avs" -> "D:\clips\test.log".
+std::string ReportFileName(const std::string& scriptPath, const char* extension);
+
+// True when writing `reportFile` would replace the script itself (a script
+// named "x.log" gives the log name "x.log"). Windows file names ignore case.
+bool ReportWouldReplaceScript(const std::string& reportFile, const std::string& scriptPath);
+
+// printf "%*.*f" and "%*u", always with a full stop as decimal separator.
+void AppendFixed(std::string& out, double value, int precision, int width = 0);
+void AppendUnsigned(std::string& out, uint64_t value, int width = 0);
+
+// Creates (truncates) a file in binary mode and writes text to it with CR LF
+// line ends. Any failed write, flush or close makes Finish return false.
+class ReportFileWriter {
+public:
+    explicit ReportFileWriter(std::string fileName);
+    ~ReportFileWriter();
+    ReportFileWriter(const ReportFileWriter&) = delete;
+    ReportFileWriter& operator=(const ReportFileWriter&) = delete;
+
+    bool Open();
+    void Write(const std::string& text);
+    bool Finish();
+
+    const std::string& FileName() const { return Name; }
+
+private:
+    void WritePending();
+
+    std::string Name;
+    std::FILE* File = nullptr;
+    std::string Pending;
+    bool Failed = false;
+};
+
+// The writers' failure messages, with the file name as given.
+std::string CannotOpenMessage(const std::string& fileName);
+std::string CannotCreateMessage(const std::string& fileName);
+std::string CannotWriteMessage(const std::string& fileName);
+std::string WouldReplaceScriptMessage(const std::string& fileName);

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/Settings.h"
+#include "report/CsvFile.h"
+#include "tests/support/ScratchDir.h"
+
+namespace {
+
+class CsvMonitorGPU {
+public:
+    explicit CsvMonitorGPU(int32_t value) : Saved(Settings.MonitorGPULoad) { Settings.MonitorGPULoad = value; }
+    ~CsvMonitorGPU() { Settings.MonitorGPULoad = Saved; }
+
+private:
+    int32_t Saved;
+};
+
+FrameSample CsvSample(uint32_t frameNumber, double fps, double average, uint16_t cpu, uint16_t gpu, uint16_t vpu,
+                      uint16_t threads, uint32_t phys, uint32_t virt) {
+    FrameSample sample{};
+    sample.FrameNumber = frameNumber;
+    sample.FPS = fps;
+    sample.FPSAverage = average;
+    sample.CPUUsage = cpu;
+    sample.GPULoad = gpu;
+    sample.VideoEngineLoad = vpu;
+    sample.ThreadCount = threads;
+    sample.PhysMemMB = phys;
+    sample.VirtMemMB = virt;
+    return sample;
+}
+
+class CsvFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Dir.Valid());
+        ScriptPath = Dir.Path("clip.avs");
+        CsvPath = Dir.Path("clip.csv");
+    }
+    ScratchDir Dir;
+    std::string ScriptPath;
+    std::string CsvPath;
+};
+
+}  // namespace
+
+TEST_F(CsvFileTest, WithoutGPUMonitoring) {
+    CsvMonitorGPU monitor(0);
+    std::vector<FrameSample> samples = {CsvSample(0, 50.0, 40.0, 12, 99, 99, 7, 100, 200),
+                                        CsvSample(999, 3.0, 7.0, 100, 99, 99, 65535, 4294967295u, 0)};
+    ASSERT_EQ(WriteCSVFile(ScriptPath, samples.data(), 2, 1), "");
+    EXPECT_EQ(ReadBytes(CsvPath),
+              "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),Threads,"
+              "PhysMEM(MB),VirtMEM(MB)\r\n"
+              "1,50.000,40.000,20.000000,25.000000,12,7,100,200\r\n"
+              "1000,3.000,7.000,333.333333,142.857143,100,65535,4294967295,0\r\n");
+}
+
+TEST_F(CsvFileTest, GPUMonitoringWithoutVideoEngine) {
+    CsvMonitorGPU monitor(1);
+    FrameSample sample = CsvSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
+    ASSERT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "");
+    EXPECT_EQ(ReadBytes(CsvPath),
+              "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),Threads,"
+              "PhysMEM(MB),VirtMEM(MB)\r\n"
+              "42,50.000,40.000,20.000000,25.000000,3,97,12,1024,2048\r\n");
+}
+
+TEST_F(CsvFileTest, GPUMonitoringWithVideoEngine) {
+    CsvMonitorGPU monitor(1);
+    FrameSample sample = CsvSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
+    ASSERT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 1), "");
+    EXPECT_EQ(ReadBytes(CsvPath),
+              "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),VPU(%),"
+              "Threads,PhysMEM(MB),VirtMEM(MB)\r\n"
+              "42,50.000,40.000,20.000000,25.000000,3,97,45,12,1024,2048\r\n");
+}
+
+TEST_F(CsvFileTest, NoSamplesLeavesAnEmptyFileInPlaceOfAnOldOne) {
+    CsvMonitorGPU monitor(0);
+    ASSERT_TRUE(WriteBytes(CsvPath, "old content\r\n"));
+    ASSERT_EQ(WriteCSVFile(ScriptPath, nullptr, 0, 0), "");
+    EXPECT_TRUE(PathExists(CsvPath));
+    EXPECT_EQ(ReadBytes(CsvPath), "");
+}
+
+TEST_F(CsvFileTest, FileThatCannotBeCreatedIsReported) {
+    CsvMonitorGPU monitor(0);
+    std::filesystem::create_directory(CsvPath);
+    FrameSample sample = CsvSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
+    EXPECT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "\nCannot create \"" + CsvPath + "\"\n");
+}
+
+TEST_F(CsvFileTest, ScriptWhoseNameIsTheCsvNameIsNotOverwritten) {
+    CsvMonitorGPU monitor(0);
+    std::string script = Dir.Path("keep.csv");
+    ASSERT_TRUE(WriteBytes(script, "Version()\n"));
+    FrameSample sample = CsvSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
+    std::string result = WriteCSVFile(script, &sample, 1, 0);
+    EXPECT_EQ(result.rfind("\nCannot create \"" + script + "\"\n", 0), 0u) << result;
+    EXPECT_EQ(ReadBytes(script), "Version()\n");
+}
+
+#ifdef __linux__
+TEST_F(CsvFileTest, WriteErrorsAreReportedNotIgnored) {
+    CsvMonitorGPU monitor(0);
+    std::filesystem::create_symlink("/dev/full", CsvPath);
+    FrameSample sample = CsvSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
+    EXPECT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "\nCannot write \"" + CsvPath + "\"\n");
+}
+#endif
+
+TEST_F(CsvFileTest, ManyRowsAreWrittenWhole) {
+    // More than one write buffer's worth of rows.
+    CsvMonitorGPU monitor(0);
+    std::vector<FrameSample> samples;
+    for (uint32_t i = 0; i < 5000; ++i) samples.push_back(CsvSample(i, 25.0, 25.0, 1, 0, 0, 1, 1, 1));
+    ASSERT_EQ(WriteCSVFile(ScriptPath, samples.data(), static_cast<uint32_t>(samples.size()), 0), "");
+    std::string content = ReadBytes(CsvPath);
+    size_t lines = 0, bareLineFeeds = 0;
+    for (size_t i = 0; i < content.size(); ++i) {
+        if (content[i] != '\n') continue;
+        ++lines;
+        if (i == 0 || content[i - 1] != '\r') ++bareLineFeeds;
+    }
+    EXPECT_EQ(lines, 5001u);
+    EXPECT_EQ(bareLineFeeds, 0u);
+    std::string last = "\r\n5000,25.000,25.000,40.000000,40.000000,1,1,1,1\r\n";
+    ASSERT_GE(content.size(), last.size());
+    EXPECT_EQ(content.substr(content.size() - last.size()), last);
+}

@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/Settings.h"
+#include "frameserver/AvisynthInfo.h"
+#include "report/CsvFile.h"
+#include "report/LogFile.h"
+#include "tests/support/ScratchDir.h"
+
+namespace {
+
+// Sets MonitorGPULoad for one test and restores it afterwards.
+class MonitorGPUSetting {
+public:
+    explicit MonitorGPUSetting(int32_t value) : Saved(Settings.MonitorGPULoad) { Settings.MonitorGPULoad = value; }
+    ~MonitorGPUSetting() { Settings.MonitorGPULoad = Saved; }
+
+private:
+    int32_t Saved;
+};
+
+FrameSample Sample(uint32_t frameNumber, double fps, uint16_t cpu, uint16_t gpu, uint16_t vpu, uint16_t threads,
+                   uint32_t phys, uint32_t virt) {
+    FrameSample sample{};
+    sample.FrameNumber = frameNumber;
+    sample.FPS = fps;
+    sample.FPSAverage = fps;
+    sample.CPUUsage = cpu;
+    sample.GPULoad = gpu;
+    sample.VideoEngineLoad = vpu;
+    sample.ThreadCount = threads;
+    sample.PhysMemMB = phys;
+    sample.VirtMemMB = virt;
+    return sample;
+}
+
+const char* const Report = "[General info]\nScript file: x\n\n\n[Clip info]\nWidth: 640\n";
+const char* const ScriptBytes = "\r\n\r\n  v = BlankClip()\r\n\r\nreturn v\r\n\r\n";
+const char* const ScriptCopyCrLf = "\r\n[Script]\r\nv = BlankClip()\r\n\r\nreturn v\r\n\r\n";
+const char* const GraphicsText = "\n\n[Graphics card info]\nCard name:               Test card\n"
+                                 "Info collected with:     GPU-Z 0.8.5\n\n";
+
+}  // namespace
+
+TEST(LogFileName, DropsTheLastFourCharactersWhateverTheyAre) {
+    EXPECT_EQ(LogFileName("D:\\clips\\test.avs"), "D:\\clips\\test.log");
+    // Four characters go even without an extension.
+    EXPECT_EQ(LogFileName("E:\\x\\myscript"), "E:\\x\\mysc.log");
+    EXPECT_EQ(LogFileName("abcd"), "abcd.log");
+    EXPECT_EQ(LogFileName("abcde"), "a.log");
+    EXPECT_EQ(CsvFileName("D:\\clips\\test.avs"), "D:\\clips\\test.csv");
+    EXPECT_EQ(CsvFileName("abc"), "abc.csv");
+}
+
+TEST(LogPerformanceRow, ColumnsEndUnderTheirTitles) {
+    // Every column title must end where the values below it end.
+    struct Case { bool monitor; int engine; };
+    for (Case c : {Case{false, 0}, Case{true, 0}, Case{true, 1}}) {
+        std::string header = LogPerformanceHeader(c.monitor, c.engine);
+        std::string titles = header.substr(header.find('\n', 1) + 1);
+        titles.pop_back();
+        std::string row = LogPerformanceRow(Sample(41, 50.0, 100, 100, 100, 999, 4000000, 4000000), c.monitor, c.engine);
+        row.pop_back();
+        ASSERT_EQ(titles.size(), row.size()) << titles;
+        for (size_t i = 0; i + 1 < row.size(); ++i) {
+            bool titleEnds = titles[i] != ' ' && titles[i + 1] == ' ';
+            bool valueEnds = row[i] != ' ' && row[i + 1] == ' ';
+            EXPECT_EQ(titleEnds, valueEnds) << "column ending at " << i << " in " << titles;
+        }
+    }
+}
+
+TEST(LogScriptCopy, TrimsOuterBlankLinesKeepsInnerOnesAndFoldsCrLf) {
+    EXPECT_EQ(LogScriptCopy(ScriptBytes), "v = BlankClip()\n\nreturn v");
+    EXPECT_EQ(LogScriptCopy("a\nb\n"), "a\nb");
+    EXPECT_EQ(LogScriptCopy(" \t\r\n"), "");
+}
+
+class LogFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Dir.Valid());
+        ScriptPath = Dir.Path("clip.avs");
+        LogPath = Dir.Path("clip.log");
+        ASSERT_TRUE(WriteBytes(ScriptPath, ScriptBytes));
+    }
+    ScratchDir Dir;
+    std::string ScriptPath;
+    std::string LogPath;
+};
+
+TEST_F(LogFileTest, WithoutGPUMonitoringWritesReportScriptAndRowsWithCrLf) {
+    MonitorGPUSetting monitor(0);
+    std::vector<FrameSample> samples = {Sample(0, 25.0, 12, 0, 0, 7, 100, 200),
+                                        Sample(999999999, 3.0, 100, 0, 0, 65535, 4294967295u, 0)};
+    // The graphics text is left out while MonitorGPULoad is off.
+    ASSERT_EQ(WriteLogFile(ScriptPath, Report, GraphicsText, samples.data(), 2, "", 1), "");
+    std::string expected = std::string("[General info]\r\nScript file: x\r\n\r\n\r\n[Clip info]\r\nWidth: 640\r\n\r\n") +
+        ScriptCopyCrLf +
+        "\r\n[Performance data]\r\n"
+        "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   Threads   PhysMEM(MB)   VirtMEM(MB)\r\n"
+        "           1        25.000        40.000000       12         7           100           200\r\n"
+        "  1000000000         3.000       333.333333      100     65535    4294967295             0\r\n";
+    EXPECT_EQ(ReadBytes(LogPath), expected);
+}
+
+TEST_F(LogFileTest, WithVideoEngineHasGraphicsSectionBothLoadColumnsAndTheError) {
+    MonitorGPUSetting monitor(1);
+    FrameSample sample = Sample(41, 50.0, 3, 97, 45, 12, 1024, 2048);
+    ASSERT_EQ(WriteLogFile(ScriptPath, Report, GraphicsText, &sample, 1, "Script error: bad\n(line 3)", 1), "");
+    std::string expected = std::string("[General info]\r\nScript file: x\r\n\r\n\r\n[Clip info]\r\nWidth: 640\r\n\r\n") +
+        ScriptCopyCrLf +
+        "\r\n\r\n[Graphics card info]\r\nCard name:               Test card\r\n"
+        "Info collected with:     GPU-Z 0.8.5\r\n\r\n"
+        "\r\n[Performance data]\r\n"
+        "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   GPU(%)   VPU(%)   Threads   PhysMEM(MB)   VirtMEM(MB)\r\n"
+        "          42        50.000        20.000000        3       97       45        12          1024          2048\r\n"
+        "\r\n\r\n[AviSynth error]\r\nScript error: bad\r\n(line 3)\r\n";
+    EXPECT_EQ(ReadBytes(LogPath), expected);
+}
+
+TEST_F(LogFileTest, GPUMonitoringWithoutVideoEngineHasOnlyTheGPUColumn) {
+    MonitorGPUSetting monitor(1);
+    FrameSample sample = Sample(41, 50.0, 3, 97, 45, 12, 1024, 2048);
+    ASSERT_EQ(WriteLogFile(ScriptPath, Report, "", &sample, 1, "", 0), "");
+    std::string log = ReadBytes(LogPath);
+    std::string tail = "\r\n[Performance data]\r\n"
+        "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   GPU(%)   Threads   PhysMEM(MB)   VirtMEM(MB)\r\n"
+        "          42        50.000        20.000000        3       97        12          1024          2048\r\n";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+}
+
+TEST_F(LogFileTest, WithoutSamplesThereIsNoPerformanceHeaderAndTheErrorFollowsTheScript) {
+    MonitorGPUSetting monitor(0);
+    ASSERT_EQ(WriteLogFile(ScriptPath, "", "", nullptr, 0, "Import: file not found", 0), "");
+    std::string expected = std::string("\r\n") + ScriptCopyCrLf + "\r\n\r\n[AviSynth error]\r\nImport: file not found\r\n";
+    EXPECT_EQ(ReadBytes(LogPath), expected);
+}
+
+TEST_F(LogFileTest, ReplacesAnOlderLogAndCopiesTheScriptAsItIsAtWritingTime) {
+    MonitorGPUSetting monitor(0);
+    ASSERT_TRUE(WriteBytes(LogPath, std::string(10000, 'x')));
+    ASSERT_TRUE(WriteBytes(ScriptPath, "Version()\n"));
+    ASSERT_EQ(WriteLogFile(ScriptPath, "R\n", "", nullptr, 0, "", 0), "");
+    EXPECT_EQ(ReadBytes(LogPath), "R\r\n\r\n\r\n[Script]\r\nVersion()\r\n\r\n");
+}
+
+TEST_F(LogFileTest, MissingScriptIsReportedAndNoLogIsCreated) {
+    std::string missing = Dir.Path("100% gone.avs");
+    EXPECT_EQ(WriteLogFile(missing, Report, "", nullptr, 0, "", 0), "\nCannot open \"" + missing + "\"\n");
+    EXPECT_FALSE(PathExists(Dir.Path("100% gone.log")));
+}
+
+TEST_F(LogFileTest, LogThatCannotBeCreatedIsReported) {
+    // A directory in the log's place cannot be opened for writing, even by root.
+    std::filesystem::create_directory(LogPath);
+    EXPECT_EQ(WriteLogFile(ScriptPath, Report, "", nullptr, 0, "", 0), "\nCannot create \"" + LogPath + "\"\n");
+}
+
+TEST_F(LogFileTest, ScriptWhoseNameIsTheLogNameIsNotOverwritten) {
+    std::string script = Dir.Path("keep.log");
+    ASSERT_TRUE(WriteBytes(script, "Version()\n"));
+    std::string result = WriteLogFile(script, Report, "", nullptr, 0, "", 0);
+    EXPECT_EQ(result.rfind("\nCannot create \"" + script + "\"\n", 0), 0u) << result;
+    EXPECT_EQ(ReadBytes(script), "Version()\n");
+}
+
+#ifdef __linux__
+TEST_F(LogFileTest, WriteErrorsAreReportedNotIgnored) {
+    // The log's name leads to /dev/full: opening works, every write fails.
+    std::filesystem::create_symlink("/dev/full", LogPath);
+    FrameSample sample = Sample(0, 25.0, 1, 0, 0, 1, 1, 1);
+    EXPECT_EQ(WriteLogFile(ScriptPath, Report, "", &sample, 1, "", 0), "\nCannot write \"" + LogPath + "\"\n");
+}
+#endif
+
+TEST(LogAndCsvNumbers, UseFullStopsWhateverTheCLocaleSays) {
+    std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    const char* commaLocale = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "German_Germany.1252", "de-DE"}) {
+        if (std::setlocale(LC_NUMERIC, name) && std::strcmp(std::localeconv()->decimal_point, ",") == 0) {
+            commaLocale = name;
+            break;
+        }
+    }
+    if (!commaLocale) {
+        std::setlocale(LC_NUMERIC, saved.c_str());
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    }
+    FrameSample sample = Sample(0, 25.0, 1, 0, 0, 1, 1, 1);
+    std::string row = LogPerformanceRow(sample, false, 0);
+    std::string csv = CsvRow(sample, false, 0);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_NE(row.find("       25.000        40.000000"), std::string::npos) << commaLocale << ": " << row;
+    EXPECT_EQ(csv, "1,25.000,25.000,40.000000,40.000000,1,1,1,1\n") << commaLocale;
+}
+
+TEST(GeneralInfoSection, ListsTheFrameServerFactsAndPluginDirectories) {
+    CAvisynthInfo info;
+    info.FrameServerVersion = "AviSynth+ 3.7.3 (r4003, 3.7, x86_64)";
+    info.FileVersion = "3.7.3.0";
+    info.InterfaceVersion = 10;
+    info.MTSupport = 1;
+    info.LinkerVersion = "14.36 (Visual Studio 2022)";
+    info.DLLLocation = "C:\\Windows\\System32\\avisynth.dll";
+    info.TimeStamp = "2023-07-16 10:05:30";
+    info.PluginDirLines = {"", "", "", "", "PluginDir+    (HKCU, x64):\tC:\\plugins+", "",
+                           "PluginDir2_5  (HKCU, x64):\tD:\\p: old\\x", "odd entry"};
+    std::string expected =
+        "[General info]\n"
+        "Log file created with:                 Tachoro 2.1.3 (x64)\n"
+        "Script file:                           C:\\v\\100%s.avs\n"
+        "Command line switches:                 -log -gpu\n"
+        "Avisynth version string:               AviSynth+ 3.7.3 (r4003, 3.7, x86_64)\n"
+        "Avisynth file version:                 3.7.3.0\n"
+        "Avisynth Interface Version:            10\n"
+        "Avisynth MT support:                   Yes\n"
+        "Avisynth.dll linker/compiler version:  14.36 (Visual Studio 2022)\n"
+        "Avisynth.dll location:                 C:\\Windows\\System32\\avisynth.dll\n"
+        "Avisynth.dll time stamp:               2023-07-16 10:05:30\n"
+        "PluginDir+    (HKCU, x64):             C:\\plugins+\n"
+        "PluginDir2_5  (HKCU, x64):             D:\\p: old\\x\n"
+        "odd entry\n";
+    EXPECT_EQ(GeneralInfoSection("2.1.3 (x64)", "C:\\v\\100%s.avs", "-log -gpu", info), expected);
+
+    info.MTSupport = 0;
+    info.PluginDirCount = 4;  // only the empty slots are listed
+    std::string withoutSwitches = GeneralInfoSection("2.1.3 (x64)", "a.avs", "", info);
+    EXPECT_EQ(withoutSwitches.find("Command line switches"), std::string::npos);
+    EXPECT_NE(withoutSwitches.find("Avisynth MT support:                   No\n"), std::string::npos);
+    EXPECT_EQ(withoutSwitches.find("PluginDir"), std::string::npos);
+    info.PluginDirCount = 200;  // more than there are slots: read no further
+    EXPECT_NE(GeneralInfoSection("v", "a.avs", "", info).find("odd entry\n"), std::string::npos);
+}
