@@ -1,0 +1,401 @@
+#include "tests/support/Process.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <thread>
+#else
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+#endif
+
+std::string WindowsCommandLine(const std::vector<std::string>& arguments) {
+    std::string line;
+    for (const std::string& argument : arguments) {
+        if (!line.empty()) line += ' ';
+        if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
+            line += argument;
+            continue;
+        }
+        line += '"';
+        size_t backslashes = 0;
+        for (char c : argument) {
+            if (c == '\\') {
+                ++backslashes;
+                continue;
+            }
+            // Backslashes count as escapes only in front of a quote.
+            if (c == '"') {
+                line.append(backslashes * 2 + 1, '\\');
+            } else {
+                line.append(backslashes, '\\');
+            }
+            backslashes = 0;
+            line += c;
+        }
+        line.append(backslashes * 2, '\\');  // they stand before the closing quote
+        line += '"';
+    }
+    return line;
+}
+
+bool CopyFileBytes(const std::string& from, const std::string& to) {
+    std::ifstream source(from, std::ios::binary);
+    if (!source) return false;
+    std::ofstream target(to, std::ios::binary | std::ios::trunc);
+    if (!target) return false;
+    target << source.rdbuf();
+    target.flush();
+    return static_cast<bool>(target) && !source.bad();
+}
+
+#ifdef _WIN32
+
+uint32_t ExitCodeFor(int value) { return static_cast<uint32_t>(value); }
+
+std::string NativePath(const std::string& path) {
+    if (path.empty() || path[0] != '/' || (path.size() > 1 && path[1] == '/')) return path;
+    std::string native = "Z:" + path;
+    std::replace(native.begin(), native.end(), '/', '\\');
+    return native;
+}
+
+namespace {
+
+std::string UpperName(const std::string& entry) {
+    // "=C:=C:\dir" entries keep their leading '=' as part of the name.
+    const size_t equals = entry.find('=', 1);
+    std::string name = entry.substr(0, equals);
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+std::vector<char> EnvironmentBlock(const std::vector<std::pair<std::string, std::string>>& extra) {
+    std::vector<std::string> entries;
+    if (char* strings = GetEnvironmentStringsA()) {
+        for (const char* entry = strings; *entry != '\0'; entry += std::strlen(entry) + 1) entries.emplace_back(entry);
+        FreeEnvironmentStringsA(strings);
+    }
+    for (const auto& variable : extra) {
+        const std::string entry = variable.first + "=" + variable.second;
+        const std::string name = UpperName(entry);
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [&](const std::string& existing) { return UpperName(existing) == name; }),
+                      entries.end());
+        entries.push_back(entry);
+    }
+    // The block is expected in the order of the names, without regard to case.
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const std::string& a, const std::string& b) { return UpperName(a) < UpperName(b); });
+    std::vector<char> block;
+    for (const std::string& entry : entries) block.insert(block.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
+    block.push_back('\0');
+    if (entries.empty()) block.push_back('\0');
+    return block;
+}
+
+void ReadAll(HANDLE pipe, std::string* into) {
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) into->append(buffer, read);
+}
+
+void WriteAll(HANDLE pipe, const std::string* text) {
+    size_t written = 0;
+    while (written < text->size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text->size() - written, 65536));
+        DWORD done = 0;
+        if (!WriteFile(pipe, text->data() + written, chunk, &done, nullptr)) break;  // the program stopped reading
+        written += done;
+    }
+    CloseHandle(pipe);
+}
+
+std::string LastErrorText(const char* what) {
+    return std::string(what) + " failed, error " + std::to_string(GetLastError());
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const ProcessRun& run) {
+    ProcessResult result;
+    SECURITY_ATTRIBUTES inheritable;
+    inheritable.nLength = sizeof inheritable;
+    inheritable.lpSecurityDescriptor = nullptr;
+    inheritable.bInheritHandle = TRUE;
+
+    HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr, errRead = nullptr,
+           errWrite = nullptr;
+    if (!CreatePipe(&inRead, &inWrite, &inheritable, 0) || !CreatePipe(&outRead, &outWrite, &inheritable, 0) ||
+        !CreatePipe(&errRead, &errWrite, &inheritable, 0)) {
+        result.StartError = LastErrorText("CreatePipe");
+        for (HANDLE h : {inRead, inWrite, outRead, outWrite, errRead, errWrite})
+            if (h != nullptr) CloseHandle(h);
+        return result;
+    }
+    // Our ends must not leak into the program, or its input never ends.
+    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+
+    const std::string executable = NativePath(run.Executable);
+    std::vector<std::string> arguments{executable};
+    arguments.insert(arguments.end(), run.Arguments.begin(), run.Arguments.end());
+    std::string commandLine = WindowsCommandLine(arguments);
+    std::vector<char> commandBuffer(commandLine.begin(), commandLine.end());
+    commandBuffer.push_back('\0');
+    std::vector<char> environment = EnvironmentBlock(run.Environment);
+    const std::string directory = NativePath(run.WorkingDirectory);
+
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof process);
+    const BOOL created = CreateProcessA(executable.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, 0,
+                                       environment.data(), directory.empty() ? nullptr : directory.c_str(), &startup,
+                                       &process);
+    if (!created) result.StartError = LastErrorText("CreateProcessA");
+    CloseHandle(inRead);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    if (!created) {
+        CloseHandle(inWrite);
+        CloseHandle(outRead);
+        CloseHandle(errRead);
+        return result;
+    }
+    result.Started = true;
+    CloseHandle(process.hThread);
+
+    // Separate threads, so that a program that writes much before it reads
+    // (or the other way round) never waits on us.
+    std::thread writer(WriteAll, inWrite, &run.Input);
+    std::thread outReader(ReadAll, outRead, &result.Out);
+    std::thread errReader(ReadAll, errRead, &result.Err);
+
+    if (WaitForSingleObject(process.hProcess, run.TimeoutMs) != WAIT_OBJECT_0) {
+        result.TimedOut = true;
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    writer.join();
+    outReader.join();
+    errReader.join();
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    result.ExitCode = exitCode;
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+#else  // POSIX
+
+uint32_t ExitCodeFor(int value) { return static_cast<uint8_t>(value); }
+
+std::string NativePath(const std::string& path) { return path; }
+
+namespace {
+
+int64_t NowMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+}
+
+std::string VariableName(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+
+}  // namespace
+
+ProcessResult RunProcess(const ProcessRun& run) {
+    ProcessResult result;
+    // Writing to a program that has closed its input must fail with EPIPE
+    // rather than end the test. The program gets the default back.
+    signal(SIGPIPE, SIG_IGN);
+
+    // Everything the child needs is prepared before fork: after it only
+    // async-signal-safe calls are allowed.
+    std::vector<std::string> arguments{run.Executable};
+    arguments.insert(arguments.end(), run.Arguments.begin(), run.Arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+
+    std::vector<std::string> environment;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
+    for (const auto& variable : run.Environment) {
+        environment.erase(std::remove_if(environment.begin(), environment.end(),
+                                         [&](const std::string& e) { return VariableName(e) == variable.first; }),
+                          environment.end());
+        environment.push_back(variable.first + "=" + variable.second);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(&entry[0]);
+    envp.push_back(nullptr);
+
+    int input[2] = {-1, -1}, output[2] = {-1, -1}, error[2] = {-1, -1}, status[2] = {-1, -1};
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0 || pipe2(error, O_CLOEXEC) != 0 ||
+        pipe2(status, O_CLOEXEC) != 0) {
+        result.StartError = std::string("pipe: ") + std::strerror(errno);
+        for (int* fds : {input, output, error, status}) {
+            CloseFd(fds[0]);
+            CloseFd(fds[1]);
+        }
+        return result;
+    }
+
+    const char* directory = run.WorkingDirectory.empty() ? nullptr : run.WorkingDirectory.c_str();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Own process group, so a time-out also ends what the program started.
+        setpgid(0, 0);
+        signal(SIGPIPE, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        // When this process runs with 0, 1 or 2 closed, a pipe may sit on one
+        // of them; moving every end above 2 first keeps dup2 from clobbering.
+        const int in = fcntl(input[0], F_DUPFD_CLOEXEC, 3);
+        const int out = fcntl(output[1], F_DUPFD_CLOEXEC, 3);
+        const int err = fcntl(error[1], F_DUPFD_CLOEXEC, 3);
+        const int report = fcntl(status[1], F_DUPFD_CLOEXEC, 3);
+        int failure = 0;
+        if (in < 0 || out < 0 || err < 0 || report < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+            failure = errno;
+        } else if (directory != nullptr && chdir(directory) != 0) {
+            failure = errno;
+        } else {
+            execve(argv[0], argv.data(), envp.data());
+            failure = errno;
+        }
+        ssize_t ignored = write(report >= 0 ? report : status[1], &failure, sizeof failure);
+        (void)ignored;
+        _exit(127);
+    }
+    CloseFd(input[0]);
+    CloseFd(output[1]);
+    CloseFd(error[1]);
+    CloseFd(status[1]);
+    if (pid < 0) {
+        result.StartError = std::string("fork: ") + std::strerror(errno);
+        CloseFd(input[1]);
+        CloseFd(output[0]);
+        CloseFd(error[0]);
+        CloseFd(status[0]);
+        return result;
+    }
+
+    // The status pipe closes on a successful exec and carries errno otherwise.
+    int failure = 0;
+    ssize_t got;
+    do {
+        got = read(status[0], &failure, sizeof failure);
+    } while (got < 0 && errno == EINTR);
+    CloseFd(status[0]);
+    if (got == static_cast<ssize_t>(sizeof failure)) {
+        result.StartError = std::string(directory != nullptr ? "chdir/exec: " : "exec: ") + std::strerror(failure);
+        CloseFd(input[1]);
+        CloseFd(output[0]);
+        CloseFd(error[0]);
+        int ignored;
+        waitpid(pid, &ignored, 0);
+        return result;
+    }
+    result.Started = true;
+
+    fcntl(input[1], F_SETFL, fcntl(input[1], F_GETFL) | O_NONBLOCK);
+    size_t written = 0;
+    if (run.Input.empty()) CloseFd(input[1]);
+    const int64_t deadline = NowMs() + run.TimeoutMs;
+    while (output[0] >= 0 || error[0] >= 0) {
+        int64_t left = deadline - NowMs();
+        if (left <= 0 && !result.TimedOut) {
+            result.TimedOut = true;
+            kill(-pid, SIGKILL);
+            kill(pid, SIGKILL);
+            CloseFd(input[1]);
+        }
+        if (result.TimedOut) left = 1000;  // killed: collect what is left, pipes close shortly
+        pollfd fds[3];
+        int count = 0;
+        int* owners[3];
+        for (int* fd : {&input[1], &output[0], &error[0]}) {
+            if (*fd < 0) continue;
+            fds[count].fd = *fd;
+            fds[count].events = (fd == &input[1]) ? POLLOUT : POLLIN;
+            fds[count].revents = 0;
+            owners[count++] = fd;
+        }
+        const int ready = poll(fds, count, static_cast<int>(std::min<int64_t>(left, 100)));
+        if (ready < 0 && errno != EINTR) break;
+        for (int i = 0; i < count && ready > 0; ++i) {
+            if (fds[i].revents == 0) continue;
+            int& fd = *owners[i];
+            if (&fd == &input[1]) {
+                const ssize_t n = write(fd, run.Input.data() + written, run.Input.size() - written);
+                if (n > 0) written += static_cast<size_t>(n);
+                if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == run.Input.size()) CloseFd(fd);
+                continue;
+            }
+            char buffer[65536];
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (&fd == &output[0] ? result.Out : result.Err).append(buffer, static_cast<size_t>(n));
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                CloseFd(fd);
+            }
+        }
+        if (result.TimedOut && NowMs() > deadline + 5000) break;  // something else holds the pipes
+    }
+    CloseFd(input[1]);
+    CloseFd(output[0]);
+    CloseFd(error[0]);
+
+    int wstatus = 0;
+    // The program may still run after closing its output; the limit holds.
+    for (;;) {
+        const pid_t done = waitpid(pid, &wstatus, WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR)) break;
+        if (!result.TimedOut && NowMs() >= deadline) {
+            result.TimedOut = true;
+            kill(-pid, SIGKILL);
+            kill(pid, SIGKILL);
+        }
+        struct timespec pause = {0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    if (WIFEXITED(wstatus)) {
+        result.ExitCode = static_cast<uint32_t>(WEXITSTATUS(wstatus));
+    } else if (WIFSIGNALED(wstatus)) {
+        result.Signal = WTERMSIG(wstatus);
+        result.ExitCode = 128u + static_cast<uint32_t>(result.Signal);
+    }
+    return result;
+}
+
+#endif

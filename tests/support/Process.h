@@ -1,0 +1,55 @@
+// Runs a program for a test and waits for it: arguments, extra environment,
+// working directory, text on standard input, a time limit; collects the exit
+// code and both output streams separately.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// ScratchDir, WriteBytes, ReadBytes, PathExists.
+#include "tests/support/ScratchDir.h"
+
+struct ProcessRun {
+    std::string Executable;  // a path; no search through PATH
+    std::vector<std::string> Arguments;
+    // Added to the current environment; a name that exists already is
+    // replaced (on Windows names compare without regard to case).
+    std::vector<std::pair<std::string, std::string>> Environment;
+    std::string WorkingDirectory;  // empty: the current directory
+    // Written to standard input, which is then closed, so the program sees
+    // the end of its input (also when this is empty).
+    std::string Input;
+    unsigned TimeoutMs = 60000;  // the program is killed when it runs longer
+};
+
+struct ProcessResult {
+    bool Started = false;
+    std::string StartError;  // why it could not be started
+    // As the program ended: on POSIX 0..255 (128 + n when killed by signal
+    // n), on Windows the full 32-bit exit code. Compare with ExitCodeFor().
+    uint32_t ExitCode = 0;
+    int Signal = 0;  // POSIX: the signal that ended the program, else 0
+    bool TimedOut = false;
+    std::string Out;  // standard output, byte for byte
+    std::string Err;  // standard error, byte for byte
+};
+
+ProcessResult RunProcess(const ProcessRun& run);
+
+// The exit code a test observes for a program whose main returned `value`:
+// ExitCodeFor(-1) is 255 on POSIX and 0xFFFFFFFF on Windows.
+uint32_t ExitCodeFor(int value);
+
+// A path the system's file calls accept. Under Wine a Unix path such as
+// /tmp/x/Tachoro.exe becomes Z:\tmp\x\Tachoro.exe; elsewhere unchanged.
+std::string NativePath(const std::string& path);
+
+// Copies a file byte for byte, replacing the target. False on any failure.
+bool CopyFileBytes(const std::string& from, const std::string& to);
+
+// The command line that hands `arguments` to a Windows program unchanged
+// through the runtime library's argument parsing (each argument quoted
+// where needed, backslashes before quotes doubled).
+std::string WindowsCommandLine(const std::vector<std::string>& arguments);
