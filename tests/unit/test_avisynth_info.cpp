@@ -1,0 +1,348 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frameserver/AvisynthInfo.h"
+#include "tests/support/ImageBuilder.h"
+#include "tests/support/ScratchDir.h"
+#include "tests/unit/TestFSSession.h"
+
+namespace {
+
+const char* const kMonths[] = {"January", "Febuary", "March",     "April",   "May",      "June",
+                               "July",    "August",  "September", "October", "November", "December"};
+
+// "Month d, yyyy, hh:mm:ss" with a known month name and a one- or two-digit day.
+bool IsTimeStamp(const std::string& text) {
+    const size_t space = text.find(' ');
+    if (space == std::string::npos) return false;
+    if (std::find(std::begin(kMonths), std::end(kMonths), text.substr(0, space)) == std::end(kMonths)) return false;
+    std::string shape = text.substr(space + 1);
+    for (char& c : shape)
+        if (c >= '0' && c <= '9') c = '9';
+    return shape == "9, 9999, 99:99:99" || shape == "99, 9999, 99:99:99";
+}
+
+std::string Identity(const std::string& text) { return text; }
+
+// The value of `key` in a counters line of the test frame server; -1 when absent.
+long long CounterValue(const std::string& line, const std::string& key) {
+    std::istringstream items(line);
+    std::string item;
+    while (items >> item)
+        if (item.compare(0, key.size() + 1, key + "=") == 0) return std::stoll(item.substr(key.size() + 1));
+    return -1;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+struct QueryResult {
+    int Result = 0;
+    std::string ErrorText;
+    CAvisynthInfo Info;
+};
+
+QueryResult RunQuery(const std::string& library) {
+    QueryResult run;
+    run.Result = run.Info.Query(run.ErrorText, library);
+    return run;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+
+#if defined(_WIN32)
+const char kSyntheticName[] = "avisynth.dll";
+#else
+const char kSyntheticName[] = "libavisynth.so.2.5.8";
+#endif
+
+const char kLoadPrefix[] = "Cannot load avisynth.dll\n";
+
+}  // namespace
+
+// ----------------------------------------------------------- pure texts
+
+TEST(AvisynthInfoText, TimeStamps) {
+    EXPECT_EQ(FormatFileTimeStamp(2015, 3, 5, 14, 3, 9), "March 5, 2015, 14:03:09");
+    EXPECT_EQ(FormatFileTimeStamp(1999, 12, 31, 23, 59, 59), "December 31, 1999, 23:59:59");
+    EXPECT_EQ(FormatFileTimeStamp(2000, 0, 1, 1, 2, 3), "??? 1, 2000, 01:02:03");
+    EXPECT_EQ(FormatFileTimeStamp(2000, 13, 1, 1, 2, 3), "??? 1, 2000, 01:02:03");
+    for (unsigned month = 1; month <= 12; ++month)
+        EXPECT_EQ(FormatFileTimeStamp(2020, month, 10, 10, 10, 10), std::string(kMonths[month - 1]) + " 10, 2020, 10:10:10");
+    EXPECT_FALSE(IsTimeStamp(FormatFileTimeStamp(2015, 0, 5, 14, 3, 9)));
+
+    ScratchDir scratch;
+    ASSERT_TRUE(scratch.Valid());
+    const std::string path = scratch.Path("file.bin");
+    ASSERT_TRUE(WriteBytes(path, "x"));
+    CAvisynthInfo info;
+    EXPECT_TRUE(IsTimeStamp(info.FileTimeStamp(path))) << info.FileTimeStamp(path);
+    EXPECT_EQ(info.FileTimeStamp(scratch.Path("missing.bin")), "???");
+    EXPECT_EQ(info.FileTimeStamp(""), "???");
+}
+
+TEST(AvisynthInfoText, PluginDirectoryLineLayout) {
+    const std::string entry = "PluginDir+    (HKLM, x64):\tC:\\Program Files (x86)\\AviSynth+\\plugins64+";
+    EXPECT_EQ(PluginDirDisplayLine(entry, "   "),
+              "PluginDir+    (HKLM, x64):   C:\\Program Files (x86)\\AviSynth+\\plugins64+");
+    EXPECT_EQ(PluginDirDisplayLine(entry, std::string(13, ' ')),
+              "PluginDir+    (HKLM, x64):             C:\\Program Files (x86)\\AviSynth+\\plugins64+");
+    // Only the first colon-tab is the separator; a tab later in the path stays.
+    EXPECT_EQ(PluginDirDisplayLine("PluginDir     (user):\t/a:\tb", "   "), "PluginDir     (user):   /a:\tb");
+    EXPECT_EQ(PluginDirDisplayLine("no separator: here", "   "), "no separator: here");
+}
+
+TEST(AvisynthInfoText, ReportLinesAndWhatIsConverted) {
+    CAvisynthInfo info;
+    info.FrameServerVersion = "AviSynth+ 3.7.3 (r4003, 3.7, x86_64) 100%";
+    info.FileVersion = "3.7.3.0";
+    info.InterfaceVersion = 7;
+    info.MTSupport = 1;
+    info.LinkerVersion = "14.0 (VS2015)";
+    info.DLLLocation = "C:\\Windows\\system32\\avisynth.dll";
+    info.TimeStamp = "March 5, 2015, 14:03:09";
+    info.PluginDirLines[5] = "PluginDir+    (HKLM, x64):\tC:\\plugins64+";
+    info.PluginDirLines[7] = "PluginDir2_5  (HKLM, x64):\tC:\\plugins64";
+    info.PluginDirLines[0] = "PluginDir+    (HKCU, x86):\tC:\\plugins32";
+
+    auto mark = [](const std::string& text) { return "<" + text + ">"; };
+    const std::vector<std::string> expected = {
+        "Avisynth version string:     AviSynth+ 3.7.3 (r4003, 3.7, x86_64) 100%",
+        "File version:                3.7.3.0",
+        "Avisynth Interface Version:  7",
+        "Muli-threading support:      Yes",
+        "Linker/compiler version:     14.0 (VS2015)",
+        "Avisynth DLL location:       <C:\\Windows\\system32\\avisynth.dll>",
+        "Avisynth DLL time stamp:     March 5, 2015, 14:03:09",
+        "<PluginDir+    (HKCU, x86):   C:\\plugins32>",
+        "<PluginDir+    (HKLM, x64):   C:\\plugins64+>",
+        "<PluginDir2_5  (HKLM, x64):   C:\\plugins64>",
+    };
+    EXPECT_EQ(AvisynthReportLines(info, mark), expected);
+
+    info.MTSupport = 0;
+    info.InterfaceVersion = 5;
+    info.PluginDirLines = {};
+    info.PluginDirCount = 4;  // slots beyond the count are never shown
+    info.PluginDirLines[6] = "PluginDir2_5  (HKCU, x64):\tC:\\hidden";
+    const std::vector<std::string> lines = AvisynthReportLines(info, Identity);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[2], "Avisynth Interface Version:  5");
+    EXPECT_EQ(lines[3], "Muli-threading support:      No");
+}
+
+// -------------------------------------------- query without a frame server
+
+TEST(AvisynthInfoQuery, UnusableLibrariesAreRefusedWithTheirReason) {
+    struct Case {
+        const char* what;
+        std::function<std::vector<uint8_t>()> image;  // null: no file at all
+        int notFound;
+        int is64Bit;
+        std::string error;  // exact, or a prefix when it ends in "\n"
+        bool probed;        // got as far as loading the library
+    };
+    const Case cases[] = {
+        {"missing file", nullptr, 1, 0, "Cannot load avisynth.dll", false},
+        // The system would refuse to map it, so it is not called 32-bit.
+        {"not an image", [] { return std::vector<uint8_t>(4096, 'Z'); }, 1, 0, kLoadPrefix, false},
+        {"32-bit", [] { return testimage::BuildNativeImage(false, true); }, 0, 0, "Cannot load avisynth.dll", false},
+        {"damaged export table",
+         [] {
+#if defined(_WIN32)
+             testimage::PELayout layout;
+             std::vector<uint8_t> image = testimage::BuildPE(testimage::PEOptions(), &layout);
+             testimage::Poke32(image, layout.ExportDirectory + 24, 0xFFFFFFFF);
+#else
+             testimage::ELFLayout layout;
+             std::vector<uint8_t> image = testimage::BuildELF(testimage::ELFOptions(), &layout);
+             testimage::Poke64(image, layout.SectionTable + 64 * layout.DynSymIndex + 24, 1ull << 40);
+#endif
+             return image;
+         },
+         0, 1, kLoadPrefix, false},
+#if defined(_WIN32)
+        // The loader takes the image; its factory returns null.
+        {"factory fails", [] { return testimage::BuildNativeImage(true, true); }, 0, 1,
+         "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)", true},
+        {"fault inside the library",
+         [] {
+             testimage::PEOptions options;
+             options.FunctionCode = testimage::PEOptions::Code::Fault;
+             return testimage::BuildPE(options);
+         },
+         0, 1, "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION", true},
+#else
+        // Without program headers the loader refuses it, and says why.
+        {"loader refuses", [] { return testimage::BuildNativeImage(true, true); }, 0, 1, kLoadPrefix, true},
+#endif
+    };
+    for (const Case& c : cases) {
+        ScratchDir scratch;
+        const std::string path = scratch.Path(kSyntheticName);
+        if (c.image) {
+            ASSERT_TRUE(testimage::WriteFileBytes(path, c.image())) << c.what;
+        }
+        QueryResult run = RunQuery(path);
+        EXPECT_EQ(run.Result, 0) << c.what;
+        EXPECT_EQ(run.Info.DLLNotFound, c.notFound) << c.what;
+        EXPECT_EQ(run.Info.Is64Bit, c.is64Bit) << c.what;
+        EXPECT_EQ(run.Info.InterfaceVersion, 0) << c.what;
+        if (c.error.back() == '\n') {
+            EXPECT_TRUE(StartsWith(run.ErrorText, c.error) && run.ErrorText.size() > c.error.size())
+                << c.what << ": " << run.ErrorText;
+        } else if (c.image) {
+            EXPECT_EQ(run.ErrorText, c.error) << c.what;
+        } else {
+            EXPECT_TRUE(StartsWith(run.ErrorText, c.error)) << c.what << ": " << run.ErrorText;
+        }
+        // The time stamp is only read once the image has passed its checks.
+        EXPECT_EQ(IsTimeStamp(run.Info.TimeStamp), c.probed) << c.what;
+    }
+
+    // The process runs on normally after whatever happened above.
+    QueryResult next = RunQuery(TESTFS_LIBRARY);
+    EXPECT_EQ(next.Result, 1) << next.ErrorText;
+}
+
+TEST(AvisynthInfoQuery, LibraryWithoutLinkageExportIsTooOld) {
+    ScratchDir scratch;
+    const std::string path = scratch.Path(kSyntheticName);
+    ASSERT_TRUE(testimage::WriteFileBytes(path, testimage::BuildNativeImage(true, false)));
+    QueryResult run = RunQuery(path);
+    EXPECT_EQ(run.Result, 0);
+    EXPECT_EQ(run.Info.DLLNotFound, 0);
+    EXPECT_EQ(run.Info.Is64Bit, 1);
+#if defined(_WIN32)
+    EXPECT_EQ(run.Info.FileVersion, "0.0.0.0");
+    EXPECT_EQ(run.Info.LinkerVersion, "14.0 (VS2015)");
+#else
+    EXPECT_EQ(run.Info.FileVersion, "2.5.8.0");
+    EXPECT_EQ(run.Info.LinkerVersion, "GCC: (test) 1.0");
+    EXPECT_EQ(run.Info.DLLLocation, std::filesystem::canonical(path).string());
+#endif
+    EXPECT_EQ(run.ErrorText, "Avisynth version is too old (" + run.Info.FileVersion +
+                                 ").\nPlease update to Avisynth 2.6 or Avisynth+.");
+    EXPECT_EQ(run.Info.TimeStamp, "");
+    EXPECT_EQ(run.Info.InterfaceVersion, 0);
+    EXPECT_EQ(run.Info.MTSupport, 0);
+}
+
+// ----------------------------------------------- query of the test server
+
+TEST(AvisynthInfoTestFS, DefaultsAndCleanTeardown) {
+    ScratchDir scratch;
+    const std::string countersFile = scratch.Path("counters.txt");
+    ScopedVariable counters("TESTFS_COUNTERS_FILE", countersFile.c_str());
+    ScopedVariable maxInterface("TESTFS_MAX_INTERFACE", nullptr);
+    ScopedVariable functions("TESTFS_FUNCTIONS", nullptr);
+    ScopedVariable version("TESTFS_VERSION_STRING", nullptr);
+    QueryResult run = RunQuery(TESTFS_LIBRARY);
+    ASSERT_EQ(run.Result, 1) << run.ErrorText;
+    EXPECT_EQ(run.ErrorText, "");
+    EXPECT_EQ(run.Info.FrameServerVersion, "TestFS 1.0 test frame server");
+    EXPECT_EQ(run.Info.InterfaceVersion, 7);
+    EXPECT_EQ(run.Info.MTSupport, 1);
+    EXPECT_EQ(run.Info.Is64Bit, 1);
+    EXPECT_EQ(run.Info.DLLNotFound, 0);
+    EXPECT_EQ(run.Info.FileVersion, "0.0.0.0");
+    EXPECT_FALSE(run.Info.LinkerVersion.empty());
+    EXPECT_TRUE(IsTimeStamp(run.Info.TimeStamp)) << run.Info.TimeStamp;
+#if defined(_WIN32)
+    ASSERT_GE(run.Info.DLLLocation.size(), 3u);
+    EXPECT_EQ(run.Info.DLLLocation[1], ':') << run.Info.DLLLocation;
+    EXPECT_EQ(run.Info.DLLLocation.substr(run.Info.DLLLocation.size() - 10), "testfs.dll");
+#else
+    EXPECT_EQ(run.Info.DLLLocation, std::filesystem::canonical(TESTFS_LIBRARY).string());
+#endif
+
+    // Two loads (probe, version text), each deleting its one environment and
+    // leaving nothing of the server's alive.
+    const std::vector<std::string> loads = Lines(ReadBytes(countersFile));
+    ASSERT_EQ(loads.size(), 2u) << ReadBytes(countersFile);
+    for (const std::string& load : loads) {
+        EXPECT_EQ(CounterValue(load, "environments_created"), 1) << load;
+        EXPECT_EQ(CounterValue(load, "environments_deleted"), 1) << load;
+        EXPECT_EQ(CounterValue(load, "values_alive"), 0) << load;
+        EXPECT_EQ(CounterValue(load, "handle_ops_after_delete"), 0) << load;
+    }
+    EXPECT_EQ(CounterValue(loads[0], "invoke_calls"), 0) << "the probe constructs no values";
+    EXPECT_EQ(CounterValue(loads[1], "invoke_calls"), 1);
+}
+
+TEST(AvisynthInfoTestFS, InterfaceVersionIsTheHighestAccepted) {
+    for (const char* highest : {"5", "6", "7", "9"}) {
+        ScopedVariable maxInterface("TESTFS_MAX_INTERFACE", highest);
+        QueryResult run = RunQuery(TESTFS_LIBRARY);
+        EXPECT_EQ(run.Result, 1) << highest << ": " << run.ErrorText;
+        EXPECT_EQ(run.Info.InterfaceVersion, std::min(std::stoi(highest), 7)) << highest;
+    }
+
+    ScratchDir scratch;
+    const std::string countersFile = scratch.Path("counters.txt");
+    ScopedVariable counters("TESTFS_COUNTERS_FILE", countersFile.c_str());
+    ScopedVariable maxInterface("TESTFS_MAX_INTERFACE", "4");
+    QueryResult run = RunQuery(TESTFS_LIBRARY);
+    EXPECT_EQ(run.Result, 0);
+    EXPECT_EQ(run.Info.InterfaceVersion, 0);
+    EXPECT_EQ(run.ErrorText, "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)");
+    // The probe unloaded the library and no second load followed.
+    EXPECT_EQ(Lines(ReadBytes(countersFile)).size(), 1u);
+}
+
+TEST(AvisynthInfoTestFS, VersionTextAndMultiThreadingFollowTheServer) {
+    const std::string plain = "AviSynth 2.60, build:Mar 31 2015 [16:38:54] 100% %s %n";
+    const std::string intel = "AviSynth 2.60, build:Mar 31 2015 [16:38:54] (ICL10)";
+    struct Case {
+        const char* functions;  // (an empty value would remove the variable on Windows)
+        std::string version;
+        std::string expectedVersion;
+        int mt;
+    };
+    const Case cases[] = {
+        {"VersionString", plain, plain, 0},
+        {"VersionString,SetMTMode", plain, plain, 1},
+        {"VersionString,Prefetch", intel, intel, 1},
+        {"SetMTMode,Prefetch", plain, "Unknown Avisynth Version", 1},
+        {"GetMTMode,Distributor", plain, "Unknown Avisynth Version", 0},
+    };
+    for (const Case& c : cases) {
+        ScopedVariable functions("TESTFS_FUNCTIONS", c.functions);
+        ScopedVariable version("TESTFS_VERSION_STRING", c.version.c_str());
+        QueryResult run = RunQuery(TESTFS_LIBRARY);
+        EXPECT_EQ(run.Result, 1) << c.functions << ": " << run.ErrorText;
+        EXPECT_EQ(run.Info.FrameServerVersion, c.expectedVersion) << c.functions;
+        EXPECT_EQ(run.Info.MTSupport, c.mt) << c.functions;
+        EXPECT_EQ(run.Info.LinkerVersion == "6.0 (ICL 10.1)", c.expectedVersion == intel) << c.functions;
+    }
+}
+
+#if !defined(_WIN32)
+TEST(AvisynthInfoTestFS, PluginDirectoriesFillTheSixtyFourBitSlots) {
+    ScratchDir scratch;
+    const std::string home = scratch.Path("home");
+    std::filesystem::create_directories(home + "/.avisynth");
+    std::filesystem::create_directories(home + "/.local/lib/avisynth");
+    ScopedVariable homeVariable("HOME", home.c_str());
+    QueryResult run = RunQuery(TESTFS_LIBRARY);
+    ASSERT_EQ(run.Result, 1) << run.ErrorText;
+    for (size_t slot = 0; slot < 4; ++slot) EXPECT_EQ(run.Info.PluginDirLines[slot], "") << slot;
+    EXPECT_EQ(run.Info.PluginDirLines[4], "PluginDir     (user):\t" + home + "/.avisynth");
+    EXPECT_EQ(run.Info.PluginDirLines[5], "PluginDir     (user, local):\t" + home + "/.local/lib/avisynth");
+    const std::vector<std::string> lines = AvisynthReportLines(run.Info, Identity);
+    ASSERT_GE(lines.size(), 9u);
+    EXPECT_EQ(lines[7], "PluginDir     (user):   " + home + "/.avisynth");
+}
+#endif
