@@ -28,6 +28,8 @@ struct GuardFrame {
 
 thread_local GuardFrame* t_currentGuard = nullptr;
 thread_local bool t_alternateStackReady = false;
+// Kept so that the stack stays reachable for as long as the thread lives.
+thread_local void* t_alternateStack = nullptr;
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 struct sigaction g_previousActions[NSIG];
@@ -125,7 +127,8 @@ void EnsureAlternateStack() {
         return;  // one is in place already (a sanitizer's, for example)
     const size_t size = 256 * 1024;
     stack_t alternate {};
-    alternate.ss_sp = std::malloc(size);  // lives as long as the thread
+    t_alternateStack = std::malloc(size);
+    alternate.ss_sp = t_alternateStack;
     alternate.ss_size = size;
     alternate.ss_flags = 0;
     if (alternate.ss_sp) sigaltstack(&alternate, nullptr);

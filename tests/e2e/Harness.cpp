@@ -104,5 +104,18 @@ ProcessResult TachoroRun::Run(const std::vector<std::string>& arguments,
         {"TESTFS_COUNTERS_FILE", CountersFile()},
     };
     for (const auto& variable : environment) run.Environment.push_back(variable);
-    return RunProcess(run);
+    ProcessResult result = RunProcess(run);
+#if defined(_WIN32)
+    // The console streams are in text mode on Windows: each "\n" the program
+    // printed arrives as "\r\n". Undo exactly that, so that the expected
+    // texts are the same on both systems.
+    for (std::string* stream : {&result.Out, &result.Err}) {
+        std::string plain;
+        for (size_t index = 0; index < stream->size(); ++index)
+            if (!((*stream)[index] == '\r' && index + 1 < stream->size() && (*stream)[index + 1] == '\n'))
+                plain += (*stream)[index];
+        *stream = plain;
+    }
+#endif
+    return result;
 }

@@ -1,5 +1,6 @@
 // Measured runs: the display, the summary, the log and the CSV file.
-#include <regex>
+#include <algorithm>
+#include <cctype>
 #include <sstream>
 
 #include "tests/e2e/Harness.h"
@@ -24,10 +25,31 @@ std::vector<std::string> ScreenLines(const std::string& output) {
     return lines;
 }
 
-bool HasLineMatching(const std::vector<std::string>& lines, const std::string& pattern) {
-    const std::regex expression(pattern);
+// True when `text` has the shape: every '#' of the shape stands for a number
+// (digits, optionally with a decimal point and more digits), everything else
+// for itself.
+bool MatchesShape(const std::string& text, const std::string& shape) {
+    size_t at = 0;
+    for (char expected : shape) {
+        if (expected != '#') {
+            if (at >= text.size() || text[at] != expected) return false;
+            ++at;
+            continue;
+        }
+        const size_t start = at;
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+        if (at == start) return false;
+        if (at + 1 < text.size() && text[at] == '.' && std::isdigit(static_cast<unsigned char>(text[at + 1]))) {
+            ++at;
+            while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+        }
+    }
+    return at == text.size();
+}
+
+bool HasLineShaped(const std::vector<std::string>& lines, const std::string& shape) {
     for (const std::string& line : lines)
-        if (std::regex_match(line, expression)) return true;
+        if (MatchesShape(line, shape)) return true;
     return false;
 }
 
@@ -135,12 +157,12 @@ TEST(MeasuredRun, WritesTheSummaryLogAndCsv) {
     EXPECT_EQ(main["handle_ops_after_delete"], 0);
 
     const std::vector<std::string> screen = ScreenLines(result.Err);
-    EXPECT_TRUE(HasLineMatching(screen, "Frames processed:               300 \\(0 - 299\\)"));
-    EXPECT_TRUE(HasLineMatching(screen, "FPS \\(min \\| max \\| average\\):      [0-9.]+ \\| [0-9.]+ \\| [0-9.]+"));
-    EXPECT_TRUE(HasLineMatching(screen, "Memory usage \\(phys \\| virt\\):     [0-9]+ \\| [0-9]+ MB"));
-    EXPECT_TRUE(HasLineMatching(screen, "Thread count:                   [0-9]+"));
-    EXPECT_TRUE(HasLineMatching(screen, "CPU usage \\(average\\):            [0-9]+%"));
-    EXPECT_TRUE(HasLineMatching(screen, "Time \\(elapsed\\):                 00:00:0[0-9]\\.[0-9]{3}"));
+    EXPECT_TRUE(HasLineShaped(screen, "Frames processed:               300 (0 - 299)"));
+    EXPECT_TRUE(HasLineShaped(screen, "FPS (min | max | average):      # | # | #"));
+    EXPECT_TRUE(HasLineShaped(screen, "Memory usage (phys | virt):     # | # MB"));
+    EXPECT_TRUE(HasLineShaped(screen, "Thread count:                   #"));
+    EXPECT_TRUE(HasLineShaped(screen, "CPU usage (average):            #%"));
+    EXPECT_TRUE(HasLineShaped(screen, "Time (elapsed):                 #:#:#"));
     // The summary ends with the two blanked prompt lines.
     const std::string ending = "\r" + Padded("") + "\n\r" + Padded("") + "\n";
     EXPECT_EQ(result.Err.substr(result.Err.size() - ending.size()), ending);
@@ -150,13 +172,18 @@ TEST(MeasuredRun, WritesTheSummaryLogAndCsv) {
     const std::string csv = ReadBytes(tachoro.Path("clip.csv"));
     const std::vector<CsvRow> rows = ParseCsv(csv, header);
     EXPECT_EQ(header, kCsvHeader);
-    ASSERT_EQ(rows.size(), 30u);
+    // 2 ms frames calibrate to ten frames a sample; on a heavily loaded
+    // machine a frame may take over 10 ms, which gives one.
+    ASSERT_FALSE(rows.empty());
+    const unsigned interval = rows[0].frame;
+    ASSERT_TRUE(interval == 10 || interval == 1) << interval;
+    ASSERT_EQ(rows.size(), 300u / interval);
     for (size_t index = 0; index < rows.size(); ++index) {
-        EXPECT_EQ(rows[index].frame, 10 * (index + 1));
-        EXPECT_TRUE(std::regex_match(rows[index].text,
-                                     std::regex("[0-9]+,[0-9]+\\.[0-9]{3},[0-9]+\\.[0-9]{3},[0-9]+\\.[0-9]{6},"
-                                                "[0-9]+\\.[0-9]{6},[0-9]+,[0-9]+,[0-9]+,[0-9]+")))
-            << rows[index].text;
+        EXPECT_EQ(rows[index].frame, interval * (index + 1));
+        EXPECT_TRUE(MatchesShape(rows[index].text, "#,#,#,#,#,#,#,#,#")) << rows[index].text;
+        EXPECT_EQ(rows[index].text.find('.') - rows[index].text.find(',') - 1 + 4,
+                  rows[index].text.find(',', rows[index].text.find(',') + 1) - rows[index].text.find(',') - 1)
+            << "three decimals in Frames/sec: " << rows[index].text;
     }
     EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n");
 
@@ -198,11 +225,13 @@ TEST(MeasuredRun, MeasuresAFrameRange) {
     ProcessResult result = tachoro.Run({script, "-range=10,59", "-csv"});
     EXPECT_EXIT_CODE(result, 0);
     EXPECT_NE(result.Err.find(Status("Reading frames...")), std::string::npos);
-    EXPECT_TRUE(HasLineMatching(ScreenLines(result.Err), "Frames processed:               50 \\(10 - 59\\)"));
+    EXPECT_TRUE(HasLineShaped(ScreenLines(result.Err), "Frames processed:               50 (10 - 59)"));
     std::string header;
     const std::vector<CsvRow> rows = ParseCsv(ReadBytes(tachoro.Path("clip.csv")), header);
-    ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows.front().frame, 20u);
+    ASSERT_FALSE(rows.empty());
+    const unsigned interval = rows.front().frame - 10;
+    ASSERT_TRUE(interval == 10 || interval == 1) << interval;
+    EXPECT_EQ(rows.size(), 50u / interval);
     EXPECT_EQ(rows.back().frame, 60u);
     EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"], 50);
 }
@@ -240,7 +269,7 @@ TEST(MeasuredRun, AnInvalidRangeOffersTheWholeClip) {
                                 Status("Reading frames...")),
               std::string::npos)
         << accepted.Err;
-    EXPECT_TRUE(HasLineMatching(ScreenLines(accepted.Err), "Frames processed:               300 \\(0 - 299\\)"));
+    EXPECT_TRUE(HasLineShaped(ScreenLines(accepted.Err), "Frames processed:               300 (0 - 299)"));
 
     // n ends the run without reading a frame; the log is still written.
     ProcessResult refused = tachoro.Run({script, "-range=-3,10", "-log"}, {}, "n");
@@ -271,12 +300,11 @@ TEST(MeasuredRun, ATimeLimitStopsTheRun) {
         ProcessResult result = tachoro.Run({script, "-timelimit=1", "-csv"});
         EXPECT_EXIT_CODE(result, 0);
         const std::vector<std::string> screen = ScreenLines(result.Err);
-        EXPECT_TRUE(HasLineMatching(screen, "Frames processed:               [0-9]+ \\(0 - [0-9]+\\)"));
+        EXPECT_TRUE(HasLineShaped(screen, "Frames processed:               # (0 - #)"));
         if (estimated)
-            EXPECT_TRUE(HasLineMatching(screen, "Time \\(elapsed \\| estimated\\):     00:00:01\\.[0-9]{3} \\| "
-                                                "[0-9:]+\\.[0-9]{3}"));
+            EXPECT_TRUE(HasLineShaped(screen, "Time (elapsed | estimated):     00:00:01.# | #:#:#"));
         else
-            EXPECT_TRUE(HasLineMatching(screen, "Time \\(elapsed\\):                 00:00:01\\.[0-9]{3}"));
+            EXPECT_TRUE(HasLineShaped(screen, "Time (elapsed):                 00:00:01.#"));
         // It stops at the first refresh after one second, with far fewer
         // frames than the clip has.
         const long long requested = ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"];
@@ -301,7 +329,10 @@ TEST(MeasuredRun, AFrameServerErrorKeepsTheSamplesSoFar) {
     std::string header;
     const std::vector<CsvRow> rows = ParseCsv(ReadBytes(tachoro.Path("clip.csv")), header);
     // Frames 0 to 149 were read: fifteen samples, the last closed by frame 150.
-    ASSERT_EQ(rows.size(), 15u);
+    ASSERT_FALSE(rows.empty());
+    const unsigned interval = rows.front().frame;
+    ASSERT_TRUE(interval == 10 || interval == 1) << interval;
+    ASSERT_EQ(rows.size(), 150u / interval);
     EXPECT_EQ(rows.back().frame, 150u);
     const std::string tail = ExpectedLogRow(rows.back()) + "\r\n\r\n\r\n[AviSynth error]\r\nFilter crashed at 150\r\n";
     ASSERT_GE(log.size(), tail.size());
