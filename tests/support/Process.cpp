@@ -75,6 +75,20 @@ std::string NativePath(const std::string& path) {
 
 namespace {
 
+LONG WINAPI EndWithFaultCode(EXCEPTION_POINTERS* info) {
+    TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+void EndQuietlyOnUnhandledFault() {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(EndWithFaultCode);
+}
+
+namespace {
+
 std::string UpperName(const std::string& entry) {
     // "=C:=C:\dir" entries keep their leading '=' as part of the name.
     const size_t equals = entry.find('=', 1);
@@ -214,6 +228,8 @@ ProcessResult RunProcess(const ProcessRun& run) {
 uint32_t ExitCodeFor(int value) { return static_cast<uint8_t>(value); }
 
 std::string NativePath(const std::string& path) { return path; }
+
+void EndQuietlyOnUnhandledFault() {}
 
 namespace {
 

@@ -46,6 +46,12 @@ uint32_t ExitCodeFor(int value);
 // /tmp/x/Tachoro.exe becomes Z:\tmp\x\Tachoro.exe; elsewhere unchanged.
 std::string NativePath(const std::string& path);
 
+// For a test program playing a child that crashes on purpose: an unhandled
+// fault ends the process at once with the fault's code, without the
+// system's crash reporting (under Wine with a display that is a dialog that
+// waits for a click). No effect on POSIX, where the signal ends the process.
+void EndQuietlyOnUnhandledFault();
+
 // Copies a file byte for byte, replacing the target. False on any failure.
 bool CopyFileBytes(const std::string& from, const std::string& to);
 
