@@ -57,24 +57,6 @@ bool FieldEquals(const uint8_t* field, const char* key) {
     return i < units && CodeUnitAt(field, i) == 0;
 }
 
-void AppendUtf8(std::string& out, uint32_t codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (codePoint >> 18));
-        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
-
 // The code units of a UTF-16LE field up to its terminator, or up to the end
 // of the field when the terminator is missing.
 std::u16string FieldUnits(const uint8_t* field) {
@@ -88,32 +70,9 @@ std::u16string FieldUnits(const uint8_t* field) {
     return text;
 }
 
-// UTF-16 to narrow text (UTF-8), cut before the character that would pass
-// MaxValueBytes, never inside one. Unpaired surrogates become blanks, as
-// characters without an ANSI form do on Windows.
-std::string NarrowText(const std::u16string& units) {
-    std::string text;
-    for (size_t i = 0; i < units.size(); ++i) {
-        uint32_t codePoint = units[i];
-        if (codePoint >= 0xD800 && codePoint <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (codePoint >= 0xD800 && codePoint <= 0xDFFF) codePoint = ' ';
-        size_t before = text.size();
-        AppendUtf8(text, codePoint);
-        if (text.size() > gpuz::MaxValueBytes) {
-            text.resize(before);
-            break;
-        }
-    }
-    return text;
-}
-
 // A field's value as the program uses it: converted, cut, trimmed.
 std::string FieldText(const uint8_t* field) {
-    std::string text = NarrowText(FieldUnits(field));
+    std::string text = platform::WideToNarrow(FieldUnits(field), gpuz::MaxValueBytes);
     TrimText(text);
     return text;
 }

@@ -44,6 +44,11 @@ void MoveCursorUp(Stream stream, int lines);
 // Converts ANSI text to the OEM code page (identity on POSIX).
 std::string ToOem(const std::string& text);
 
+// UTF-16 text as narrow text: the ANSI code page on Windows (characters
+// without an ANSI form become blanks), UTF-8 on POSIX. Cut at a whole
+// character so that the result holds at most maxBytes bytes.
+std::string WideToNarrow(const std::u16string& text, size_t maxBytes);
+
 // --------------------------------------------------------------- keyboard
 
 // True when standard input is an interactive console/terminal.
