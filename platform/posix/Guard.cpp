@@ -28,8 +28,9 @@ struct GuardFrame {
 
 thread_local GuardFrame* t_currentGuard = nullptr;
 thread_local bool t_alternateStackReady = false;
-// Kept so that the stack stays reachable for as long as the thread lives.
-thread_local void* t_alternateStack = nullptr;
+// The main thread's alternate stack lives until the process ends; a pointer
+// with static storage keeps it reachable for leak checkers.
+void* g_alternateStack = nullptr;
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 struct sigaction g_previousActions[NSIG];
@@ -127,8 +128,8 @@ void EnsureAlternateStack() {
         return;  // one is in place already (a sanitizer's, for example)
     const size_t size = 256 * 1024;
     stack_t alternate {};
-    t_alternateStack = std::malloc(size);
-    alternate.ss_sp = t_alternateStack;
+    alternate.ss_sp = std::malloc(size);
+    g_alternateStack = alternate.ss_sp;
     alternate.ss_size = size;
     alternate.ss_flags = 0;
     if (alternate.ss_sp) sigaltstack(&alternate, nullptr);
