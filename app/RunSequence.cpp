@@ -198,6 +198,7 @@ int RunTachoro(int argc, char** argv) {
     }
 
     BenchmarkState benchmark;
+    bool interrupted = false;
     try {
         // 13-14: the script and the report texts.
         ShowStatus("Loading script...");
@@ -233,18 +234,21 @@ int RunTachoro(int argc, char** argv) {
         run.RunErrorText = FormatText("%s", error.msg ? error.msg : "");
         ConsolePrint(Stream(), ColourError, benchmark.DisplayNotStarted ? "\n%s\n" : "\r%s\n",
                      run.RunErrorText.c_str());
-        UnloadFrameServer(context);
+        interrupted = true;
     } catch (SE_Exception& exception) {
         BeginExceptionPath(run, benchmark);
         const std::string name = ExceptionCodeText(exception.ExceptionCode);
         ConsolePrint(Stream(), ColourError, "\n%s\n", name.empty() ? "Unknown exception" : name.c_str());
-        UnloadFrameServer(context);
+        interrupted = true;
     } catch (...) {
         BeginExceptionPath(run, benchmark);
         const std::string text = SystemErrorText();
         ConsolePrint(Stream(), ColourError, "\n%s\n", text.empty() ? "Unknown exception" : text.c_str());
-        UnloadFrameServer(context);
+        interrupted = true;
     }
+    // Unloaded only once the handler is done: the exception object may come
+    // from the frame server's own runtime, and ending the catch frees it.
+    if (interrupted) UnloadFrameServer(context);
 
     // 18-19: the log and the CSV file.
     if (Settings.CreateLog) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "frameserver/Avisynth.h"
+#include "frameserver/FrameServer.h"
 #include "frameserver/ImageInspect.h"
 #include "platform/Platform.h"
 #include "support/Console.h"
@@ -18,17 +19,7 @@ const char kCannotLoad[] = "Cannot load avisynth.dll";
 const char kCannotUnload[] = "Cannot unload avisynth.dll";
 const char kCannotOpen[] = "Cannot open avisynth.dll";
 
-std::string LibraryName(const std::string& configuredPath) {
-    return configuredPath.empty() ? std::string(platform::DefaultFrameServerLibrary()) : configuredPath;
-}
-
-// "<base>\n<system text>", or just the base when the system has no text.
-std::string WithSystemText(const char* base) {
-    std::string system = SystemErrorText();
-    return system.empty() ? std::string(base) : std::string(base) + "\n" + system;
-}
-
-std::string AvisynthErrorText(const AvisynthError& error) { return FormatText("%s", error.msg ? error.msg : ""); }
+std::string LoadFailureText() { return WithSystemErrorText(kCannotLoad); }
 
 // The loader of each platform reads its own image format.
 ImageFacts InspectNativeImage(const std::vector<uint8_t>& image, std::string& linkerVersion) {
@@ -62,7 +53,7 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     DLLNotFound = 0;
     errorText.clear();
     int result = 1;
-    const std::string name = LibraryName(libraryPath);
+    const std::string name = FrameServerLibraryName(libraryPath);
 
     // The image of the file the loader would pick, read as bytes.
     platform::ClearSystemError();
@@ -70,21 +61,16 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     std::vector<uint8_t> image;
     if (!platform::ResolveLibraryFile(name, moduleName) || !platform::ReadWholeFile(moduleName, image)) {
         DLLNotFound = 1;
-        errorText = WithSystemText(kCannotLoad);
+        errorText = WithSystemErrorText(kCannotLoad);
         return 0;
     }
 
     ImageFacts facts;
     std::string linkerVersion;
-    try {
-        Guarded([&] { facts = InspectNativeImage(image, linkerVersion); });
-    } catch (SE_Exception& fault) {
-        errorText = ExceptionCodeText(fault.ExceptionCode);
+    if (!RunFrameServerRegion([&] { facts = InspectNativeImage(image, linkerVersion); }, errorText,
+                              LoadFailureText))
         return 0;
-    } catch (...) {
-        errorText = WithSystemText(kCannotLoad);
-        return 0;
-    }
+    // The bytes are not needed past this point (the mapping would be closed here).
     image.clear();
     image.shrink_to_fit();
     // Not an image at all: the system's image mapping would have refused it,
@@ -107,19 +93,14 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
 
     // Location. When no canonical form can be had the resolved path stands,
     // so that the version and time stamp below describe this library.
-    try {
-        Guarded([&] {
+    const bool located = RunFrameServerRegion(
+        [&] {
             std::string location = moduleName;
             if (!platform::CanonicalFilePath(moduleName, location) || location.empty()) location = moduleName;
             DLLLocation = location;
-        });
-    } catch (SE_Exception& fault) {
-        errorText = ExceptionCodeText(fault.ExceptionCode);
-        return 0;
-    } catch (...) {
-        errorText = WithSystemText(kCannotOpen);
-        return 0;
-    }
+        },
+        errorText, [] { return WithSystemErrorText(kCannotOpen); });
+    if (!located) return 0;
 
     FileVersion = GetFileVersionText(DLLLocation);
     if (!facts.HasLinkageExport) {
@@ -134,13 +115,13 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
 
     void* library = platform::LoadDynamicLibrary(name);
     if (!library) {
-        errorText = WithSystemText(kCannotLoad);
+        errorText = WithSystemErrorText(kCannotLoad);
         return 0;
     }
 
     EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
-    try {
-        Guarded([&] {
+    const bool queried = RunFrameServerRegion(
+        [&] {
             auto create = reinterpret_cast<CreateScriptEnvironmentFunc>(
                 platform::DynamicSymbol(library, "CreateScriptEnvironment"));
             if (!create) {
@@ -168,17 +149,9 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
             version = AVSValue(0);
             platform::SleepMs(100);
             environment->DeleteScriptEnvironment();
-        });
-    } catch (AvisynthError& error) {
-        result = 0;
-        errorText = AvisynthErrorText(error);
-    } catch (SE_Exception& fault) {
-        result = 0;
-        errorText = ExceptionCodeText(fault.ExceptionCode);
-    } catch (...) {
-        result = 0;
-        errorText = WithSystemText(kCannotLoad);
-    }
+        },
+        errorText, LoadFailureText);
+    if (!queried) result = 0;
     if (outcome != EnvironmentOutcome::Ready) {
         errorText = outcome == EnvironmentOutcome::NoFactory ? "Failed to load CreateScriptEnvironment()"
                                                              : "Could not create IScriptenvironment";
@@ -190,7 +163,7 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     AVS_linkage = nullptr;
     if (!platform::FreeDynamicLibrary(library)) {
         result = 0;
-        errorText = WithSystemText(kCannotUnload);
+        errorText = WithSystemErrorText(kCannotUnload);
     }
     platform::SleepMs(50);
     ReadPluginDirs();
@@ -199,16 +172,16 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
 
 int CAvisynthInfo::ProbeInterfaceVersion(std::string& errorText, std::string libraryPath) {
     errorText.clear();
-    void* library = platform::LoadDynamicLibrary(LibraryName(libraryPath));
+    void* library = platform::LoadDynamicLibrary(FrameServerLibraryName(libraryPath));
     if (!library) {
-        errorText = WithSystemText(kCannotLoad);
+        errorText = WithSystemErrorText(kCannotLoad);
         return 0;
     }
 
     int version = 0;
     EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
-    try {
-        Guarded([&] {
+    const bool probed = RunFrameServerRegion(
+        [&] {
             auto create = reinterpret_cast<CreateScriptEnvironmentFunc>(
                 platform::DynamicSymbol(library, "CreateScriptEnvironment"));
             if (!create) {
@@ -231,17 +204,9 @@ int CAvisynthInfo::ProbeInterfaceVersion(std::string& errorText, std::string lib
             }
             platform::SleepMs(100);
             environment->DeleteScriptEnvironment();
-        });
-    } catch (AvisynthError& error) {
-        version = 0;
-        errorText = AvisynthErrorText(error);
-    } catch (SE_Exception& fault) {
-        version = 0;
-        errorText = ExceptionCodeText(fault.ExceptionCode);
-    } catch (...) {
-        version = 0;
-        errorText = WithSystemText(kCannotLoad);
-    }
+        },
+        errorText, LoadFailureText);
+    if (!probed) version = 0;
     if (outcome != EnvironmentOutcome::Ready) {
         errorText = outcome == EnvironmentOutcome::NoFactory
                         ? "Failed to load CreateScriptEnvironment()"
@@ -252,7 +217,7 @@ int CAvisynthInfo::ProbeInterfaceVersion(std::string& errorText, std::string lib
 
     if (!platform::FreeDynamicLibrary(library)) {
         version = 0;
-        errorText = WithSystemText(kCannotUnload);
+        errorText = WithSystemErrorText(kCannotUnload);
     }
     platform::SleepMs(50);
     return version;

@@ -9,11 +9,6 @@
 
 namespace {
 
-std::string WithSystemText(const char* message) {
-    std::string system = SystemErrorText();
-    return system.empty() ? std::string(message) : std::string(message) + "\n" + system;
-}
-
 // The frame server's multi-threading convention: ask for the active mode and,
 // for modes 1 to 4, let "Distributor" wrap the script's result. A frame
 // server without these functions is not an error.
@@ -82,18 +77,18 @@ uint32_t AnalyseScript(const std::string& scriptPath, std::string& errorText) {
     }
 
     uint32_t interval = 0;
-    try {
-        auto create = reinterpret_cast<CreateScriptEnvironmentFunc>(
-            platform::DynamicSymbol(library, "CreateScriptEnvironment"));
-        IScriptEnvironment* environment = nullptr;
-        if (create) Guarded([&] { environment = create(AvisynthInfo.InterfaceVersion); });
-        if (!create || !environment) {
-            errorText = create ? "Could not create IScriptenvironment" : "Failed to load CreateScriptEnvironment()";
-            platform::FreeDynamicLibrary(library);
-            return 0;
-        }
-        AVS_linkage = environment->GetAVSLinkage();
-        {
+    bool noEnvironment = false;
+    const bool analysed = RunFrameServerRegion(
+        [&] {
+            auto create = reinterpret_cast<CreateScriptEnvironmentFunc>(
+                platform::DynamicSymbol(library, "CreateScriptEnvironment"));
+            IScriptEnvironment* environment = create ? create(AvisynthInfo.InterfaceVersion) : nullptr;
+            if (!environment) {
+                errorText = create ? "Could not create IScriptenvironment" : "Failed to load CreateScriptEnvironment()";
+                noEnvironment = true;
+                return;
+            }
+            AVS_linkage = environment->GetAVSLinkage();
             AVSValue result;
             AVSValue modeValue;
             PClip clip;
@@ -103,8 +98,7 @@ uint32_t AnalyseScript(const std::string& scriptPath, std::string& errorText) {
                 environment->ThrowError("Script did not return a video clip:\n(%s)", scriptPath.c_str());
             ApplyMTConvention(environment, result, modeValue, modeQueried, activeMode);
             clip = result.AsClip();
-            VideoInfo info{};
-            Guarded([&] { info = clip->GetVideoInfo(); });
+            const VideoInfo info = clip->GetVideoInfo();
             if (!info.HasVideo())
                 environment->ThrowError("Script did not return a video clip:\n(%s)", scriptPath.c_str());
             // Requesting frame 0 of an empty clip would fail inside the frame
@@ -116,14 +110,12 @@ uint32_t AnalyseScript(const std::string& scriptPath, std::string& errorText) {
             uint32_t fetched = 0;
             double elapsed = 0;
             const double start = Timer.TickSeconds();
-            Guarded([&] {
-                for (;;) {
-                    PVideoFrame frame = clip->GetFrame(static_cast<int>(fetched), environment);
-                    ++fetched;
-                    elapsed = Timer.TickSeconds() - start;
-                    if (elapsed >= 5.0 || fetched == frameCount) break;
-                }
-            });
+            for (;;) {
+                PVideoFrame frame = clip->GetFrame(static_cast<int>(fetched), environment);
+                ++fetched;
+                elapsed = Timer.TickSeconds() - start;
+                if (elapsed >= 5.0 || fetched == frameCount) break;
+            }
             interval = SamplingIntervalFor(elapsed, fetched);
 
             clip = static_cast<IClip*>(nullptr);
@@ -131,22 +123,21 @@ uint32_t AnalyseScript(const std::string& scriptPath, std::string& errorText) {
             modeValue = AVSValue(0);
             platform::SleepMs(100);
             environment->DeleteScriptEnvironment();
-        }
-    } catch (AvisynthError& error) {
-        interval = 0;
-        errorText = FormatText("%s", error.msg ? error.msg : "");
-    } catch (SE_Exception& exception) {
-        interval = 0;
-        errorText = ExceptionCodeText(exception.ExceptionCode);
-    } catch (...) {
-        interval = 0;
-        errorText = SystemErrorText();
-        if (errorText.empty()) errorText = "Unknown exception";
+        },
+        errorText,
+        [] {
+            const std::string system = SystemErrorText();
+            return system.empty() ? std::string("Unknown exception") : system;
+        });
+    if (noEnvironment) {
+        platform::FreeDynamicLibrary(library);
+        return 0;
     }
+    if (!analysed) interval = 0;
     AVS_linkage = nullptr;
     if (!platform::FreeDynamicLibrary(library)) {
         interval = 0;
-        errorText = WithSystemText("Cannot unload avisynth.dll");
+        errorText = WithSystemErrorText("Cannot unload avisynth.dll");
     }
     platform::SleepMs(50);
     return interval;

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "frameserver/Avisynth.h"
+#include "support/SEException.h"
+#include "support/Text.h"
 
 struct FrameServerContext {
     void* Library = nullptr;
@@ -22,6 +24,25 @@ struct FrameServerContext {
 
 // Outcome of OpenFrameServer.
 enum class OpenResult { Opened, LibraryNotLoaded, NoFactory, NoEnvironment };
+
+// Runs a guarded region that talks to the frame server. True when it ended
+// normally; otherwise false, with the text of what ended it in failureText:
+// the frame server's message, the name of a processor fault, or otherText()
+// for any other exception.
+template <class Region, class OtherText>
+bool RunFrameServerRegion(Region&& region, std::string& failureText, OtherText&& otherText) {
+    try {
+        Guarded(region);
+        return true;
+    } catch (AvisynthError& error) {
+        failureText = FormatText("%s", error.msg ? error.msg : "");
+    } catch (SE_Exception& fault) {
+        failureText = ExceptionCodeText(fault.ExceptionCode);
+    } catch (...) {
+        failureText = otherText();
+    }
+    return false;
+}
 
 // The library name rule: the configured path, else the platform's default.
 std::string FrameServerLibraryName(const std::string& configuredPath);

@@ -40,6 +40,8 @@ export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/tachoro-wine.XXXXXX)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot --init >/dev/null 2>&1 || true
+# An unhandled crash must end the process, not wait for a click on a dialog.
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
 wineserver -w || true
 # A display lets the GPU-Z stand-in create its window.
 TEST_PREFIX="xvfb-run -a"

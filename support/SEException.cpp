@@ -51,3 +51,8 @@ std::string ExceptionCodeText(uint32_t code) {
 }
 
 std::string SystemErrorText() { return platform::SystemErrorText(); }
+
+std::string WithSystemErrorText(const char* message) {
+    const std::string system = SystemErrorText();
+    return system.empty() ? std::string(message) : std::string(message) + "\n" + system;
+}

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 class SE_Exception {
 public:
@@ -15,6 +16,9 @@ std::string ExceptionCodeText(uint32_t code);
 // The system's text for the last error; empty when there is none.
 std::string SystemErrorText();
 
+// "<message>\n<system text>", or the message alone when the system has none.
+std::string WithSystemErrorText(const char* message);
+
 // Runs f() as a guarded region: a processor fault inside it is thrown as
 // SE_Exception. Frames between the fault and this call may be abandoned
 // without destructors, so f must not own anything that must survive.
@@ -25,6 +29,7 @@ void Guarded(F&& f);
 
 template <class F>
 void Guarded(F&& f) {
-    platform::GuardedCall([](void* context) { (*static_cast<F*>(context))(); },
+    using Callable = std::remove_reference_t<F>;
+    platform::GuardedCall([](void* context) { (*static_cast<Callable*>(context))(); },
                           const_cast<void*>(static_cast<const void*>(&f)));
 }
