@@ -51,6 +51,9 @@ public:
         ++Counters().frames_requested;
         SpendMicroseconds(spec_.frameDelayUs);
         if (n == spec_.failAt && (spec_.failInLoad == 0 || spec_.failInLoad == LoadIndex())) {
+            // A processor fault abandons this frame without destructors: build
+            // the message only for the failure that needs it.
+            if (spec_.failWith != Fault::AvisynthError) RaiseFault(spec_.failWith, env, std::string());
             const std::string message =
                 spec_.failMessage.empty() ? "frame " + DecimalText(n) + " failed" : spec_.failMessage;
             RaiseFault(spec_.failWith, env, message);

@@ -9,6 +9,14 @@
 #include "support/Text.h"
 
 TEST(RateFormatters, BoundariesAndValuesBeyondThirtyTwoBits) {
+    EXPECT_EQ(FormatFPS(5.25), "5.250");
+    EXPECT_EQ(FormatFPS(9.9995), "10.00");
+    EXPECT_EQ(FormatFPS(23.976), "23.98");
+    EXPECT_EQ(FormatFPS(120.5), "120.5");
+    EXPECT_EQ(FormatFPS(999.95), "1000");
+    EXPECT_EQ(FormatTPF(0.5), "0.5000");
+    EXPECT_EQ(FormatTPF(40.0), "40.00");
+    EXPECT_EQ(FormatTPF(999.94), "999.9");
     EXPECT_EQ(FormatFPS(9.9989), "9.999");
     EXPECT_EQ(FormatFPS(99.99), "100.0");
     EXPECT_EQ(FormatFPS(2500.5), "2501");

@@ -57,20 +57,6 @@ TEST(PadLine, FillsToOneColumnLessThanTheWidth) {
     EXPECT_EQ(PadLine("", 5000), "");  // an absurd width adds nothing
 }
 
-TEST(FrameRateFormats, SwitchPrecisionAtTheirBounds) {
-    EXPECT_EQ(FormatFPS(5.25), "5.250");
-    EXPECT_EQ(FormatFPS(9.9995), "10.00");
-    EXPECT_EQ(FormatFPS(23.976), "23.98");
-    EXPECT_EQ(FormatFPS(120.5), "120.5");
-    EXPECT_EQ(FormatFPS(999.95), "1000");
-    EXPECT_EQ(FormatFPS(2500.4), "2500");
-    EXPECT_EQ(FormatTPF(0.5), "0.5000");
-    EXPECT_EQ(FormatTPF(5.0), "5.000");
-    EXPECT_EQ(FormatTPF(40.0), "40.00");
-    EXPECT_EQ(FormatTPF(999.94), "999.9");
-    EXPECT_EQ(FormatTPF(1234.5), "1235");
-}
-
 TEST(ExceptionCodeText, NamesKnownCodesAndFallsBackForOthers) {
     EXPECT_EQ(ExceptionCodeText(0xC0000094), "Exception 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO");
     EXPECT_EQ(ExceptionCodeText(0xC0000005), "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION");
