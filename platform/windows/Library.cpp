@@ -1,5 +1,6 @@
 // Dynamic libraries and the facts about the frame-server file on Win32.
 #include "platform/Platform.h"
+#include "platform/windows/WindowsInternal.h"
 
 #include <windows.h>
 // after windows.h
@@ -12,17 +13,6 @@
 namespace platform {
 
 namespace {
-
-std::string LoadedModulePath(HMODULE module) {
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return std::string();
-        if (length < buffer.size()) return std::string(buffer.data(), length);
-        if (buffer.size() >= 65536) return std::string();
-        buffer.resize(buffer.size() * 2);
-    }
-}
 
 bool SearchFile(const std::string& name, std::string& path) {
     std::vector<char> buffer(MAX_PATH);
@@ -122,7 +112,7 @@ bool ResolveLibraryFile(const std::string& name, std::string& path) {
     // references no other library is loaded and no initialisation runs.
     HMODULE module = LoadLibraryExA(name.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
     if (module != nullptr) {
-        const std::string found = LoadedModulePath(module);
+        const std::string found = windows::ModuleFileName(module);
         FreeLibrary(module);
         if (!found.empty()) {
             path = found;

@@ -1,5 +1,6 @@
 // Process, file and resource services on Win32.
 #include "platform/Platform.h"
+#include "platform/windows/WindowsInternal.h"
 
 #include <windows.h>
 // after windows.h
@@ -16,6 +17,10 @@ uint64_t FileTimeValue(const FILETIME& time) {
     return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+}  // namespace
+
+namespace windows {
+
 // The full path of a loaded module, however long: the call truncates
 // silently when the buffer is too small, so grow until it fits.
 std::string ModuleFileName(HMODULE module) {
@@ -29,7 +34,7 @@ std::string ModuleFileName(HMODULE module) {
     }
 }
 
-}  // namespace
+}  // namespace windows
 
 LockResult AcquireSingleInstanceLock(const char* name) {
     // The handle is never closed: the system releases the mutex when the
@@ -47,7 +52,7 @@ void SetProcessPriority(int level) {
     SetPriorityClass(GetCurrentProcess(), priorityClass);
 }
 
-std::string ExecutablePath() { return ModuleFileName(nullptr); }
+std::string ExecutablePath() { return windows::ModuleFileName(nullptr); }
 
 std::string SettingsFilePath() {
     const std::string executable = ExecutablePath();

@@ -5,18 +5,10 @@
 
 #include "app/Settings.h"
 #include "report/CsvFile.h"
+#include "tests/support/MonitorGPUSetting.h"
 #include "tests/support/ScratchDir.h"
 
 namespace {
-
-class CsvMonitorGPU {
-public:
-    explicit CsvMonitorGPU(int32_t value) : Saved(Settings.MonitorGPULoad) { Settings.MonitorGPULoad = value; }
-    ~CsvMonitorGPU() { Settings.MonitorGPULoad = Saved; }
-
-private:
-    int32_t Saved;
-};
 
 FrameSample CsvSample(uint32_t frameNumber, double fps, double average, uint16_t cpu, uint16_t gpu, uint16_t vpu,
                       uint16_t threads, uint32_t phys, uint32_t virt) {
@@ -48,7 +40,7 @@ protected:
 }  // namespace
 
 TEST_F(CsvFileTest, WithoutGPUMonitoring) {
-    CsvMonitorGPU monitor(0);
+    MonitorGPUSetting monitor(0);
     std::vector<FrameSample> samples = {CsvSample(0, 50.0, 40.0, 12, 99, 99, 7, 100, 200),
                                         CsvSample(999, 3.0, 7.0, 100, 99, 99, 65535, 4294967295u, 0)};
     ASSERT_EQ(WriteCSVFile(ScriptPath, samples.data(), 2, 1), "");
@@ -60,7 +52,7 @@ TEST_F(CsvFileTest, WithoutGPUMonitoring) {
 }
 
 TEST_F(CsvFileTest, GPUMonitoringWithoutVideoEngine) {
-    CsvMonitorGPU monitor(1);
+    MonitorGPUSetting monitor(1);
     FrameSample sample = CsvSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
     ASSERT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "");
     EXPECT_EQ(ReadBytes(CsvPath),
@@ -70,7 +62,7 @@ TEST_F(CsvFileTest, GPUMonitoringWithoutVideoEngine) {
 }
 
 TEST_F(CsvFileTest, GPUMonitoringWithVideoEngine) {
-    CsvMonitorGPU monitor(1);
+    MonitorGPUSetting monitor(1);
     FrameSample sample = CsvSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
     ASSERT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 1), "");
     EXPECT_EQ(ReadBytes(CsvPath),
@@ -80,7 +72,7 @@ TEST_F(CsvFileTest, GPUMonitoringWithVideoEngine) {
 }
 
 TEST_F(CsvFileTest, NoSamplesLeavesAnEmptyFileInPlaceOfAnOldOne) {
-    CsvMonitorGPU monitor(0);
+    MonitorGPUSetting monitor(0);
     ASSERT_TRUE(WriteBytes(CsvPath, "old content\r\n"));
     ASSERT_EQ(WriteCSVFile(ScriptPath, nullptr, 0, 0), "");
     EXPECT_TRUE(PathExists(CsvPath));
@@ -88,14 +80,14 @@ TEST_F(CsvFileTest, NoSamplesLeavesAnEmptyFileInPlaceOfAnOldOne) {
 }
 
 TEST_F(CsvFileTest, FileThatCannotBeCreatedIsReported) {
-    CsvMonitorGPU monitor(0);
+    MonitorGPUSetting monitor(0);
     std::filesystem::create_directory(CsvPath);
     FrameSample sample = CsvSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
     EXPECT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "\nCannot create \"" + CsvPath + "\"\n");
 }
 
 TEST_F(CsvFileTest, ScriptWhoseNameIsTheCsvNameIsNotOverwritten) {
-    CsvMonitorGPU monitor(0);
+    MonitorGPUSetting monitor(0);
     std::string script = Dir.Path("keep.csv");
     ASSERT_TRUE(WriteBytes(script, "Version()\n"));
     FrameSample sample = CsvSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
@@ -106,7 +98,7 @@ TEST_F(CsvFileTest, ScriptWhoseNameIsTheCsvNameIsNotOverwritten) {
 
 #ifdef __linux__
 TEST_F(CsvFileTest, WriteErrorsAreReportedNotIgnored) {
-    CsvMonitorGPU monitor(0);
+    MonitorGPUSetting monitor(0);
     std::filesystem::create_symlink("/dev/full", CsvPath);
     FrameSample sample = CsvSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
     EXPECT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "\nCannot write \"" + CsvPath + "\"\n");
@@ -115,7 +107,7 @@ TEST_F(CsvFileTest, WriteErrorsAreReportedNotIgnored) {
 
 TEST_F(CsvFileTest, ManyRowsAreWrittenWhole) {
     // More than one write buffer's worth of rows.
-    CsvMonitorGPU monitor(0);
+    MonitorGPUSetting monitor(0);
     std::vector<FrameSample> samples;
     for (uint32_t i = 0; i < 5000; ++i) samples.push_back(CsvSample(i, 25.0, 25.0, 1, 0, 0, 1, 1, 1));
     ASSERT_EQ(WriteCSVFile(ScriptPath, samples.data(), static_cast<uint32_t>(samples.size()), 0), "");

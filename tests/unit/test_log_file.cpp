@@ -9,19 +9,10 @@
 #include "frameserver/AvisynthInfo.h"
 #include "report/CsvFile.h"
 #include "report/LogFile.h"
+#include "tests/support/MonitorGPUSetting.h"
 #include "tests/support/ScratchDir.h"
 
 namespace {
-
-// Sets MonitorGPULoad for one test and restores it afterwards.
-class MonitorGPUSetting {
-public:
-    explicit MonitorGPUSetting(int32_t value) : Saved(Settings.MonitorGPULoad) { Settings.MonitorGPULoad = value; }
-    ~MonitorGPUSetting() { Settings.MonitorGPULoad = Saved; }
-
-private:
-    int32_t Saved;
-};
 
 FrameSample Sample(uint32_t frameNumber, double fps, uint16_t cpu, uint16_t gpu, uint16_t vpu, uint16_t threads,
                    uint32_t phys, uint32_t virt) {
