@@ -86,6 +86,11 @@ def main():
                 esc_sent = True
         _, status = os.waitpid(pid, 0)
         lines = screen_lines(screen)
+        # The key polling switched echo and line editing off; they must be
+        # back once the program has ended.
+        local_modes = termios.tcgetattr(fd)[3]
+        if not (local_modes & termios.ECHO and local_modes & termios.ICANON):
+            failures.append("the terminal was left without echo or line editing")
 
         if not esc_sent:
             failures.append("the display never refreshed three times")
