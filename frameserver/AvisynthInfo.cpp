@@ -33,9 +33,6 @@ ImageFacts InspectNativeImage(const std::vector<uint8_t>& image, std::string& li
     return facts;
 }
 
-// Why an environment could not be had; Ready when it was.
-enum class EnvironmentOutcome { Ready, NoFactory, NoEnvironment };
-
 }  // namespace
 
 CAvisynthInfo::CAvisynthInfo() = default;
@@ -122,17 +119,8 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
     const bool queried = RunFrameServerRegion(
         [&] {
-            auto create = reinterpret_cast<CreateScriptEnvironmentFunc>(
-                platform::DynamicSymbol(library, "CreateScriptEnvironment"));
-            if (!create) {
-                outcome = EnvironmentOutcome::NoFactory;
-                return;
-            }
-            IScriptEnvironment* environment = create(InterfaceVersion);
-            if (!environment) {
-                outcome = EnvironmentOutcome::NoEnvironment;
-                return;
-            }
+            IScriptEnvironment* environment = CreateEnvironment(library, InterfaceVersion, outcome);
+            if (!environment) return;
             AVS_linkage = environment->GetAVSLinkage();
 
             AVSValue version;
@@ -182,17 +170,8 @@ int CAvisynthInfo::ProbeInterfaceVersion(std::string& errorText, std::string lib
     EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
     const bool probed = RunFrameServerRegion(
         [&] {
-            auto create = reinterpret_cast<CreateScriptEnvironmentFunc>(
-                platform::DynamicSymbol(library, "CreateScriptEnvironment"));
-            if (!create) {
-                outcome = EnvironmentOutcome::NoFactory;
-                return;
-            }
-            IScriptEnvironment* environment = create(5);
-            if (!environment) {
-                outcome = EnvironmentOutcome::NoEnvironment;
-                return;
-            }
+            IScriptEnvironment* environment = CreateEnvironment(library, 5, outcome);
+            if (!environment) return;
             version = 5;
             // A refusal only ends the climb; the last accepted version stands.
             try {

@@ -64,6 +64,15 @@ int64_t ClipLengthMsFor(unsigned numerator, unsigned denominator, int frames) {
     return static_cast<int64_t>(length);
 }
 
+IScriptEnvironment* CreateEnvironment(void* library, int interfaceVersion, EnvironmentOutcome& outcome) {
+    auto create =
+        reinterpret_cast<CreateScriptEnvironmentFunc>(platform::DynamicSymbol(library, "CreateScriptEnvironment"));
+    IScriptEnvironment* environment = create ? create(interfaceVersion) : nullptr;
+    outcome = !create ? EnvironmentOutcome::NoFactory
+                      : !environment ? EnvironmentOutcome::NoEnvironment : EnvironmentOutcome::Ready;
+    return environment;
+}
+
 uint32_t AnalyseScript(const std::string& scriptPath, std::string& errorText) {
     errorText.clear();
     if (!Timer.CheckPerformanceCounter()) {
@@ -77,15 +86,13 @@ uint32_t AnalyseScript(const std::string& scriptPath, std::string& errorText) {
     }
 
     uint32_t interval = 0;
-    bool noEnvironment = false;
+    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
     const bool analysed = RunFrameServerRegion(
         [&] {
-            auto create = reinterpret_cast<CreateScriptEnvironmentFunc>(
-                platform::DynamicSymbol(library, "CreateScriptEnvironment"));
-            IScriptEnvironment* environment = create ? create(AvisynthInfo.InterfaceVersion) : nullptr;
+            IScriptEnvironment* environment = CreateEnvironment(library, AvisynthInfo.InterfaceVersion, outcome);
             if (!environment) {
-                errorText = create ? "Could not create IScriptenvironment" : "Failed to load CreateScriptEnvironment()";
-                noEnvironment = true;
+                errorText = outcome == EnvironmentOutcome::NoFactory ? "Failed to load CreateScriptEnvironment()"
+                                                                     : "Could not create IScriptenvironment";
                 return;
             }
             AVS_linkage = environment->GetAVSLinkage();
@@ -129,7 +136,7 @@ uint32_t AnalyseScript(const std::string& scriptPath, std::string& errorText) {
             const std::string system = SystemErrorText();
             return system.empty() ? std::string("Unknown exception") : system;
         });
-    if (noEnvironment) {
+    if (outcome != EnvironmentOutcome::Ready) {
         platform::FreeDynamicLibrary(library);
         return 0;
     }
@@ -146,12 +153,11 @@ uint32_t AnalyseScript(const std::string& scriptPath, std::string& errorText) {
 OpenResult OpenFrameServer(FrameServerContext& context, const std::string& libraryPath, int interfaceVersion) {
     context.Library = platform::LoadDynamicLibrary(FrameServerLibraryName(libraryPath));
     if (!context.Library) return OpenResult::LibraryNotLoaded;
-    auto create = reinterpret_cast<CreateScriptEnvironmentFunc>(
-        platform::DynamicSymbol(context.Library, "CreateScriptEnvironment"));
-    if (!create) return OpenResult::NoFactory;
+    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
     IScriptEnvironment* environment = nullptr;
-    Guarded([&] { environment = create(interfaceVersion); });
+    Guarded([&] { environment = CreateEnvironment(context.Library, interfaceVersion, outcome); });
     context.Environment = environment;
+    if (outcome == EnvironmentOutcome::NoFactory) return OpenResult::NoFactory;
     if (!context.Environment) return OpenResult::NoEnvironment;
     AVS_linkage = context.Environment->GetAVSLinkage();
     // The values were constructed empty before the table existed; make them

@@ -22,6 +22,13 @@ struct FrameServerContext {
     int64_t ClipLengthMs = 0;
 };
 
+// Why no environment could be had; Ready when one was.
+enum class EnvironmentOutcome { Ready, NoFactory, NoEnvironment };
+
+// Resolves "CreateScriptEnvironment" in the loaded library and creates an
+// environment for the interface version; null with the reason in outcome.
+IScriptEnvironment* CreateEnvironment(void* library, int interfaceVersion, EnvironmentOutcome& outcome);
+
 // Outcome of OpenFrameServer.
 enum class OpenResult { Opened, LibraryNotLoaded, NoFactory, NoEnvironment };
 

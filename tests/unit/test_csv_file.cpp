@@ -5,25 +5,10 @@
 
 #include "app/Settings.h"
 #include "report/CsvFile.h"
-#include "tests/support/MonitorGPUSetting.h"
+#include "tests/support/ReportTestSupport.h"
 #include "tests/support/ScratchDir.h"
 
 namespace {
-
-FrameSample CsvSample(uint32_t frameNumber, double fps, double average, uint16_t cpu, uint16_t gpu, uint16_t vpu,
-                      uint16_t threads, uint32_t phys, uint32_t virt) {
-    FrameSample sample{};
-    sample.FrameNumber = frameNumber;
-    sample.FPS = fps;
-    sample.FPSAverage = average;
-    sample.CPUUsage = cpu;
-    sample.GPULoad = gpu;
-    sample.VideoEngineLoad = vpu;
-    sample.ThreadCount = threads;
-    sample.PhysMemMB = phys;
-    sample.VirtMemMB = virt;
-    return sample;
-}
 
 class CsvFileTest : public ::testing::Test {
 protected:
@@ -41,8 +26,8 @@ protected:
 
 TEST_F(CsvFileTest, WithoutGPUMonitoring) {
     MonitorGPUSetting monitor(0);
-    std::vector<FrameSample> samples = {CsvSample(0, 50.0, 40.0, 12, 99, 99, 7, 100, 200),
-                                        CsvSample(999, 3.0, 7.0, 100, 99, 99, 65535, 4294967295u, 0)};
+    std::vector<FrameSample> samples = {MakeSample(0, 50.0, 40.0, 12, 99, 99, 7, 100, 200),
+                                        MakeSample(999, 3.0, 7.0, 100, 99, 99, 65535, 4294967295u, 0)};
     ASSERT_EQ(WriteCSVFile(ScriptPath, samples.data(), 2, 1), "");
     EXPECT_EQ(ReadBytes(CsvPath),
               "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),Threads,"
@@ -53,7 +38,7 @@ TEST_F(CsvFileTest, WithoutGPUMonitoring) {
 
 TEST_F(CsvFileTest, GPUMonitoringWithoutVideoEngine) {
     MonitorGPUSetting monitor(1);
-    FrameSample sample = CsvSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
+    FrameSample sample = MakeSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
     ASSERT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "");
     EXPECT_EQ(ReadBytes(CsvPath),
               "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),Threads,"
@@ -63,7 +48,7 @@ TEST_F(CsvFileTest, GPUMonitoringWithoutVideoEngine) {
 
 TEST_F(CsvFileTest, GPUMonitoringWithVideoEngine) {
     MonitorGPUSetting monitor(1);
-    FrameSample sample = CsvSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
+    FrameSample sample = MakeSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
     ASSERT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 1), "");
     EXPECT_EQ(ReadBytes(CsvPath),
               "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),VPU(%),"
@@ -82,7 +67,7 @@ TEST_F(CsvFileTest, NoSamplesLeavesAnEmptyFileInPlaceOfAnOldOne) {
 TEST_F(CsvFileTest, FileThatCannotBeCreatedIsReported) {
     MonitorGPUSetting monitor(0);
     std::filesystem::create_directory(CsvPath);
-    FrameSample sample = CsvSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
+    FrameSample sample = MakeSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
     EXPECT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "\nCannot create \"" + CsvPath + "\"\n");
 }
 
@@ -90,7 +75,7 @@ TEST_F(CsvFileTest, ScriptWhoseNameIsTheCsvNameIsNotOverwritten) {
     MonitorGPUSetting monitor(0);
     std::string script = Dir.Path("keep.csv");
     ASSERT_TRUE(WriteBytes(script, "Version()\n"));
-    FrameSample sample = CsvSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
+    FrameSample sample = MakeSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
     std::string result = WriteCSVFile(script, &sample, 1, 0);
     EXPECT_EQ(result.rfind("\nCannot create \"" + script + "\"\n", 0), 0u) << result;
     EXPECT_EQ(ReadBytes(script), "Version()\n");
@@ -100,7 +85,7 @@ TEST_F(CsvFileTest, ScriptWhoseNameIsTheCsvNameIsNotOverwritten) {
 TEST_F(CsvFileTest, WriteErrorsAreReportedNotIgnored) {
     MonitorGPUSetting monitor(0);
     std::filesystem::create_symlink("/dev/full", CsvPath);
-    FrameSample sample = CsvSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
+    FrameSample sample = MakeSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
     EXPECT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "\nCannot write \"" + CsvPath + "\"\n");
 }
 #endif
@@ -109,7 +94,7 @@ TEST_F(CsvFileTest, ManyRowsAreWrittenWhole) {
     // More than one write buffer's worth of rows.
     MonitorGPUSetting monitor(0);
     std::vector<FrameSample> samples;
-    for (uint32_t i = 0; i < 5000; ++i) samples.push_back(CsvSample(i, 25.0, 25.0, 1, 0, 0, 1, 1, 1));
+    for (uint32_t i = 0; i < 5000; ++i) samples.push_back(MakeSample(i, 25.0, 25.0, 1, 0, 0, 1, 1, 1));
     ASSERT_EQ(WriteCSVFile(ScriptPath, samples.data(), static_cast<uint32_t>(samples.size()), 0), "");
     std::string content = ReadBytes(CsvPath);
     size_t lines = 0, bareLineFeeds = 0;

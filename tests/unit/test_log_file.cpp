@@ -9,25 +9,10 @@
 #include "frameserver/AvisynthInfo.h"
 #include "report/CsvFile.h"
 #include "report/LogFile.h"
-#include "tests/support/MonitorGPUSetting.h"
+#include "tests/support/ReportTestSupport.h"
 #include "tests/support/ScratchDir.h"
 
 namespace {
-
-FrameSample Sample(uint32_t frameNumber, double fps, uint16_t cpu, uint16_t gpu, uint16_t vpu, uint16_t threads,
-                   uint32_t phys, uint32_t virt) {
-    FrameSample sample{};
-    sample.FrameNumber = frameNumber;
-    sample.FPS = fps;
-    sample.FPSAverage = fps;
-    sample.CPUUsage = cpu;
-    sample.GPULoad = gpu;
-    sample.VideoEngineLoad = vpu;
-    sample.ThreadCount = threads;
-    sample.PhysMemMB = phys;
-    sample.VirtMemMB = virt;
-    return sample;
-}
 
 const char* const Report = "[General info]\nScript file: x\n\n\n[Clip info]\nWidth: 640\n";
 const char* const ScriptBytes = "\r\n\r\n  v = BlankClip()\r\n\r\nreturn v\r\n\r\n";
@@ -54,7 +39,7 @@ TEST(LogPerformanceRow, ColumnsEndUnderTheirTitles) {
         std::string header = LogPerformanceHeader(c.monitor, c.engine);
         std::string titles = header.substr(header.find('\n', 1) + 1);
         titles.pop_back();
-        std::string row = LogPerformanceRow(Sample(41, 50.0, 100, 100, 100, 999, 4000000, 4000000), c.monitor, c.engine);
+        std::string row = LogPerformanceRow(MakeSample(41, 50.0, 50.0, 100, 100, 100, 999, 4000000, 4000000), c.monitor, c.engine);
         row.pop_back();
         ASSERT_EQ(titles.size(), row.size()) << titles;
         for (size_t i = 0; i + 1 < row.size(); ++i) {
@@ -86,8 +71,8 @@ protected:
 
 TEST_F(LogFileTest, WithoutGPUMonitoringWritesReportScriptAndRowsWithCrLf) {
     MonitorGPUSetting monitor(0);
-    std::vector<FrameSample> samples = {Sample(0, 25.0, 12, 0, 0, 7, 100, 200),
-                                        Sample(999999999, 3.0, 100, 0, 0, 65535, 4294967295u, 0)};
+    std::vector<FrameSample> samples = {MakeSample(0, 25.0, 25.0, 12, 0, 0, 7, 100, 200),
+                                        MakeSample(999999999, 3.0, 3.0, 100, 0, 0, 65535, 4294967295u, 0)};
     // The graphics text is left out while MonitorGPULoad is off.
     ASSERT_EQ(WriteLogFile(ScriptPath, Report, GraphicsText, samples.data(), 2, "", 1), "");
     std::string expected = std::string("[General info]\r\nScript file: x\r\n\r\n\r\n[Clip info]\r\nWidth: 640\r\n\r\n") +
@@ -101,7 +86,7 @@ TEST_F(LogFileTest, WithoutGPUMonitoringWritesReportScriptAndRowsWithCrLf) {
 
 TEST_F(LogFileTest, WithVideoEngineHasGraphicsSectionBothLoadColumnsAndTheError) {
     MonitorGPUSetting monitor(1);
-    FrameSample sample = Sample(41, 50.0, 3, 97, 45, 12, 1024, 2048);
+    FrameSample sample = MakeSample(41, 50.0, 50.0, 3, 97, 45, 12, 1024, 2048);
     ASSERT_EQ(WriteLogFile(ScriptPath, Report, GraphicsText, &sample, 1, "Script error: bad\n(line 3)", 1), "");
     std::string expected = std::string("[General info]\r\nScript file: x\r\n\r\n\r\n[Clip info]\r\nWidth: 640\r\n\r\n") +
         ScriptCopyCrLf +
@@ -116,7 +101,7 @@ TEST_F(LogFileTest, WithVideoEngineHasGraphicsSectionBothLoadColumnsAndTheError)
 
 TEST_F(LogFileTest, GPUMonitoringWithoutVideoEngineHasOnlyTheGPUColumn) {
     MonitorGPUSetting monitor(1);
-    FrameSample sample = Sample(41, 50.0, 3, 97, 45, 12, 1024, 2048);
+    FrameSample sample = MakeSample(41, 50.0, 50.0, 3, 97, 45, 12, 1024, 2048);
     ASSERT_EQ(WriteLogFile(ScriptPath, Report, "", &sample, 1, "", 0), "");
     std::string log = ReadBytes(LogPath);
     std::string tail = "\r\n[Performance data]\r\n"
@@ -165,7 +150,7 @@ TEST_F(LogFileTest, ScriptWhoseNameIsTheLogNameIsNotOverwritten) {
 TEST_F(LogFileTest, WriteErrorsAreReportedNotIgnored) {
     // The log's name leads to /dev/full: opening works, every write fails.
     std::filesystem::create_symlink("/dev/full", LogPath);
-    FrameSample sample = Sample(0, 25.0, 1, 0, 0, 1, 1, 1);
+    FrameSample sample = MakeSample(0, 25.0, 25.0, 1, 0, 0, 1, 1, 1);
     EXPECT_EQ(WriteLogFile(ScriptPath, Report, "", &sample, 1, "", 0), "\nCannot write \"" + LogPath + "\"\n");
 }
 #endif
@@ -183,7 +168,7 @@ TEST(LogAndCsvNumbers, UseFullStopsWhateverTheCLocaleSays) {
         std::setlocale(LC_NUMERIC, saved.c_str());
         GTEST_SKIP() << "no locale with a decimal comma is installed";
     }
-    FrameSample sample = Sample(0, 25.0, 1, 0, 0, 1, 1, 1);
+    FrameSample sample = MakeSample(0, 25.0, 25.0, 1, 0, 0, 1, 1, 1);
     std::string row = LogPerformanceRow(sample, false, 0);
     std::string csv = CsvRow(sample, false, 0);
     std::setlocale(LC_NUMERIC, saved.c_str());
