@@ -138,3 +138,30 @@ void PrintUsage() {
     for (const std::string& line : UsageLines()) ConsolePrint(1, ColourReport, "%s", line.c_str());
     ConsolePrint(1, ColourUnchanged, "\n");
 }
+
+InformationRequest FindInformationRequest(const std::vector<std::string>& args) {
+    for (const std::string& raw : args) {
+        std::string lowered = raw;
+        TrimText(lowered);
+        ToLowerText(lowered);
+        if (lowered == "--help" || lowered == "-h" || lowered == "-?") return InformationRequest::Help;
+        if (lowered == "--version") return InformationRequest::Version;
+    }
+    return InformationRequest::None;
+}
+
+const std::vector<std::string>& InformationSwitches() {
+    static const std::vector<std::string> switches = {"--help", "-h", "-?", "--version"};
+    return switches;
+}
+
+void PrintInformation(InformationRequest request) {
+    // Uncoloured: the settings file, which may switch colour off, is not read
+    // for these.
+    if (request == InformationRequest::Version) {
+        ConsolePrint(1, ColourUnchanged, "Tachoro %s\n", ProgramVersionShort().c_str());
+    } else if (request == InformationRequest::Help) {
+        for (const std::string& line : UsageLines()) ConsolePrint(1, ColourUnchanged, "%s", line.c_str());
+        ConsolePrint(1, ColourUnchanged, "\n");
+    }
+}

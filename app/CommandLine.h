@@ -33,3 +33,16 @@ const std::vector<std::string>& UsageLines();
 
 // Prints the usage text on standard output.
 void PrintUsage();
+
+// The arguments that only ask for information: the usage text or the version.
+enum class InformationRequest { None, Help, Version };
+
+// The first of --help, -h, -? or --version among args (matched like the
+// other switches: trimmed, in any letter case); None when there is none.
+InformationRequest FindInformationRequest(const std::vector<std::string>& args);
+
+// Those switches, for the documentation check.
+const std::vector<std::string>& InformationSwitches();
+
+// Answers a request on standard output: the usage text, or "Tachoro 2.1.3".
+void PrintInformation(InformationRequest request);

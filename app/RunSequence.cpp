@@ -121,6 +121,16 @@ void BeginExceptionPath(RunState& run, const BenchmarkState& benchmark) {
 int RunTachoro(int argc, char** argv) {
     RunState run;
 
+    // Help and version come before the settings file: they need no frame
+    // server and leave no settings file behind.
+    const std::vector<std::string> givenArguments =
+        argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+    const InformationRequest request = FindInformationRequest(givenArguments);
+    if (request != InformationRequest::None) {
+        PrintInformation(request);
+        return 0;
+    }
+
     // 1-2: version and settings.
     run.VersionText = VersionTextOf(GetFileVersionText(std::string()));
     const std::string settingsError = LoadSettings();

@@ -94,6 +94,33 @@ TEST(Startup, BadArgumentsPrintTheirMessage) {
     }
 }
 
+// No frame server and no settings file: help and version are answered
+// before either is needed, and none is created.
+TEST(Startup, HelpAndVersionNeedNoFrameServerAndNoSettingsFile) {
+    TachoroRun tachoro;
+    const std::string version = "Tachoro 2.1.3\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string output;
+    } cases[] = {
+        {{"--help"}, UsageText()},
+        {{"-h"}, UsageText()},
+        {{"-?"}, UsageText()},
+        {{" -H "}, UsageText()},
+        {{"clip.avs", "-log", "--help"}, UsageText()},
+        {{"--version"}, version},
+        {{"--VERSION", "--help"}, version},
+        {{"-bogus", "--version"}, version},
+    };
+    for (const auto& testCase : cases) {
+        ProcessResult result = tachoro.Run(testCase.arguments);
+        EXPECT_EXIT_CODE(result, 0);
+        EXPECT_EQ(result.Out, testCase.output) << testCase.arguments.back();
+        EXPECT_EQ(result.Err, "");
+    }
+    EXPECT_FALSE(PathExists(tachoro.SettingsPath()));
+}
+
 TEST(Startup, CompletesTheScriptExtensionWhenConfigured) {
     TachoroRun tachoro;
     tachoro.WriteSettings({"AutoCompleteExtension=1"});
