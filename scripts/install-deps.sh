@@ -9,7 +9,8 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 packages=(cmake make g++ googletest libgtest-dev)
 if [ "$what" = all ]; then
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-             wine wine64 xvfb xauth python3 python3-pyte locales)
+             wine wine64 xvfb xauth python3 python3-pyte locales
+             mandoc dpkg-dev file)
 fi
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Tachoro three ways and runs every test: natively, natively with
 # AddressSanitizer + UndefinedBehaviorSanitizer, and cross-built for Windows
-# with MinGW-w64, run under Wine. Exits non-zero when any of them fails.
+# with MinGW-w64, run under Wine; then makes and checks the packages
+# (scripts/package.sh; with TACHORO_INSTALL_PACKAGE=1 it also installs the
+# .deb). Exits non-zero when any of them fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh all || exit 1
@@ -51,6 +53,13 @@ TEST_PREFIX="xvfb-run -a"
 run_config windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX"
+
+# The packages, made from the trees built above; CI also installs the .deb.
+if [ $status -eq 0 ]; then
+  bash scripts/package.sh ${TACHORO_INSTALL_PACKAGE:+--install} || status=1
+else
+  echo "=== packages: not made, a configuration failed ==="
+fi
 
 if [ $status -eq 0 ]; then echo "All configurations passed."; else echo "Some configurations FAILED."; fi
 exit $status
