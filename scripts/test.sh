@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Tachoro three ways and runs every test: natively, natively with
 # AddressSanitizer + UndefinedBehaviorSanitizer, and cross-built for Windows
-# with MinGW-w64, run under Wine. Exits non-zero when any of them fails.
+# with MinGW-w64, run under Wine; and fuzzes each reader of outside bytes for
+# a bounded time (scripts/fuzz.sh). Exits non-zero when any of them fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh all || exit 1
@@ -36,6 +37,8 @@ if localedef -i de_DE -f UTF-8 "build/locales/de_DE.UTF-8" >/dev/null 2>&1; then
 fi
 run_config native
 run_config asan -DTACHORO_SANITIZE=ON
+echo "=== fuzz ==="
+bash scripts/fuzz.sh 30 || status=1
 
 unset LOCPATH
 # Wine: a throw-away prefix, quiet, without the .NET and HTML installers.
