@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Tachoro three ways and runs every test: natively, natively with
 # AddressSanitizer + UndefinedBehaviorSanitizer, and cross-built for Windows
-# with MinGW-w64, run under Wine; then makes and checks the packages
+# with MinGW-w64, run under Wine; fuzzes each reader of outside bytes for a
+# bounded time (scripts/fuzz.sh); then makes and checks the packages
 # (scripts/package.sh; with TACHORO_INSTALL_PACKAGE=1 it also installs the
 # .deb). Exits non-zero when any of them fails.
 set -uo pipefail
@@ -38,6 +39,8 @@ if localedef -i de_DE -f UTF-8 "build/locales/de_DE.UTF-8" >/dev/null 2>&1; then
 fi
 run_config native
 run_config asan -DTACHORO_SANITIZE=ON
+echo "=== fuzz ==="
+bash scripts/fuzz.sh 30 || status=1
 
 unset LOCPATH
 # Wine: a throw-away prefix, quiet, without the .NET and HTML installers.

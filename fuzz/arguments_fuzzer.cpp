@@ -1,0 +1,48 @@
+// The command line as any caller may pass it. Input: one byte of flags, then
+// the arguments separated by NUL bytes (no argument can hold one).
+//   bit 0  AutoCompleteExtension is on
+//   bit 1  no full path can be formed
+//   bit 2  every file exists
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "fuzz/FuzzCheck.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const uint8_t flags = data[0];
+    std::vector<std::string> args;
+    std::string current;
+    for (size_t i = 1; i < size; ++i) {
+        if (data[i] == 0) {
+            args.push_back(current);
+            current.clear();
+        } else {
+            current += static_cast<char>(data[i]);
+        }
+    }
+    if (size > 1) args.push_back(current);
+
+    PathServices paths;
+    paths.FullPath = [flags](const std::string& path, std::string& fullPath) {
+        if (flags & 2) return false;
+        fullPath = "/fuzz/" + path;
+        return true;
+    };
+    paths.FileExists = [flags](const std::string&) { return (flags & 4) != 0; };
+
+    SettingsRecord settings;
+    settings.AutoCompleteExtension = flags & 1;
+    const CommandLineResult result = ParseArguments(args, settings, paths);
+
+    FUZZ_CHECK(result.SwitchesText.empty() || result.SwitchesText.back() == ' ');
+    if (result.ErrorMessage.empty()) {
+        FUZZ_CHECK(settings.ProcessPriority >= 1 && settings.ProcessPriority <= 3);
+        FUZZ_CHECK(settings.TimeLimit == -1 || (settings.TimeLimit >= 1 && settings.TimeLimit <= 999999));
+        FUZZ_CHECK(result.ScriptPath.empty() || (flags & 4));
+    }
+    return 0;
+}

@@ -1,0 +1,20 @@
+// The settings file is whatever the user or an editor left there: any bytes
+// must pass the version check and the key reader, and only values the
+// program can use may come out.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "app/Settings.h"
+#include "fuzz/FuzzCheck.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string content(reinterpret_cast<const char*>(data), size);
+    SettingsFileIsCurrent(content, "2.1.3");
+
+    SettingsRecord settings;
+    ApplySettingsText(content, settings);
+    FUZZ_CHECK(settings.ProcessPriority >= 1 && settings.ProcessPriority <= 3);
+    FUZZ_CHECK(settings.TimeLimit == -1 || (settings.TimeLimit >= 1 && settings.TimeLimit <= 999999));
+    return 0;
+}
