@@ -227,7 +227,8 @@ TEST(FaultGuard, PluginFaultsAreCaughtManyTimesInARow) {
         {"stack_overflow", kStackOverflow, 100},
     };
     std::vector<PClip> clips;
-    for (const auto& kind : kinds) clips.push_back(session.ImportClip(std::string("fail_at=1\nfail_with=") + kind.failWith));
+    for (const auto& kind : kinds)
+        clips.push_back(session.ImportClip(std::string("fail_at=1\nfail_with=") + kind.failWith));
     int caught = 0;
     for (int round = 0; round < 1000; ++round) {
         for (size_t k = 0; k < clips.size(); ++k) {
