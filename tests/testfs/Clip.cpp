@@ -97,12 +97,23 @@ private:
 IClip* NewScriptClip(const ClipSpec& spec) { return new ScriptClip(spec); }
 IClip* NewDistributorClip(const PClip& child) { return new DistributorClip(child); }
 
+namespace {
+
+// Stands for a filter's locals that need cleaning up (a frame it holds, for
+// example); it owns nothing, so a frame abandoned at a fault leaks nothing.
+volatile int cleanupsRun = 0;
+struct Cleanup {
+    ~Cleanup() { cleanupsRun = cleanupsRun + 1; }
+};
+
+}  // namespace
+
 void RaiseFault(Fault fault, IScriptEnvironment* env, const std::string& message) {
-    // Built before the fault and used after it, as a filter's locals with
-    // destructors are live across its faulting instruction. Compiled like a
-    // plug-in (no -fnon-call-exceptions), this frame has a cleanup but no
-    // call site at that instruction: unwinding from there would terminate.
-    const std::string unfaulted = "testfs: the fault did not happen";
+    // Live across the faulting instruction, as a filter's locals are.
+    // Compiled like a plug-in (no -fnon-call-exceptions), this frame has a
+    // cleanup but no call site at that instruction: unwinding from there
+    // would terminate.
+    Cleanup pending;
     switch (fault) {
         case Fault::AccessViolation: {
             int* volatile target = nullptr;
@@ -131,7 +142,8 @@ void RaiseFault(Fault fault, IScriptEnvironment* env, const std::string& message
     }
     // An AvisynthError, or a fault that did not fault after all: either way
     // the caller gets an error rather than a silent success.
-    const std::string text = fault == Fault::AvisynthError || fault == Fault::None ? message : unfaulted;
+    const std::string text =
+        fault == Fault::AvisynthError || fault == Fault::None ? message : "testfs: the fault did not happen";
     if (env) env->ThrowError("%s", text.c_str());
     // Without an environment the message must outlive this frame.
     static std::string lastMessage;
