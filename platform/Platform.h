@@ -197,9 +197,11 @@ void ClearSystemError();
 // stack overflow, ...) raised on this thread while fn runs makes GuardedCall
 // throw SE_Exception with the Windows exception code. C++ exceptions thrown
 // by fn pass through unchanged. Faults outside every guarded call keep the
-// system's default behaviour. Frames between the fault and GuardedCall may be
-// abandoned without running destructors, so fn must keep everything that
-// must survive outside its own frame.
+// system's default behaviour. Frames between the fault and GuardedCall are
+// abandoned without running destructors (they are never unwound from the
+// faulting instruction), so fn must keep everything that must survive
+// outside its own frame. The caller's registers and floating-point control
+// state are as they were before the call.
 void GuardedCall(void (*fn)(void*), void* context);
 
 // ----------------------------------------------------------- GPU monitor

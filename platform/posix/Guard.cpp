@@ -10,6 +10,7 @@
 #include <sys/mman.h>
 #include <ucontext.h>
 
+#include <cfenv>
 #include <cstdint>
 #include <cstdlib>
 
@@ -156,9 +157,14 @@ void GuardedCall(void (*fn)(void*), void* context) {
     GuardFrame guard;
     guard.previous = t_currentGuard;
     guard.code = 0;
+    // The kernel hands the handler a reset floating-point state and the jump
+    // does not restore the caller's: keep it here.
+    fenv_t floatingPoint;
+    fegetenv(&floatingPoint);
     // The mask is not saved (no system call per guarded call); the handlers
     // run with SA_NODEFER, so jumping out of one leaves no signal blocked.
     if (sigsetjmp(guard.jump, 0) != 0) {
+        fesetenv(&floatingPoint);
         t_currentGuard = guard.previous;
         throw SE_Exception{guard.code};
     }

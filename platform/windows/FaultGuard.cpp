@@ -2,21 +2,17 @@
 //
 // MinGW has no working _set_se_translator, so a vectored exception handler
 // does the job. It acts only on processor fault codes and only while the
-// faulting thread is inside a GuardedCall; everything else goes on to the
-// system's normal dispatch.
+// faulting thread is inside a GuardedCall; everything else, C++ exceptions of
+// any runtime included, goes on to the system's normal dispatch.
 //
-// Two ways out of a fault:
-//  - Normally the faulting thread is redirected into tachoro_fault_entry,
-//    which makes a call frame that looks as if the faulting instruction had
-//    called the thrower. The C++ unwinder then walks from there through the
-//    faulting frames (destructors run where unwind tables exist, which needs
-//    -fnon-call-exceptions in the faulting code) up to GuardedCall.
-//  - After a stack overflow, or when the faulting stack pointer is not a
-//    usable place in this thread's stack, there is no room to throw from the
-//    fault. The thread is then sent straight back into the frame of
-//    tachoro_guard_run (its saved stack pointer and registers, like longjmp)
-//    and GuardedCall throws from its own frame. The frames in between are
-//    abandoned without destructors, as the interface allows.
+// A fault never unwinds the faulting frames: they belong to the frame server
+// or a plug-in, which are not built with -fnon-call-exceptions (MSVC-built
+// ones have no GCC unwind data at all), so the C++ runtime would find no call
+// site at the faulting instruction and terminate. Instead the handler sends
+// the thread straight back into the frame of tachoro_guard_run (its saved
+// stack pointer, callee-saved registers and floating-point control state,
+// like longjmp), and GuardedCall throws from its own frame. The frames in
+// between are abandoned without destructors, as the interface allows.
 #include "platform/Platform.h"
 
 #include <malloc.h>  // _resetstkoflw
@@ -42,18 +38,17 @@ DWORD g_frameSlot = TLS_OUT_OF_INDEXES;
 extern "C" {
 // int tachoro_guard_run(GuardFrame* frame, void (*fn)(void*), void* context):
 // returns 0 after fn returned, 1 when a fault sent the thread back to
-// tachoro_guard_resume. All non-volatile registers (xmm6-xmm15 included) are
-// saved in the prologue, so the resume path restores what the caller expects.
+// tachoro_guard_resume. All non-volatile registers (xmm6-xmm15 included),
+// MXCSR and the x87 control word are saved before fn runs; the resume path
+// restores them, so the caller finds what the ABI promises it whatever the
+// faulting code left behind.
 int tachoro_guard_run(GuardFrame* frame, void (*fn)(void*), void* context);
 void tachoro_guard_resume();
-void tachoro_fault_entry();
-[[noreturn]] void tachoro_throw_fault(uint32_t code);
 }
 
-[[noreturn]] void tachoro_throw_fault(uint32_t code) {
-    throw SE_Exception{code};
-}
-
+// The frame of tachoro_guard_run: 32 bytes of home space for fn, xmm6-xmm15
+// at 32..191, MXCSR at 192, the x87 control word at 196, then the pushed
+// registers.
 // clang-format off
 asm(R"(
     .text
@@ -101,6 +96,8 @@ tachoro_guard_run:
     movaps %xmm15, 176(%rsp)
     .seh_savexmm %xmm15, 176
     .seh_endprologue
+    stmxcsr 192(%rsp)
+    fnstcw 196(%rsp)
     movq %rsp, (%rcx)
     movq %rdx, %rax
     movq %r8, %rcx
@@ -109,6 +106,9 @@ tachoro_guard_run:
     jmp 1f
     .globl tachoro_guard_resume
 tachoro_guard_resume:
+    fninit
+    fldcw 196(%rsp)
+    ldmxcsr 192(%rsp)
     movl $1, %eax
 1:
     movaps 32(%rsp), %xmm6
@@ -131,24 +131,6 @@ tachoro_guard_resume:
     popq %rbx
     popq %rbp
     retq
-    .seh_endproc
-
-    .p2align 4
-    .globl tachoro_fault_entry
-tachoro_fault_entry:
-    pushq %rdx
-    .def tachoro_fault_frame; .scl 3; .type 32; .endef
-    .seh_proc tachoro_fault_frame
-tachoro_fault_frame:
-    pushq %rbp
-    .seh_pushreg %rbp
-    movq %rsp, %rbp
-    .seh_setframe %rbp, 0
-    .seh_endprologue
-    andq $-16, %rsp
-    subq $32, %rsp
-    callq tachoro_throw_fault
-    int3
     .seh_endproc
 )");
 // clang-format on
@@ -182,32 +164,6 @@ bool IsProcessorFault(DWORD code) {
     }
 }
 
-// Room the thrower needs below the faulting stack pointer: the exception
-// dispatch and the unwinder copy several CONTEXT records onto the stack.
-constexpr uint64_t kThrowStackReserve = 128 * 1024;
-
-// True when a call frame can be built below `rsp` and the whole throw fits
-// above the bottom of this thread's stack reservation (the stack grows into
-// its reserved part as usual). The handler runs on the faulting thread's
-// stack, so its own local tells which reservation that is; a stack pointer
-// anywhere else cannot be trusted.
-bool StackRoomForThrow(uint64_t rsp) {
-    MEMORY_BASIC_INFORMATION own;
-    MEMORY_BASIC_INFORMATION target;
-    if (VirtualQuery(&own, &own, sizeof own) == 0) return false;
-    if (VirtualQuery(reinterpret_cast<const void*>(rsp - 8), &target, sizeof target) == 0) return false;
-    const uint64_t bottom = reinterpret_cast<uint64_t>(own.AllocationBase);
-    return own.AllocationBase != nullptr && target.AllocationBase == own.AllocationBase &&
-           rsp - bottom > kThrowStackReserve;
-}
-
-// The entry stub and its frame are a few bytes; a fault there must not be
-// redirected into the same place again.
-bool InsideFaultEntry(uint64_t rip) {
-    const uint64_t entry = reinterpret_cast<uint64_t>(&tachoro_fault_entry);
-    return rip >= entry && rip < entry + 32;
-}
-
 LONG CALLBACK FaultHandler(EXCEPTION_POINTERS* info) {
     const DWORD code = info->ExceptionRecord->ExceptionCode;
     if (!IsProcessorFault(code)) return EXCEPTION_CONTINUE_SEARCH;
@@ -219,18 +175,8 @@ LONG CALLBACK FaultHandler(EXCEPTION_POINTERS* info) {
     if (frame == nullptr) return EXCEPTION_CONTINUE_SEARCH;
 
     CONTEXT* context = info->ContextRecord;
-    context->EFlags &= ~0x400u;  // the ABI wants the direction flag clear at a call
+    context->EFlags &= ~0x400u;  // the ABI wants the direction flag clear
     frame->code = code;
-    if (code != EXCEPTION_STACK_OVERFLOW && StackRoomForThrow(context->Rsp) &&
-        !InsideFaultEntry(context->Rip)) {
-        // The return address points one byte into the faulting instruction:
-        // the C++ personality looks up (return address - 1), which then lies
-        // inside the faulting instruction's call-site range.
-        context->Rdx = context->Rip + 1;
-        context->Rcx = code;
-        context->Rip = reinterpret_cast<DWORD64>(&tachoro_fault_entry);
-        return EXCEPTION_CONTINUE_EXECUTION;
-    }
     context->Rsp = frame->resumeRsp;
     context->Rip = reinterpret_cast<DWORD64>(&tachoro_guard_resume);
     return EXCEPTION_CONTINUE_EXECUTION;

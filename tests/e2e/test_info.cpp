@@ -208,6 +208,7 @@ TEST(ScriptFailures, FaultsInsideTheFrameServerAreReportedByName) {
         {"stack_overflow", "Exception 0xC00000FD\nSTATUS_STACK_OVERFLOW"},
     };
     for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.fault);
         const std::string script = tachoro.WriteScript("fault.avs", std::string("import_fault=") + testCase.fault);
         ProcessResult calibration = tachoro.Run({script});
         EXPECT_EXIT_CODE(calibration, -1);
@@ -216,6 +217,15 @@ TEST(ScriptFailures, FaultsInsideTheFrameServerAreReportedByName) {
         ProcessResult info = tachoro.Run({script, "-info"});
         EXPECT_EXIT_CODE(info, -1);
         EXPECT_EQ(info.Err, InfoRunStart() + "\n" + testCase.text + "\n");
+
+        // A frame that faults while the calibration reads it (the third load).
+        const std::string frames = tachoro.WriteScript(
+            "frames.avs", std::string("frames=300\nfail_at=150\nfail_in_load=3\nfail_with=") + testCase.fault);
+        ProcessResult reading = tachoro.Run({frames});
+        EXPECT_EXIT_CODE(reading, -1);
+        EXPECT_EQ(reading.Err, BannerWithVersion() + StatusShownAndCleared("Analysing script...") + "\n" +
+                                   testCase.text + "\n");
+        EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"], 151);
     }
 }
 

@@ -342,25 +342,42 @@ TEST(MeasuredRun, AFrameServerErrorKeepsTheSamplesSoFar) {
     EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["environments_deleted"], 0);
 }
 
-TEST(MeasuredRun, AnAccessViolationIsReportedAndLoggedWithoutErrorSection) {
-    TachoroRun tachoro;
-    tachoro.WriteSettings();
-    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip + "fail_at=150\nfail_in_load=4\nfail_with=access_violation\n");
-    ProcessResult result = tachoro.Run({script});
-    EXPECT_EXIT_CODE(result, -1);
-    const std::string blanked = "\r" + Padded("") + "\n\r" + Padded("") + "\n";
-    const std::string ending = blanked + "\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n";
-    EXPECT_EQ(result.Err.substr(result.Err.size() - ending.size()), ending);
-    const std::string log = ReadBytes(tachoro.Path("clip.log"));
-    EXPECT_NE(log.find("[Performance data]"), std::string::npos);
-    EXPECT_EQ(log.find("[AviSynth error]"), std::string::npos);
-    EXPECT_FALSE(PathExists(tachoro.Path("clip.csv")));  // only with CreateCSV
+TEST(MeasuredRun, ProcessorFaultsAreReportedAndLoggedWithoutErrorSection) {
+    const struct {
+        const char* fault;
+        const char* text;
+    } cases[] = {
+        {"access_violation", "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"},
+        {"divide_by_zero", "Exception 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO"},
+        {"stack_overflow", "Exception 0xC00000FD\nSTATUS_STACK_OVERFLOW"},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.fault);
+        const std::string faulting = kSlowClip + "fail_at=150\nfail_in_load=4\nfail_with=" + testCase.fault + "\n";
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        const std::string script = tachoro.WriteScript("clip.avs", faulting);
+        ProcessResult result = tachoro.Run({script});
+        EXPECT_EXIT_CODE(result, -1);
+        const std::string blanked = "\r" + Padded("") + "\n\r" + Padded("") + "\n";
+        const std::string ending = blanked + "\n" + testCase.text + "\n";
+        ASSERT_GE(result.Err.size(), ending.size()) << result.Err;
+        EXPECT_EQ(result.Err.substr(result.Err.size() - ending.size()), ending);
+        const std::string log = ReadBytes(tachoro.Path("clip.log"));
+        EXPECT_NE(log.find("[Performance data]"), std::string::npos);
+        EXPECT_EQ(log.find("[AviSynth error]"), std::string::npos);
+        EXPECT_FALSE(PathExists(tachoro.Path("clip.csv")));  // only with CreateCSV
 
-    TachoroRun withCsv;
-    withCsv.WriteSettings({"CreateCSV=1"});
-    const std::string again = withCsv.WriteScript("clip.avs", kSlowClip + "fail_at=150\nfail_in_load=4\nfail_with=access_violation\n");
-    EXPECT_EXIT_CODE(withCsv.Run({again}), -1);
-    EXPECT_TRUE(PathExists(withCsv.Path("clip.csv")));
+        TachoroRun withCsv;
+        withCsv.WriteSettings({"CreateCSV=1"});
+        const std::string again = withCsv.WriteScript("clip.avs", faulting);
+        EXPECT_EXIT_CODE(withCsv.Run({again}), -1);
+        std::string header;
+        const std::vector<CsvRow> rows = ParseCsv(ReadBytes(withCsv.Path("clip.csv")), header);
+        EXPECT_EQ(header, kCsvHeader);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows.back().frame, 150u);  // the samples up to the fault
+    }
 }
 
 TEST(MeasuredRun, AFailingLogWriterLeavesNoCsv) {

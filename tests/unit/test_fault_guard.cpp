@@ -3,6 +3,7 @@
 // normally after every fault, including further faults.
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "platform/Platform.h"
 #include "support/SEException.h"
 #include "tests/support/Process.h"
+#include "tests/unit/TestFSSession.h"
 
 // The sanitizers of the native CI build must not report these faults before
 // the guard sees them, and the optimiser must not remove or merge them.
@@ -207,29 +209,90 @@ TEST(FaultGuard, NestedGuardsEachCatchTheirOwnFault) {
     EXPECT_EQ(outer, kAccessViolation);
 }
 
-#ifdef _WIN32
+// Faults in the test frame server, whose faulting frame is compiled as a
+// plug-in's is (optimised, with a cleanup live across the faulting
+// instruction and no unwind data for it): each of many in a row is caught,
+// and the library and the process go on.
+TEST(FaultGuard, PluginFaultsAreCaughtManyTimesInARow) {
+    TestFSSession session;
+    ASSERT_TRUE(session.Loaded()) << platform::SystemErrorText();
+    ASSERT_NE(session.Open(), nullptr);
+    const struct {
+        const char* failWith;
+        uint32_t code;
+        int everyNthRound;
+    } kinds[] = {
+        {"access_violation", kAccessViolation, 1},
+        {"divide_by_zero", kIntegerDivideByZero, 1},
+        {"stack_overflow", kStackOverflow, 100},
+    };
+    std::vector<PClip> clips;
+    for (const auto& kind : kinds)
+        clips.push_back(session.ImportClip(std::string("fail_at=1\nfail_with=") + kind.failWith));
+    int caught = 0;
+    for (int round = 0; round < 1000; ++round) {
+        for (size_t k = 0; k < clips.size(); ++k) {
+            if (round % kinds[k].everyNthRound != 0) continue;
+            if (kinds[k].code == kIntegerDivideByZero && !DivisionTraps()) continue;
+            const PClip& clip = clips[k];
+            ASSERT_EQ(FaultCodeOf([&] { clip->GetFrame(1, session.Env()); }), kinds[k].code)
+                << kinds[k].failWith << ", round " << round;
+            ++caught;
+        }
+    }
+    EXPECT_GE(caught, 1010);
+    for (const PClip& clip : clips) EXPECT_NE(clip->GetFrame(0, session.Env()).get(), nullptr);
+    EXPECT_EQ(session.Counters().frames_requested, caught + 3);
+}
+
 namespace {
 int g_destroyed = 0;
 struct CountsDestruction {
     ~CountsDestruction() { ++g_destroyed; }
 };
 
-// The faulting load is the first instruction that can throw in this frame,
-// right after the object that needs cleaning up.
+FAULTING void MayThrow(int value) {
+    if (value == 12345) throw std::runtime_error("never");
+    g_sink = value;
+}
+
+// The object is live across the faulting load and the call after it, so the
+// frame has a cleanup but, compiled as plug-ins are, no unwind data for the
+// load itself: a fault unwound from there would end in std::terminate.
 FAULTING int FaultWithCleanup() {
     CountsDestruction guard;
-    return *reinterpret_cast<volatile int*>(g_badAddress);
+    const int value = *reinterpret_cast<volatile int*>(g_badAddress);
+    MayThrow(value);
+    return value;
 }
 }  // namespace
 
-// On Windows the fault is thrown from the faulting instruction itself, so
-// the destructors of the frames it leaves run as for any exception.
-TEST(FaultGuard, WindowsUnwindsTheFaultingFrames) {
+// The faulting frame is left as it is (its destructors do not run), never
+// unwound from the faulting instruction.
+TEST(FaultGuard, FaultingFramesAreLeftWithoutUnwinding) {
     g_destroyed = 0;
     EXPECT_EQ(FaultCodeOf([] { FaultWithCleanup(); }), kAccessViolation);
-    EXPECT_EQ(g_destroyed, 1);
+    EXPECT_EQ(g_destroyed, 0);
 }
-#endif
+
+namespace {
+FAULTING void FaultRoundingTowardZero() {
+    std::fesetround(FE_TOWARDZERO);
+    ReadBadAddress();
+}
+}  // namespace
+
+// The caller's floating-point control (here its rounding mode) is as it was
+// before the guarded call, whatever the faulting code had set.
+TEST(FaultGuard, FloatingPointControlIsRestored) {
+    const int original = std::fegetround();
+    ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
+    const uint32_t code = FaultCodeOf([] { FaultRoundingTowardZero(); });
+    const int after = std::fegetround();
+    std::fesetround(original);
+    EXPECT_EQ(code, kAccessViolation);
+    EXPECT_EQ(after, FE_UPWARD);
+}
 
 TEST(FaultGuard, FaultOutsideAGuardStillEndsTheProcess) {
     ProcessRun run;
