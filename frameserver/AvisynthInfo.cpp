@@ -2,15 +2,12 @@
 
 #include <vector>
 
-#include "frameserver/Avisynth.h"
-#include "frameserver/FrameServer.h"
 #include "frameserver/ImageInspect.h"
+#include "frameserver/Session.h"
 #include "platform/Platform.h"
 #include "support/Console.h"
 #include "support/SEException.h"
 #include "support/Text.h"
-
-CAvisynthInfo AvisynthInfo;
 
 namespace {
 
@@ -23,14 +20,18 @@ std::string LoadFailureText() { return WithSystemErrorText(kCannotLoad); }
 
 // The loader of each platform reads its own image format.
 ImageFacts InspectNativeImage(const std::vector<uint8_t>& image, std::string& linkerVersion) {
-#if defined(_WIN32)
-    ImageFacts facts = InspectPEImage(image.data(), image.size());
-    linkerVersion = facts.LinkerVersion + CompilerLabel(facts.LinkerVersion);
-#else
+    if (platform::NativeLibraryFormat() == platform::ImageFormat::PE) {
+        ImageFacts facts = InspectPEImage(image.data(), image.size());
+        linkerVersion = facts.LinkerVersion + CompilerLabel(facts.LinkerVersion);
+        return facts;
+    }
     ImageFacts facts = InspectELFImage(image.data(), image.size());
     linkerVersion = facts.LinkerVersion;
-#endif
     return facts;
+}
+
+const char* EnvironmentFailureText(EnvironmentOutcome outcome, const char* noEnvironment) {
+    return outcome == EnvironmentOutcome::NoFactory ? "Failed to load CreateScriptEnvironment()" : noEnvironment;
 }
 
 }  // namespace
@@ -64,9 +65,12 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
 
     ImageFacts facts;
     std::string linkerVersion;
-    if (!RunFrameServerRegion([&] { facts = InspectNativeImage(image, linkerVersion); }, errorText,
-                              LoadFailureText))
+    const RegionResult inspected = RunFrameServerRegion([&] { facts = InspectNativeImage(image, linkerVersion); },
+                                                        LoadFailureText);
+    if (inspected.Failed()) {
+        errorText = inspected.Text;
         return 0;
+    }
     // The bytes are not needed past this point (the mapping would be closed here).
     image.clear();
     image.shrink_to_fit();
@@ -90,14 +94,17 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
 
     // Location. When no canonical form can be had the resolved path stands,
     // so that the version and time stamp below describe this library.
-    const bool located = RunFrameServerRegion(
+    const RegionResult located = RunFrameServerRegion(
         [&] {
             std::string location = moduleName;
             if (!platform::CanonicalFilePath(moduleName, location) || location.empty()) location = moduleName;
             DLLLocation = location;
         },
-        errorText, [] { return WithSystemErrorText(kCannotOpen); });
-    if (!located) return 0;
+        [] { return WithSystemErrorText(kCannotOpen); });
+    if (located.Failed()) {
+        errorText = located.Text;
+        return 0;
+    }
 
     FileVersion = GetFileVersionText(DLLLocation);
     if (!facts.HasLinkageExport) {
@@ -110,95 +117,78 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     InterfaceVersion = ProbeInterfaceVersion(errorText, libraryPath);
     if (InterfaceVersion == 0) return 0;
 
-    void* library = platform::LoadDynamicLibrary(name);
-    if (!library) {
+    FrameServerContext session;
+    if (!session.Load(libraryPath)) {
         errorText = WithSystemErrorText(kCannotLoad);
         return 0;
     }
 
     EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
-    const bool queried = RunFrameServerRegion(
+    const RegionResult queried = RunFrameServerRegion(
         [&] {
-            IScriptEnvironment* environment = CreateEnvironment(library, InterfaceVersion, outcome);
-            if (!environment) return;
-            AVS_linkage = environment->GetAVSLinkage();
-
-            AVSValue version;
-            try {
-                version = environment->Invoke("VersionString", AVSValue(nullptr, 0));
-                const char* text = version.AsString();
-                FrameServerVersion = text ? FormatText("%s", text) : std::string(kUnknownVersion);
-            } catch (IScriptEnvironment::NotFound&) {
-                FrameServerVersion = kUnknownVersion;
-            }
+            outcome = session.CreateEnvironment(InterfaceVersion);
+            if (outcome != EnvironmentOutcome::Ready) return;
+            if (!session.CallTextFunction("VersionString", FrameServerVersion)) FrameServerVersion = kUnknownVersion;
             if (VersionStringNamesIcl10(FrameServerVersion)) LinkerVersion = kIcl10LinkerVersion;
-            MTSupport = environment->FunctionExists("SetMTMode") || environment->FunctionExists("Prefetch") ? 1 : 0;
-
-            version = AVSValue(0);
-            platform::SleepMs(100);
-            environment->DeleteScriptEnvironment();
+            MTSupport = session.FunctionExists("SetMTMode") || session.FunctionExists("Prefetch");
+            session.ReleaseScript();
         },
-        errorText, LoadFailureText);
-    if (!queried) result = 0;
+        LoadFailureText);
+    if (queried.Failed()) {
+        result = 0;
+        errorText = queried.Text;
+    }
     if (outcome != EnvironmentOutcome::Ready) {
-        errorText = outcome == EnvironmentOutcome::NoFactory ? "Failed to load CreateScriptEnvironment()"
-                                                             : "Could not create IScriptenvironment";
-        AVS_linkage = nullptr;
-        platform::FreeDynamicLibrary(library);
+        errorText = EnvironmentFailureText(outcome, "Could not create IScriptenvironment");
+        session.Unload();
         return 0;
     }
 
-    AVS_linkage = nullptr;
-    if (!platform::FreeDynamicLibrary(library)) {
+    if (!session.Unload(true)) {
         result = 0;
         errorText = WithSystemErrorText(kCannotUnload);
     }
-    platform::SleepMs(50);
     ReadPluginDirs();
     return result;
 }
 
 int CAvisynthInfo::ProbeInterfaceVersion(std::string& errorText, std::string libraryPath) {
     errorText.clear();
-    void* library = platform::LoadDynamicLibrary(FrameServerLibraryName(libraryPath));
-    if (!library) {
+    FrameServerContext session;
+    if (!session.Load(libraryPath)) {
         errorText = WithSystemErrorText(kCannotLoad);
         return 0;
     }
 
     int version = 0;
     EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
-    const bool probed = RunFrameServerRegion(
+    const RegionResult probed = RunFrameServerRegion(
         [&] {
-            IScriptEnvironment* environment = CreateEnvironment(library, 5, outcome);
-            if (!environment) return;
-            version = 5;
+            outcome = session.CreateEnvironment(5);
+            if (outcome != EnvironmentOutcome::Ready) return;
             // A refusal only ends the climb; the last accepted version stands.
-            try {
-                environment->CheckVersion(6);
+            version = 5;
+            if (session.AcceptsVersion(6)) {
                 version = 6;
-                environment->CheckVersion(7);
-                version = 7;
-            } catch (AvisynthError&) {
+                if (session.AcceptsVersion(7)) version = 7;
             }
-            platform::SleepMs(100);
-            environment->DeleteScriptEnvironment();
+            session.ReleaseScript();
         },
-        errorText, LoadFailureText);
-    if (!probed) version = 0;
+        LoadFailureText);
+    if (probed.Failed()) {
+        version = 0;
+        errorText = probed.Text;
+    }
     if (outcome != EnvironmentOutcome::Ready) {
-        errorText = outcome == EnvironmentOutcome::NoFactory
-                        ? "Failed to load CreateScriptEnvironment()"
-                        : "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)";
-        platform::FreeDynamicLibrary(library);
+        errorText = EnvironmentFailureText(outcome, "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)");
+        session.Unload();
         return 0;
     }
 
-    if (!platform::FreeDynamicLibrary(library)) {
+    if (!session.Unload(true)) {
         version = 0;
         errorText = WithSystemErrorText(kCannotUnload);
     }
-    platform::SleepMs(50);
     return version;
 }
 
@@ -210,6 +200,15 @@ std::string CAvisynthInfo::FileTimeStamp(const std::string& path) {
 
 void CAvisynthInfo::ReadPluginDirs() {
     PluginDirLines = platform::PluginDirectoryLines(Is64Bit != 0, DLLLocation);
+}
+
+std::vector<std::string> CAvisynthInfo::PluginDirDisplayLines(const std::string& gap) const {
+    std::vector<std::string> lines;
+    // A count above the number of slots must not read past them.
+    const size_t count = PluginDirCount < PluginDirLines.size() ? PluginDirCount : PluginDirLines.size();
+    for (size_t slot = 0; slot < count; ++slot)
+        if (!PluginDirLines[slot].empty()) lines.push_back(PluginDirDisplayLine(PluginDirLines[slot], gap));
+    return lines;
 }
 
 std::string FormatFileTimeStamp(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
@@ -236,11 +235,7 @@ std::vector<std::string> AvisynthReportLines(const CAvisynthInfo& info,
     lines.push_back(FormatText("Linker/compiler version:     %s", info.LinkerVersion.c_str()));
     lines.push_back(FormatText("Avisynth DLL location:       %s", toOem(info.DLLLocation).c_str()));
     lines.push_back(FormatText("Avisynth DLL time stamp:     %s", info.TimeStamp.c_str()));
-    const size_t count = info.PluginDirCount < info.PluginDirLines.size() ? info.PluginDirCount
-                                                                          : info.PluginDirLines.size();
-    for (size_t slot = 0; slot < count; ++slot)
-        if (!info.PluginDirLines[slot].empty())
-            lines.push_back(toOem(PluginDirDisplayLine(info.PluginDirLines[slot], "   ")));
+    for (const std::string& line : info.PluginDirDisplayLines("   ")) lines.push_back(toOem(line));
     return lines;
 }
 

@@ -19,6 +19,9 @@ public:
     int ProbeInterfaceVersion(std::string& errorText, std::string libraryPath);
     std::string FileTimeStamp(const std::string& path);
     void ReadPluginDirs();
+    // The filled plug-in directory entries, the tab after each label's colon
+    // replaced by `gap` (see PluginDirDisplayLine).
+    std::vector<std::string> PluginDirDisplayLines(const std::string& gap) const;
 
     int32_t MTSupport = 0;
     int32_t InterfaceVersion = 0;
@@ -32,8 +35,6 @@ public:
     int32_t Is64Bit = 0;
     int32_t DLLNotFound = 0;
 };
-
-extern CAvisynthInfo AvisynthInfo;
 
 // "Month day, year, hh:mm:ss" of a local time; "???" as the month name when
 // the month is not 1..12.

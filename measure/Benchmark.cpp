@@ -2,9 +2,6 @@
 
 #include <cstdint>
 
-#include "app/Settings.h"
-#include "frameserver/Avisynth.h"
-#include "frameserver/FrameServer.h"
 #include "measure/GPUInfo.h"
 #include "measure/Timer.h"
 #include "platform/Platform.h"
@@ -53,12 +50,11 @@ void LiveReadSamplers(BenchmarkState& state) {
     }
 }
 
+// The GPU's lines follow what the block offered so far.
 DisplayOptions OptionsFor(const BenchmarkState& state) {
-    if (state.GPU != nullptr) return DisplayOptionsFor(Settings, *state.GPU);
-    DisplayOptions options;
-    options.DisplayFPS = Settings.DisplayFPS != 0;
-    options.DisplayTPF = Settings.DisplayTPF != 0;
-    options.LogEstimatedTime = Settings.LogEstimatedTime != 0;
+    if (state.GPU != nullptr) return WithGPUFacts(state.Display, *state.GPU);
+    DisplayOptions options = state.Display;
+    options.MonitorGPULoad = false;
     return options;
 }
 
@@ -72,36 +68,17 @@ bool LiveEscPressed(BenchmarkState& state) {
     return platform::ReadKey() == EscKey;
 }
 
-// Raw key mode for the loop, restored however the loop ends.
-class KeyboardSession {
-public:
-    KeyboardSession() { platform::KeyboardBegin(); }
-    ~KeyboardSession() { platform::KeyboardEnd(); }
-    KeyboardSession(const KeyboardSession&) = delete;
-    KeyboardSession& operator=(const KeyboardSession&) = delete;
-};
-
-// The prompt for an invalid range; true when the user accepts the whole clip.
-bool AcceptDefaultRange(uint32_t clipFrames) {
-    const int stream = Settings.ConUseSTDOUT;
-    Utils.ClearLine();
-    ConsolePrint(stream, ColourError, "\rInvalid frame range specified:\n");
-    ConsolePrint(stream, ColourError, "\r\"%s\"\n", Settings.FrameRangeText.c_str());
-    ConsolePrint(stream, ColourReport, "\rProceed with default (%u,%u)? [y/n]", 0u, clipFrames - 1);
-    const bool accepted = AskYesNo(100);
-    // The prompt, the range text and the heading, from the bottom up; the
-    // cursor ends on the heading's line.
-    Utils.ClearLine();
-    Utils.MoveCursorUp(1);
-    Utils.ClearLine();
-    Utils.MoveCursorUp(1);
-    Utils.ClearLine();
-    return accepted;
-}
-
 }  // namespace
 
 // ------------------------------------------------------------ pure parts
+
+DisplayOptions WithGPUFacts(DisplayOptions options, const CGPUInfo& gpu) {
+    options.HasVideoEngine = gpu.HasVideoEngine != 0;
+    options.HasMemoryUsed = gpu.HasMemoryUsed != 0;
+    options.HasMemoryDedicated = gpu.HasMemoryDedicated != 0;
+    options.HasMemoryDynamic = gpu.HasMemoryDynamic != 0;
+    return options;
+}
 
 uint32_t EnlargeSamplingInterval(uint32_t framesToProcess, uint32_t samplingInterval) {
     uint32_t n = samplingInterval == 0 ? 1 : samplingInterval;
@@ -235,62 +212,21 @@ bool SamplingPoint(BenchmarkState& state) {
     return state.Hooks.EscPressed(state);
 }
 
-void RunFrameLoop(IClip* clip, IScriptEnvironment* env, BenchmarkState& state) {
-    RunStatistics& s = state.Stats;
-    const uint32_t total = s.FramesToProcess;
-    const uint32_t interval = s.SamplingInterval;
-    if (total == 0 || interval == 0) return;
-    // The frame count of the next sampling point: the next multiple of N,
-    // or the last frame when that comes first. One compare per frame.
-    uint32_t nextPoint = interval < total ? interval : total;
-    for (;;) {
-        PVideoFrame frame = clip->GetFrame(static_cast<int>(s.CurrentFrame), env);
-        if (++s.FramesProcessed != nextPoint) {
-            ++s.CurrentFrame;
-            continue;
-        }
-        if (SamplingPoint(state)) {
-            s.LastFrame = s.CurrentFrame;
-            return;
-        }
-        ++s.CurrentFrame;
-        if (s.FramesProcessed == total) return;
-        nextPoint = total - nextPoint > interval ? nextPoint + interval : total;
-    }
-}
+KeyboardSession::KeyboardSession() { platform::KeyboardBegin(); }
+KeyboardSession::~KeyboardSession() { platform::KeyboardEnd(); }
 
-BenchmarkOutcome RunBenchmark(FrameServerContext& context, uint32_t samplingInterval, CGPUInfo& gpu,
-                              BenchmarkState& state, std::string& reportText) {
-    const uint32_t clipFrames = context.ClipFrameCount;
-    const FrameRange range = ResolveFrameRange(Settings.FrameFirst, Settings.FrameLast, clipFrames);
-    Settings.FrameLast = range.ResolvedLast;
-
-    uint32_t first = range.First;
-    uint32_t last = range.Last;
-    if (!range.Valid) {
-        if (!AcceptDefaultRange(clipFrames)) return BenchmarkOutcome::RangeRefused;
-        first = 0;
-        last = clipFrames - 1;
-    }
-    ShowStatus(ReadingMessage(last - first + 1));
-
+void BeginBenchmark(const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& state) {
     state.GPU = &gpu;
-    state.MonitorGPU = Settings.MonitorGPULoad != 0;
-    state.TimeLimit = Settings.TimeLimit;
+    state.MonitorGPU = setup.Display.MonitorGPULoad;
+    state.TimeLimit = setup.TimeLimit;
+    state.Display = setup.Display;
     state.KeyboardInteractive = platform::StdinIsInteractive();
     state.Hooks = LiveSamplingHooks();
-    PrepareRun(state, first, last, samplingInterval);
+    PrepareRun(state, setup.FirstFrame, setup.LastFrame, setup.SamplingInterval);
     StartMeasurement(state);
-    {
-        KeyboardSession keyboard;
-        IClip* clip = context.Clip.get();
-        IScriptEnvironment* env = context.Environment;
-        Guarded([&state, clip, env] { RunFrameLoop(clip, env, state); });
-    }
+}
 
+void EndBenchmark(BenchmarkState& state) {
     state.Process->CloseHandles();
-    if (state.MonitorGPU) gpu.CloseSharedMemory();
-    ReleaseScript(context);
-    PrintRunSummary(state.Stats, state.Readings, DisplayOptionsFor(Settings, gpu), reportText);
-    return BenchmarkOutcome::Measured;
+    state.Outcome = BenchmarkOutcome::Measured;
 }

@@ -31,13 +31,6 @@ bool MatchGPUZWindowTitle(const std::string& title, std::string& version) {
     return true;
 }
 
-uint64_t WidenTickCount(uint32_t tick, uint32_t& previousTick) {
-    uint64_t result = tick;
-    if (tick < previousTick) result += 4294967296ull;
-    previousTick = tick;
-    return result;
-}
-
 // ------------------------------------------------------------ block fields
 
 namespace {
@@ -245,10 +238,7 @@ void CGPUInfo::ReadSensors() {
     LastRefreshTick = Clock();
 }
 
-uint64_t CGPUInfo::TickMs() {
-    static uint32_t previousTick = 0;
-    return WidenTickCount(platform::TickCount32(), previousTick);
-}
+uint64_t CGPUInfo::TickMs() { return platform::MonotonicMs(); }
 
 std::string GraphicsCardSection(const CGPUInfo& gpu) {
     std::string text = "\n\n[Graphics card info]\n";

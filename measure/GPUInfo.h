@@ -28,10 +28,6 @@ constexpr size_t MaxValueBytes = 259;
 // ("GPU-Z 2.61.0" -> "2.61.0"), else the last five characters.
 bool MatchGPUZWindowTitle(const std::string& title, std::string& version);
 
-// The 32-bit tick count as 64-bit milliseconds: a tick below the previous
-// one (a wrap) gets 2^32 added, for that call only.
-uint64_t WidenTickCount(uint32_t tick, uint32_t& previousTick);
-
 class CGPUInfo {
 public:
     // Searches the top-level windows for GPU-Z, then waits 100 ms.

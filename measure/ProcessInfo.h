@@ -41,7 +41,7 @@ public:
     static uint16_t CountThreads();
     // Closes the process handle (the destructor leaves it open).
     void CloseHandles();
-    // The 32-bit tick widened to 64 bits across wraps.
+    // The throttles' clock: 64-bit milliseconds.
     static uint64_t ProcessTickMs();
 
     uint16_t CPUUsage = 0;

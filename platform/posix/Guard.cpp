@@ -15,7 +15,6 @@
 
 #include "platform/Platform.h"
 #include "platform/posix/PosixInternal.h"
-#include "support/SEException.h"
 
 namespace platform {
 

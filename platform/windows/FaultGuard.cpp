@@ -24,7 +24,6 @@
 
 #include <cstdint>
 
-#include "support/SEException.h"
 
 namespace {
 

@@ -295,14 +295,6 @@ TEST(GPUZSensors, RefreshesAtMostEvery300MillisecondsAfterTheLastScanEnded) {
     EXPECT_EQ(gpu.GPULoad, 20);
 }
 
-TEST(GPUZTicks, WrapIsCorrectedForOneCallOnly) {
-    uint32_t previous = 0;
-    EXPECT_EQ(WidenTickCount(0xFFFFFF00u, previous), 0xFFFFFF00ull);
-    EXPECT_EQ(WidenTickCount(0x10u, previous), 0x100000010ull);
-    EXPECT_EQ(WidenTickCount(0x20u, previous), 0x20ull);
-    EXPECT_EQ(WidenTickCount(0x20u, previous), 0x20ull);
-}
-
 TEST(GPUZBlock, ShortViewIsReadOnlyUpToItsEnd) {
     // One byte short: the last sensor record does not fit and is not read.
     // (Built with AddressSanitizer, any read past the end fails the test.)
