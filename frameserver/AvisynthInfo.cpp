@@ -45,10 +45,10 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     LinkerVersion.clear();
     TimeStamp.clear();
     FrameServerVersion = kUnknownVersion;
-    MTSupport = 0;
+    MTSupport = false;
     InterfaceVersion = 0;
-    Is64Bit = 0;
-    DLLNotFound = 0;
+    Is64Bit = false;
+    DLLNotFound = false;
     errorText.clear();
     int result = 1;
     const std::string name = FrameServerLibraryName(libraryPath);
@@ -58,7 +58,7 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     std::string moduleName;
     std::vector<uint8_t> image;
     if (!platform::ResolveLibraryFile(name, moduleName) || !platform::ReadWholeFile(moduleName, image)) {
-        DLLNotFound = 1;
+        DLLNotFound = true;
         errorText = WithSystemErrorText(kCannotLoad);
         return 0;
     }
@@ -77,7 +77,7 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     // Not an image at all: the system's image mapping would have refused it,
     // so it counts as not found rather than as a 32-bit library.
     if (!facts.Valid) {
-        DLLNotFound = 1;
+        DLLNotFound = true;
         errorText = std::string(kCannotLoad) + "\n" + facts.ErrorText;
         return 0;
     }
@@ -85,7 +85,7 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
         errorText = kCannotLoad;
         return 0;
     }
-    Is64Bit = 1;
+    Is64Bit = true;
     LinkerVersion = linkerVersion;
     if (!facts.ErrorText.empty()) {
         errorText = std::string(kCannotLoad) + "\n" + facts.ErrorText;
@@ -199,7 +199,7 @@ std::string CAvisynthInfo::FileTimeStamp(const std::string& path) {
 }
 
 void CAvisynthInfo::ReadPluginDirs() {
-    PluginDirLines = platform::PluginDirectoryLines(Is64Bit != 0, DLLLocation);
+    PluginDirLines = platform::PluginDirectoryLines(Is64Bit, DLLLocation);
 }
 
 std::vector<std::string> CAvisynthInfo::PluginDirDisplayLines(const std::string& gap) const {

@@ -23,7 +23,7 @@ public:
     // replaced by `gap` (see PluginDirDisplayLine).
     std::vector<std::string> PluginDirDisplayLines(const std::string& gap) const;
 
-    int32_t MTSupport = 0;
+    bool MTSupport = false;
     int32_t InterfaceVersion = 0;
     std::array<std::string, 8> PluginDirLines;
     uint8_t PluginDirCount = 8;
@@ -32,8 +32,8 @@ public:
     std::string FileVersion;
     std::string FrameServerVersion;
     std::string TimeStamp;
-    int32_t Is64Bit = 0;
-    int32_t DLLNotFound = 0;
+    bool Is64Bit = false;
+    bool DLLNotFound = false;
 };
 
 // "Month day, year, hh:mm:ss" of a local time; "???" as the month name when

@@ -34,19 +34,10 @@ double LiveNow(BenchmarkState&) {
 void LiveReadSamplers(BenchmarkState& state) {
     CProcessInfo& process = *state.Process;
     process.Update();
-    SamplerReadings& r = state.Readings;
-    r.CPUUsage = process.CPUUsage;
-    r.ThreadCount = process.ThreadCount;
-    r.PhysMemMB = process.PhysMemMB;
-    r.VirtMemMB = process.VirtMemMB;
+    static_cast<ProcessReadings&>(state.Readings) = process;
     if (state.MonitorGPU && state.GPU != nullptr) {
-        CGPUInfo& gpu = *state.GPU;
-        gpu.ReadSensors();
-        r.GPULoad = gpu.GPULoad;
-        r.VideoEngineLoad = gpu.VideoEngineLoad;
-        r.MemoryUsed = gpu.MemoryUsed;
-        r.MemoryDedicated = gpu.MemoryDedicated;
-        r.MemoryDynamic = gpu.MemoryDynamic;
+        state.GPU->ReadSensors();
+        static_cast<GPUReadings&>(state.Readings) = *state.GPU;
     }
 }
 
@@ -73,10 +64,10 @@ bool LiveEscPressed(BenchmarkState& state) {
 // ------------------------------------------------------------ pure parts
 
 DisplayOptions WithGPUFacts(DisplayOptions options, const CGPUInfo& gpu) {
-    options.HasVideoEngine = gpu.HasVideoEngine != 0;
-    options.HasMemoryUsed = gpu.HasMemoryUsed != 0;
-    options.HasMemoryDedicated = gpu.HasMemoryDedicated != 0;
-    options.HasMemoryDynamic = gpu.HasMemoryDynamic != 0;
+    options.HasVideoEngine = gpu.HasVideoEngine;
+    options.HasMemoryUsed = gpu.HasMemoryUsed;
+    options.HasMemoryDedicated = gpu.HasMemoryDedicated;
+    options.HasMemoryDynamic = gpu.HasMemoryDynamic;
     return options;
 }
 
@@ -142,15 +133,12 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
 
     if (s.SamplesStored < capacity) {
         FrameSample& sample = samples[s.SamplesStored];
+        static_cast<ProcessReadings&>(sample) = r;
         sample.FrameNumber = s.CurrentFrame;
         sample.FPS = s.FPSCurrent;
         sample.FPSAverage = s.FPSAverage;
-        sample.CPUUsage = r.CPUUsage;
         sample.GPULoad = monitorGPU ? r.GPULoad : 0;
         sample.VideoEngineLoad = monitorGPU ? r.VideoEngineLoad : 0;
-        sample.ThreadCount = r.ThreadCount;
-        sample.PhysMemMB = r.PhysMemMB;
-        sample.VirtMemMB = r.VirtMemMB;
         s.SamplesStored += 1;
     }
     s.LastSampleTime = now;

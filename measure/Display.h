@@ -10,17 +10,7 @@
 #include "measure/Statistics.h"
 
 // The current readings of the last sampling point.
-struct SamplerReadings {
-    uint16_t CPUUsage = 0;
-    uint16_t ThreadCount = 0;
-    uint32_t PhysMemMB = 0;
-    uint32_t VirtMemMB = 0;
-    uint16_t GPULoad = 0;
-    uint16_t VideoEngineLoad = 0;
-    uint32_t MemoryUsed = 0;
-    uint32_t MemoryDedicated = 0;
-    uint32_t MemoryDynamic = 0;
-};
+struct SamplerReadings : ProcessReadings, GPUReadings {};
 
 // Which lines the display and summary carry.
 struct DisplayOptions {

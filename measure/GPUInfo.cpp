@@ -100,7 +100,7 @@ double LeadingNumber(const std::string& text) {
 }
 
 struct WindowSearch {
-    int32_t found = 0;
+    bool found = false;
     std::string version;
 };
 
@@ -109,7 +109,7 @@ void FindGPUZWindow(const char* title, void* context) {
     WindowSearch& search = *static_cast<WindowSearch*>(context);
     std::string version;
     if (title && MatchGPUZWindowTitle(title, version)) {
-        search.found = 1;
+        search.found = true;
         search.version = std::move(version);
     }
 }
@@ -126,7 +126,7 @@ CGPUInfo::CGPUInfo() {
     TitleVersion = search.version;
 }
 
-CGPUInfo::CGPUInfo(int32_t windowFound, std::string titleVersion)
+CGPUInfo::CGPUInfo(bool windowFound, std::string titleVersion)
     : WindowFound(windowFound), TitleVersion(std::move(titleVersion)) {}
 
 CGPUInfo::~CGPUInfo() = default;
@@ -153,13 +153,13 @@ int CGPUInfo::OpenSharedMemory() {
     }
     MappingHandle = block.handle;
     AttachView(block.data, block.size);
-    SharedMemoryOpen = 1;
+    SharedMemoryOpen = true;
     ReadCardInfo();
     return 1;
 }
 
 void CGPUInfo::ReadCardInfo() {
-    HasVideoEngine = 0;
+    HasVideoEngine = false;
     bool versionText = !TitleVersion.empty();
     for (char character : TitleVersion) versionText = versionText && IsVersionCharacter(character);
     GPUZVersion = versionText ? TitleVersion : "Unknown";
@@ -187,10 +187,10 @@ void CGPUInfo::ReadCardInfo() {
         else if (FieldEquals(record, "CUDA_Capability"))
             cudaCapability = LeadingNumber(value);
     }
-    if (cudaFlag != 0 && cudaCapability >= 1.0) HasVideoEngine = 1;
-    HasMemoryUsed = 0;
-    HasMemoryDynamic = 0;
-    HasMemoryDedicated = 0;
+    if (cudaFlag != 0 && cudaCapability >= 1.0) HasVideoEngine = true;
+    HasMemoryUsed = false;
+    HasMemoryDynamic = false;
+    HasMemoryDedicated = false;
 }
 
 void CGPUInfo::CloseSharedMemory() {
@@ -225,13 +225,13 @@ void CGPUInfo::ReadSensors() {
             if (HasVideoEngine)
                 VideoEngineLoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
         } else if (FieldEquals(record, "Memory Used")) {
-            HasMemoryUsed = 1;
+            HasMemoryUsed = true;
             MemoryUsed = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
         } else if (FieldEquals(record, "Memory Usage (Dedicated)")) {
-            HasMemoryDedicated = 1;
+            HasMemoryDedicated = true;
             MemoryDedicated = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
         } else if (FieldEquals(record, "Memory Usage (Dynamic)")) {
-            HasMemoryDynamic = 1;
+            HasMemoryDynamic = true;
             MemoryDynamic = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
         }
     }

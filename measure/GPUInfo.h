@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "measure/Statistics.h"
+
 // The GPU-Z block as read: a 12-byte header, 128 data records of 1024 bytes
 // (UTF-16LE key and value, 512 bytes each), then 128 sensor records of 540
 // bytes (UTF-16LE name in 512 bytes, 20 unread bytes, a little-endian double).
@@ -28,12 +30,12 @@ constexpr size_t MaxValueBytes = 259;
 // ("GPU-Z 2.61.0" -> "2.61.0"), else the last five characters.
 bool MatchGPUZWindowTitle(const std::string& title, std::string& version);
 
-class CGPUInfo {
+class CGPUInfo : public GPUReadings {
 public:
     // Searches the top-level windows for GPU-Z, then waits 100 ms.
     CGPUInfo();
     // No window search: the outcome of one is given (tests, synthetic blocks).
-    CGPUInfo(int32_t windowFound, std::string titleVersion);
+    CGPUInfo(bool windowFound, std::string titleVersion);
     virtual ~CGPUInfo();
 
     int OpenSharedMemory();
@@ -46,23 +48,18 @@ public:
     // for the mapped block. Records that do not fit wholly are not read.
     void AttachView(const uint8_t* view, size_t size);
 
-    uint16_t GPULoad = 0;
-    uint16_t VideoEngineLoad = 0;
-    uint32_t MemoryUsed = 0;
-    uint32_t MemoryDedicated = 0;
-    uint32_t MemoryDynamic = 0;
     std::string GPUZVersion;
     std::string CardName;
     std::string GPUName;
     std::string MemSize;
     std::string OpenCLVersion;
     std::string DriverVersion;
-    int32_t HasVideoEngine = 0;
-    int32_t HasMemoryUsed = 0;
-    int32_t HasMemoryDynamic = 0;
-    int32_t HasMemoryDedicated = 0;
-    int32_t WindowFound = 0;
-    int32_t SharedMemoryOpen = 0;
+    bool HasVideoEngine = false;
+    bool HasMemoryUsed = false;
+    bool HasMemoryDynamic = false;
+    bool HasMemoryDedicated = false;
+    bool WindowFound = false;
+    bool SharedMemoryOpen = false;
     std::string ErrorText;
 
     // The throttle's clock; tests replace it to feed tick values.

@@ -49,7 +49,7 @@ void CProcessInfo::Update() {
 
     const uint8_t percent = ComputeCPUUsage();
     LastCPUValue = percent;
-    FirstCall = 0;
+    FirstCall = false;
     CPUUsage = CPUUsageFromPercent(percent);
 
     if (ThreadCountRefreshDue(ProcessTickMs(), LastThreadCountTick)) {

@@ -39,12 +39,12 @@ double CTimer::GetTime() const {
 
 double CTimer::TickSeconds() const { return static_cast<double>(platform::MonotonicMs()) / 1000.0; }
 
-int32_t CTimer::CheckPerformanceCounter() const {
-    if (!platform::PerformanceCounterWorks()) return 0;
+bool CTimer::CheckPerformanceCounter() const {
+    if (!platform::PerformanceCounterWorks()) return false;
     const double before = GetTime();
     platform::SleepMs(500);
     const double after = GetTime();
-    return CounterRateIsPlausible(before, after) ? 1 : 0;
+    return CounterRateIsPlausible(before, after);
 }
 
 std::string CTimer::FormatDuration(int64_t milliseconds, bool fixedWidth) const {

@@ -25,8 +25,8 @@ public:
     double GetTime() const;
     // Seconds from the 64-bit millisecond clock (it never wraps).
     double TickSeconds() const;
-    // 1 when the high-resolution counter exists and runs at the right rate.
-    int32_t CheckPerformanceCounter() const;
+    // True when the high-resolution counter exists and runs at the right rate.
+    bool CheckPerformanceCounter() const;
     std::string FormatDuration(int64_t milliseconds, bool fixedWidth) const;
 };
 
