@@ -9,6 +9,10 @@
 #include "support/SEException.h"
 #include "support/Text.h"
 
+// Two texts of the reports keep their odd spellings on purpose: the month
+// "Febuary" of the time stamp and the label "Muli-threading support:". Other
+// tools parse these reports and look for the texts exactly as they are.
+
 namespace {
 
 const char kUnknownVersion[] = "Unknown Avisynth Version";

@@ -10,10 +10,10 @@
 
 namespace {
 
-constexpr uint32_t MaxIntervals = 500000;
-constexpr double ShortestInterval = 0.000001;  // seconds
-constexpr double DisplayPeriod = 0.25;         // seconds
-constexpr int EscKey = 27;
+constexpr uint32_t kMaxIntervals = 500000;
+constexpr double kShortestInterval = 0.000001;  // seconds
+constexpr double kDisplayPeriod = 0.25;         // seconds
+constexpr int kEscKey = 27;
 
 uint32_t RoundedMean(uint32_t sum, uint32_t count) {
     return static_cast<uint32_t>(static_cast<double>(sum) / static_cast<double>(count) + 0.5);
@@ -56,7 +56,7 @@ void LiveRefresh(BenchmarkState& state) {
 bool LiveEscPressed(BenchmarkState& state) {
     // Without an interactive keyboard nothing can be read without blocking.
     if (!state.KeyboardInteractive || !platform::KeyWaiting()) return false;
-    return platform::ReadKey() == EscKey;
+    return platform::ReadKey() == kEscKey;
 }
 
 }  // namespace
@@ -73,7 +73,7 @@ DisplayOptions WithGPUFacts(DisplayOptions options, const CGPUInfo& gpu) {
 
 uint32_t EnlargeSamplingInterval(uint32_t framesToProcess, uint32_t samplingInterval) {
     uint32_t n = samplingInterval == 0 ? 1 : samplingInterval;
-    while (framesToProcess / n > MaxIntervals) n *= 10;
+    while (framesToProcess / n > kMaxIntervals) n *= 10;
     return n;
 }
 
@@ -122,12 +122,12 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
 
     // The same floor as the interval rate: an average over no measurable
     // time would otherwise be infinite.
-    s.FPSAverage = static_cast<double>(s.FramesProcessed) / (elapsed > ShortestInterval ? elapsed : ShortestInterval);
+    s.FPSAverage = static_cast<double>(s.FramesProcessed) / (elapsed > kShortestInterval ? elapsed : kShortestInterval);
 
     if (s.FramesProcessed % s.SamplingInterval != 0) return SamplingOutcome::PartialInterval;
 
     const double dt = now - s.LastSampleTime;
-    s.FPSCurrent = static_cast<double>(s.SamplingInterval) / (dt > ShortestInterval ? dt : ShortestInterval);
+    s.FPSCurrent = static_cast<double>(s.SamplingInterval) / (dt > kShortestInterval ? dt : kShortestInterval);
     if (s.FPSCurrent > s.FPSMax) s.FPSMax = s.FPSCurrent;
     if (s.FPSCurrent < s.FPSMin) s.FPSMin = s.FPSCurrent;
 
@@ -143,7 +143,7 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
     }
     s.LastSampleTime = now;
 
-    if (now - s.LastDisplayTime < DisplayPeriod) return SamplingOutcome::Stored;
+    if (now - s.LastDisplayTime < kDisplayPeriod) return SamplingOutcome::Stored;
     s.LastDisplayTime = now;
     return SamplingOutcome::StoredRefresh;
 }

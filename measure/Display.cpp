@@ -6,7 +6,7 @@
 
 namespace {
 
-const char* const EscPromptText = "\nPress 'Esc' to cancel the process...\n\n";
+const char* const kEscPromptText = "\nPress 'Esc' to cancel the process...\n\n";
 
 void AddText(std::vector<ScreenLine>& lines, std::string text) {
     lines.push_back(ScreenLine{LineKind::Text, std::move(text)});
@@ -36,7 +36,7 @@ void PrintLines(const std::vector<ScreenLine>& lines, uint16_t textColour) {
             ConsolePrint(stream, ColourUnchanged, "\n");
             break;
         case LineKind::EscPrompt:
-            ConsolePrint(stream, ColourUnchanged, "%s", EscPromptText);
+            ConsolePrint(stream, ColourUnchanged, "%s", kEscPromptText);
             break;
         }
     }

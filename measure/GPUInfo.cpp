@@ -42,7 +42,7 @@ uint16_t CodeUnitAt(const uint8_t* field, size_t index) {
 // Exact, case-sensitive compare of a zero-terminated UTF-16LE field with an
 // ASCII key; nothing past the field is read.
 bool FieldEquals(const uint8_t* field, const char* key) {
-    const size_t units = gpuz::TextFieldSize / 2;
+    const size_t units = gpuz::kTextFieldSize / 2;
     size_t i = 0;
     for (; key[i] != '\0'; ++i) {
         if (i >= units || CodeUnitAt(field, i) != static_cast<unsigned char>(key[i])) return false;
@@ -53,7 +53,7 @@ bool FieldEquals(const uint8_t* field, const char* key) {
 // The code units of a UTF-16LE field up to its terminator, or up to the end
 // of the field when the terminator is missing.
 std::u16string FieldUnits(const uint8_t* field) {
-    const size_t units = gpuz::TextFieldSize / 2;
+    const size_t units = gpuz::kTextFieldSize / 2;
     std::u16string text;
     for (size_t i = 0; i < units; ++i) {
         char16_t unit = static_cast<char16_t>(CodeUnitAt(field, i));
@@ -65,7 +65,7 @@ std::u16string FieldUnits(const uint8_t* field) {
 
 // A field's value as the program uses it: converted, cut, trimmed.
 std::string FieldText(const uint8_t* field) {
-    std::string text = platform::WideToNarrow(FieldUnits(field), gpuz::MaxValueBytes);
+    std::string text = platform::WideToNarrow(FieldUnits(field), gpuz::kMaxValueBytes);
     TrimText(text);
     return text;
 }
@@ -144,10 +144,10 @@ int CGPUInfo::OpenSharedMemory() {
         ErrorText = error;
         return 0;
     }
-    if (block.size < gpuz::BlockSize) {
+    if (block.size < gpuz::kBlockSize) {
         // Reading the records would run past the end of the mapping.
         ErrorText = "The shared memory block is " + std::to_string(block.size) + " bytes long; GPU-Z's layout needs " +
-                    std::to_string(gpuz::BlockSize) + " bytes.\n";
+                    std::to_string(gpuz::kBlockSize) + " bytes.\n";
         platform::CloseSharedBlockHandle(block);
         return 0;
     }
@@ -166,11 +166,11 @@ void CGPUInfo::ReadCardInfo() {
 
     uint8_t cudaFlag = 0;
     double cudaCapability = 0.0;
-    for (size_t i = 0; i < gpuz::RecordCount; ++i) {
-        size_t offset = gpuz::DataRecordOffset + i * gpuz::DataRecordSize;
-        if (!View || offset + gpuz::DataRecordSize > ViewSize) break;
+    for (size_t i = 0; i < gpuz::kRecordCount; ++i) {
+        size_t offset = gpuz::kDataRecordOffset + i * gpuz::kDataRecordSize;
+        if (!View || offset + gpuz::kDataRecordSize > ViewSize) break;
         const uint8_t* record = View + offset;
-        std::string value = FieldText(record + gpuz::DataValueOffset);
+        std::string value = FieldText(record + gpuz::kDataValueOffset);
         if (value.empty()) continue;
         if (FieldEquals(record, "CardName"))
             CardName = value;
@@ -215,24 +215,24 @@ void CGPUInfo::ReadSensors() {
     MemoryUsed = 0;
     MemoryDedicated = 0;
     MemoryDynamic = 0;
-    for (size_t i = 0; i < gpuz::RecordCount; ++i) {
-        size_t offset = gpuz::SensorRecordOffset + i * gpuz::SensorRecordSize;
-        if (!View || offset + gpuz::SensorRecordSize > ViewSize) break;
+    for (size_t i = 0; i < gpuz::kRecordCount; ++i) {
+        size_t offset = gpuz::kSensorRecordOffset + i * gpuz::kSensorRecordSize;
+        if (!View || offset + gpuz::kSensorRecordSize > ViewSize) break;
         const uint8_t* record = View + offset;
         if (FieldEquals(record, "GPU Load")) {
-            GPULoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+            GPULoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::kSensorValueOffset)));
         } else if (FieldEquals(record, "Video Engine Load")) {
             if (HasVideoEngine)
-                VideoEngineLoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+                VideoEngineLoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::kSensorValueOffset)));
         } else if (FieldEquals(record, "Memory Used")) {
             HasMemoryUsed = true;
-            MemoryUsed = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+            MemoryUsed = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::kSensorValueOffset)));
         } else if (FieldEquals(record, "Memory Usage (Dedicated)")) {
             HasMemoryDedicated = true;
-            MemoryDedicated = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+            MemoryDedicated = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::kSensorValueOffset)));
         } else if (FieldEquals(record, "Memory Usage (Dynamic)")) {
             HasMemoryDynamic = true;
-            MemoryDynamic = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+            MemoryDynamic = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::kSensorValueOffset)));
         }
     }
     LastRefreshTick = Clock();

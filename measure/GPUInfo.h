@@ -11,17 +11,17 @@
 // (UTF-16LE key and value, 512 bytes each), then 128 sensor records of 540
 // bytes (UTF-16LE name in 512 bytes, 20 unread bytes, a little-endian double).
 namespace gpuz {
-constexpr size_t RecordCount = 128;
-constexpr size_t TextFieldSize = 512;
-constexpr size_t DataRecordOffset = 12;
-constexpr size_t DataRecordSize = 1024;
-constexpr size_t DataValueOffset = 512;
-constexpr size_t SensorRecordOffset = DataRecordOffset + RecordCount * DataRecordSize;
-constexpr size_t SensorRecordSize = 540;
-constexpr size_t SensorValueOffset = 532;
-constexpr size_t BlockSize = SensorRecordOffset + RecordCount * SensorRecordSize;
+constexpr size_t kRecordCount = 128;
+constexpr size_t kTextFieldSize = 512;
+constexpr size_t kDataRecordOffset = 12;
+constexpr size_t kDataRecordSize = 1024;
+constexpr size_t kDataValueOffset = 512;
+constexpr size_t kSensorRecordOffset = kDataRecordOffset + kRecordCount * kDataRecordSize;
+constexpr size_t kSensorRecordSize = 540;
+constexpr size_t kSensorValueOffset = 532;
+constexpr size_t kBlockSize = kSensorRecordOffset + kRecordCount * kSensorRecordSize;
 // Converted values are cut to this many bytes.
-constexpr size_t MaxValueBytes = 259;
+constexpr size_t kMaxValueBytes = 259;
 }  // namespace gpuz
 
 // The window-title rule: the title cut to 63 characters and lower-cased (A-Z

@@ -58,7 +58,7 @@ void AppendUnsigned(std::string& out, uint64_t value, int width) {
 // ------------------------------------------------------------------ writer
 
 namespace {
-constexpr size_t WriteChunk = 64 * 1024;
+constexpr size_t kWriteChunk = 64 * 1024;
 }
 
 ReportFileWriter::ReportFileWriter(std::string fileName) : Name(std::move(fileName)) {}
@@ -80,7 +80,7 @@ void ReportFileWriter::Write(const std::string& text) {
         if (character == '\n') Pending += '\r';
         Pending += character;
     }
-    if (Pending.size() >= WriteChunk) WritePending();
+    if (Pending.size() >= kWriteChunk) WritePending();
 }
 
 void ReportFileWriter::WritePending() {

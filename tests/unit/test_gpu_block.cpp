@@ -17,19 +17,19 @@ namespace {
 // A GPU-Z block built in memory, laid out as GPU-Z lays it out.
 class Block {
 public:
-    explicit Block(size_t size = gpuz::BlockSize) : Bytes(size, 0) {}
+    explicit Block(size_t size = gpuz::kBlockSize) : Bytes(size, 0) {}
 
     void Data(size_t index, const std::u16string& key, const std::u16string& value) {
-        size_t record = gpuz::DataRecordOffset + index * gpuz::DataRecordSize;
+        size_t record = gpuz::kDataRecordOffset + index * gpuz::kDataRecordSize;
         Text(record, key, true);
-        Text(record + gpuz::DataValueOffset, value, true);
+        Text(record + gpuz::kDataValueOffset, value, true);
     }
     void Sensor(size_t index, const std::u16string& name, double value) {
-        size_t record = gpuz::SensorRecordOffset + index * gpuz::SensorRecordSize;
+        size_t record = gpuz::kSensorRecordOffset + index * gpuz::kSensorRecordSize;
         Text(record, name, true);
         uint64_t bits;
         std::memcpy(&bits, &value, sizeof bits);
-        for (size_t i = 0; i < 8; ++i) Put(record + gpuz::SensorValueOffset + i, static_cast<uint8_t>(bits >> (8 * i)));
+        for (size_t i = 0; i < 8; ++i) Put(record + gpuz::kSensorValueOffset + i, static_cast<uint8_t>(bits >> (8 * i)));
     }
     // Writes UTF-16LE code units, with a terminator when asked and room is left.
     void Text(size_t offset, const std::u16string& text, bool terminate) {
@@ -37,7 +37,7 @@ public:
             Put(offset + 2 * i, static_cast<uint8_t>(text[i] & 0xFF));
             Put(offset + 2 * i + 1, static_cast<uint8_t>(text[i] >> 8));
         }
-        if (terminate && text.size() < gpuz::TextFieldSize / 2) {
+        if (terminate && text.size() < gpuz::kTextFieldSize / 2) {
             Put(offset + 2 * text.size(), 0);
             Put(offset + 2 * text.size() + 1, 0);
         }
@@ -168,7 +168,7 @@ TEST(GPUZCardInfo, VideoEngineNeedsCudaAndCapabilityOfAtLeastOne) {
 TEST(GPUZCardInfo, ValueWithoutTerminatorEndsWithItsField) {
     Block block;
     block.Data(0, u"CardName", u"");
-    block.Text(gpuz::DataRecordOffset + gpuz::DataValueOffset, std::u16string(256, u'A'), false);
+    block.Text(gpuz::kDataRecordOffset + gpuz::kDataValueOffset, std::u16string(256, u'A'), false);
     block.Data(1, u"GPUName", u"next");  // right behind the unterminated value
     CGPUInfo gpu = ReadCard(block);
     EXPECT_EQ(gpu.CardName, std::string(256, 'A'));
@@ -198,7 +198,7 @@ TEST(GPUZCardInfo, LongValuesAreCutAtWholeCharacters) {
 TEST(GPUZCardInfo, KeyWithoutTerminatorDoesNotMatch) {
     Block block;
     block.Data(0, u"CardName", u"value");
-    block.Text(gpuz::DataRecordOffset, u"CardName" + std::u16string(248, u' '), false);
+    block.Text(gpuz::kDataRecordOffset, u"CardName" + std::u16string(248, u' '), false);
     EXPECT_EQ(ReadCard(block).CardName, "");
 }
 
@@ -298,7 +298,7 @@ TEST(GPUZSensors, RefreshesAtMostEvery300MillisecondsAfterTheLastScanEnded) {
 TEST(GPUZBlock, ShortViewIsReadOnlyUpToItsEnd) {
     // One byte short: the last sensor record does not fit and is not read.
     // (Built with AddressSanitizer, any read past the end fails the test.)
-    Block block(gpuz::BlockSize - 1);
+    Block block(gpuz::kBlockSize - 1);
     block.Data(127, u"CardName", u"fits");
     block.Sensor(126, u"Memory Used", 5.0);
     block.Sensor(127, u"GPU Load", 50.0);
