@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -206,4 +207,28 @@ TEST(GeneralInfoSection, ListsTheFrameServerFactsAndPluginDirectories) {
     EXPECT_EQ(withoutSwitches.find("PluginDir"), std::string::npos);
     info.PluginDirCount = 200;  // more than there are slots: read no further
     EXPECT_NE(GeneralInfoSection("v", "a.avs", "", info).find("odd entry\n"), std::string::npos);
+}
+
+// Producing a file's text is apart from writing it: the writer adds nothing
+// but the CR before each LF.
+TEST_F(LogFileTest, WrittenBytesAreTheProducedTextWithCrLf) {
+    const FrameSample sample = MakeSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
+    const RunReport report = SampleReport(ScriptPath, &sample, 1, true, true, Report, GraphicsText, "oops");
+    const struct {
+        const char* name;
+        std::function<std::string()> write;
+        std::function<void(TextSink&)> produce;
+    } formats[] = {
+        {"clip.log", [&] { return WriteLogFile(report); },
+         [&](TextSink& sink) { ProduceLog(report, ReadBytes(ScriptPath), sink); }},
+        {"clip.csv", [&] { return WriteCSVFile(report); }, [&](TextSink& sink) { ProduceCsv(report, sink); }},
+    };
+    for (const auto& format : formats) {
+        ASSERT_EQ(format.write(), "") << format.name;
+        StringSink produced;
+        format.produce(produced);
+        std::string expected;
+        for (char c : produced.Text) expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        EXPECT_EQ(ReadBytes(Dir.Path(format.name)), expected) << format.name;
+    }
 }
