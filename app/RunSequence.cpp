@@ -42,16 +42,11 @@ struct RunState {
 
 int Stream() { return MessageStream(); }
 
-// Every stage that fails ends the same way: the message, the exit pause, -1.
+// Every step that fails ends the same way: the message, the exit pause, -1.
 int Fail(const std::string& message) {
     ConsolePrint(Stream(), ColourError, "%s", message.c_str());
     WaitBeforeExit();
     return -1;
-}
-
-std::string VersionTextOf(std::string fileVersion) {
-    if (fileVersion.size() > 5) fileVersion.resize(5);
-    return fileVersion + " (x64)";
 }
 
 // The installation check: refuses a missing, 32-bit or too old frame server.
@@ -203,7 +198,7 @@ int RunTachoro(int argc, char** argv) {
     CAvisynthInfo avisynthInfo;
 
     // Version and settings.
-    run.VersionText = VersionTextOf(GetFileVersionText(std::string()));
+    run.VersionText = ProgramVersionShort() + " (x64)";
     const std::string settingsError = LoadSettings(settings);
     if (!settingsError.empty()) {
         ConsolePrint(1, ColourError, "%s", settingsError.c_str());

@@ -5,13 +5,15 @@
 
 #include <string>
 
+#include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
 #include "tests/support/ScratchDir.h"
 
 namespace {
 
-// Opens the test frame server and evaluates a script with this text inside
-// one region; the session stays open for the caller.
+// Opens the test frame server, evaluates a script with this text and
+// requests its first frame, inside one region; the session stays open for
+// the caller.
 RegionResult EvaluateIn(FrameServerContext& session, ScratchDir& scratch, const std::string& text) {
     const std::string path = scratch.Path("clip.avs");
     EXPECT_TRUE(WriteBytes(path, text));
@@ -20,6 +22,7 @@ RegionResult EvaluateIn(FrameServerContext& session, ScratchDir& scratch, const 
         [&] {
             EXPECT_EQ(session.CreateEnvironment(7), EnvironmentOutcome::Ready);
             session.Evaluate(path, ScriptChecks{"not a clip: %s"}, true);
+            session.Frames().Fetch(0);
         },
         [] { return std::string("other"); });
 }
@@ -33,8 +36,10 @@ TEST(FrameServerSession, EachFailureComesBackAsItsKindWithItsText) {
         {"frames=10\n", RegionEnd::Finished, ""},
         {"import_error=Bad thing\n", RegionEnd::FrameServerError, "Bad thing"},
         {"return=int\n", RegionEnd::FrameServerError, "not a clip: "},
-        {"import_fault=access_violation\n", RegionEnd::ProcessorFault, "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"},
-        {"import_fault=foreign\n", RegionEnd::OtherException, "other"},
+        {"fail_at=0\nfail_message=broken frame\n", RegionEnd::FrameServerError, "broken frame"},
+        {"fail_at=0\nfail_with=access_violation\n", RegionEnd::ProcessorFault,
+         "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"},
+        {"fail_at=0\nfail_with=foreign\n", RegionEnd::OtherException, "other"},
     };
     for (const auto& c : cases) {
         ScratchDir scratch;
@@ -43,9 +48,10 @@ TEST(FrameServerSession, EachFailureComesBackAsItsKindWithItsText) {
         EXPECT_EQ(result.End, c.end) << c.script;
         EXPECT_EQ(result.Text.rfind(c.text, 0), 0u) << c.script << result.Text;
         EXPECT_EQ(result.Failed(), c.end != RegionEnd::Finished) << c.script;
-        // The handler has ended: the library may go, and the copied message
-        // outlives it.
+        // The handler has ended: the environment that held the message and
+        // the library may go; the copied message outlives them.
         const std::string copied = result.Text;
+        session.ReleaseScript();
         EXPECT_TRUE(session.Unload()) << c.script;
         EXPECT_EQ(result.Text, copied);
     }
