@@ -34,8 +34,47 @@ ImageFacts InspectNativeImage(const std::vector<uint8_t>& image, std::string& li
     return facts;
 }
 
-const char* EnvironmentFailureText(EnvironmentOutcome outcome, const char* noEnvironment) {
-    return outcome == EnvironmentOutcome::NoFactory ? "Failed to load CreateScriptEnvironment()" : noEnvironment;
+enum class QueryEnd {
+    Done,
+    Failed,         // errorText says why
+    NoEnvironment,  // no library or no environment; errorText says why
+};
+
+// One short session of the installation query: load, an environment of
+// `interfaceVersion`, work(session), release the environment, unload.
+template <class Work>
+QueryEnd RunQuerySession(const std::string& libraryPath, int interfaceVersion, const char* noEnvironmentText,
+                         std::string& errorText, Work&& work) {
+    FrameServerContext session;
+    if (!session.Load(libraryPath)) {
+        errorText = WithSystemErrorText(kCannotLoad);
+        return QueryEnd::NoEnvironment;
+    }
+    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
+    const RegionResult region = RunFrameServerRegion(
+        [&] {
+            outcome = session.CreateEnvironment(interfaceVersion);
+            if (outcome != EnvironmentOutcome::Ready) return;
+            work(session);
+            session.ReleaseScript();
+        },
+        LoadFailureText);
+    QueryEnd end = QueryEnd::Done;
+    if (region.Failed()) {
+        end = QueryEnd::Failed;
+        errorText = region.Text;
+    }
+    if (outcome != EnvironmentOutcome::Ready) {
+        errorText = outcome == EnvironmentOutcome::NoFactory ? "Failed to load CreateScriptEnvironment()"
+                                                             : noEnvironmentText;
+        session.Unload();
+        return QueryEnd::NoEnvironment;
+    }
+    if (!session.Unload(true)) {
+        end = QueryEnd::Failed;
+        errorText = WithSystemErrorText(kCannotUnload);
+    }
+    return end;
 }
 
 }  // namespace
@@ -54,7 +93,6 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     Is64Bit = false;
     DLLNotFound = false;
     errorText.clear();
-    int result = 1;
     const std::string name = FrameServerLibraryName(libraryPath);
 
     // The image of the file the loader would pick, read as bytes.
@@ -121,79 +159,33 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     InterfaceVersion = ProbeInterfaceVersion(errorText, libraryPath);
     if (InterfaceVersion == 0) return 0;
 
-    FrameServerContext session;
-    if (!session.Load(libraryPath)) {
-        errorText = WithSystemErrorText(kCannotLoad);
-        return 0;
-    }
-
-    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
-    const RegionResult queried = RunFrameServerRegion(
-        [&] {
-            outcome = session.CreateEnvironment(InterfaceVersion);
-            if (outcome != EnvironmentOutcome::Ready) return;
-            if (!session.CallTextFunction("VersionString", FrameServerVersion)) FrameServerVersion = kUnknownVersion;
-            if (VersionStringNamesIcl10(FrameServerVersion)) LinkerVersion = kIcl10LinkerVersion;
-            MTSupport = session.FunctionExists("SetMTMode") || session.FunctionExists("Prefetch");
-            session.ReleaseScript();
-        },
-        LoadFailureText);
-    if (queried.Failed()) {
-        result = 0;
-        errorText = queried.Text;
-    }
-    if (outcome != EnvironmentOutcome::Ready) {
-        errorText = EnvironmentFailureText(outcome, "Could not create IScriptenvironment");
-        session.Unload();
-        return 0;
-    }
-
-    if (!session.Unload(true)) {
-        result = 0;
-        errorText = WithSystemErrorText(kCannotUnload);
-    }
+    const QueryEnd queried =
+        RunQuerySession(libraryPath, InterfaceVersion, "Could not create IScriptenvironment", errorText,
+                        [&](FrameServerContext& session) {
+                            if (!session.CallTextFunction("VersionString", FrameServerVersion))
+                                FrameServerVersion = kUnknownVersion;
+                            if (VersionStringNamesIcl10(FrameServerVersion)) LinkerVersion = kIcl10LinkerVersion;
+                            MTSupport = session.FunctionExists("SetMTMode") || session.FunctionExists("Prefetch");
+                        });
+    if (queried == QueryEnd::NoEnvironment) return 0;
     ReadPluginDirs();
-    return result;
+    return queried == QueryEnd::Done ? 1 : 0;
 }
 
 int CAvisynthInfo::ProbeInterfaceVersion(std::string& errorText, std::string libraryPath) {
     errorText.clear();
-    FrameServerContext session;
-    if (!session.Load(libraryPath)) {
-        errorText = WithSystemErrorText(kCannotLoad);
-        return 0;
-    }
-
     int version = 0;
-    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
-    const RegionResult probed = RunFrameServerRegion(
-        [&] {
-            outcome = session.CreateEnvironment(5);
-            if (outcome != EnvironmentOutcome::Ready) return;
+    const QueryEnd probed = RunQuerySession(
+        libraryPath, 5, "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)", errorText,
+        [&](FrameServerContext& session) {
             // A refusal only ends the climb; the last accepted version stands.
             version = 5;
             if (session.AcceptsVersion(6)) {
                 version = 6;
                 if (session.AcceptsVersion(7)) version = 7;
             }
-            session.ReleaseScript();
-        },
-        LoadFailureText);
-    if (probed.Failed()) {
-        version = 0;
-        errorText = probed.Text;
-    }
-    if (outcome != EnvironmentOutcome::Ready) {
-        errorText = EnvironmentFailureText(outcome, "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)");
-        session.Unload();
-        return 0;
-    }
-
-    if (!session.Unload(true)) {
-        version = 0;
-        errorText = WithSystemErrorText(kCannotUnload);
-    }
-    return version;
+        });
+    return probed == QueryEnd::Done ? version : 0;
 }
 
 std::string CAvisynthInfo::FileTimeStamp(const std::string& path) {
