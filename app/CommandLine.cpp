@@ -32,7 +32,7 @@ PathServices SystemPathServices() {
     return services;
 }
 
-CommandLineResult ParseArguments(const std::vector<std::string>& args, SettingsRecord& settings,
+CommandLineResult ParseArguments(const std::vector<std::string>& args, Settings& settings,
                                  const PathServices& paths) {
     CommandLineResult result;
     for (const std::string& raw : args) {
@@ -52,35 +52,25 @@ CommandLineResult ParseArguments(const std::vector<std::string>& args, SettingsR
             result.InfoOnly = true;
         } else if (lowered == "-l" || lowered == "-log") {
             recordSwitch();
-            settings.CreateLog = 1;
+            settings.CreateLog = true;
         } else if (lowered == "-csv") {
             recordSwitch();
-            settings.CreateCSV = 1;
+            settings.CreateCSV = true;
         } else if (lowered == "-gpu") {
             recordSwitch();
-            settings.MonitorGPULoad = 1;
+            settings.MonitorGPULoad = true;
         } else if (isPrefix("-range=", 7)) {
             recordSwitch();
-            settings.FrameFirst = settings.FrameLast = InvalidRangeMarker;
-            std::string value = lowered.substr(7);
-            size_t comma = value.find(',');
-            if (value.size() < 3 || comma == std::string::npos || comma < 1 || comma > 27) {
-                result.ErrorMessage = Quoted("\nInvalid parameter format: \"%s\"\n", raw);
-                return result;
-            }
+            const std::string value = lowered.substr(7);
             settings.FrameRangeText = "FrameRange=" + value;
-            std::string first = value.substr(0, comma), last = value.substr(comma + 1);
-            if (!IsIntegerText(first) || !IsIntegerText(last)) {
+            if (!ParseFrameRange(value, settings.FrameFirst, settings.FrameLast)) {
                 result.ErrorMessage = Quoted("\nInvalid parameter format: \"%s\"\n", raw);
                 return result;
             }
-            settings.FrameFirst = ParseInt64(first);
-            settings.FrameLast = ParseInt64(last);
         } else if (isPrefix("-priority=", 10)) {
             recordSwitch();
-            std::string value = lowered.substr(10);
-            int32_t priority = IsIntegerText(value) ? ParseInt32(value) : 0;
-            if (priority < 1 || priority > 3) {
+            int32_t priority = 0;
+            if (ParseBoundedInteger(lowered.substr(10), 1, 3, priority) != BoundedValue::Valid) {
                 result.ErrorMessage =
                     Quoted("\nInvalid parameter value: \"%s\"\nValue must be between 1 and 3\n", raw);
                 return result;
@@ -88,9 +78,8 @@ CommandLineResult ParseArguments(const std::vector<std::string>& args, SettingsR
             settings.ProcessPriority = static_cast<uint8_t>(priority);
         } else if (isPrefix("-timelimit=", 11)) {
             recordSwitch();
-            std::string value = lowered.substr(11);
-            int64_t limit = IsIntegerText(value) ? ParseInt32(value) : 0;
-            if (limit < 1 || limit > 999999) {
+            int32_t limit = 0;
+            if (ParseBoundedInteger(lowered.substr(11), 1, 999999, limit) != BoundedValue::Valid) {
                 result.ErrorMessage =
                     Quoted("\nInvalid parameter value: \"%s\"\nValue must be between 1 and 999999\n", raw);
                 return result;

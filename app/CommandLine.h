@@ -25,7 +25,7 @@ PathServices SystemPathServices();
 
 // Parses args (without the program name) over `settings`. Stops at the first
 // bad argument with its message in ErrorMessage.
-CommandLineResult ParseArguments(const std::vector<std::string>& args, SettingsRecord& settings,
+CommandLineResult ParseArguments(const std::vector<std::string>& args, Settings& settings,
                                  const PathServices& paths);
 
 // The usage text, line by line.

@@ -6,13 +6,16 @@
 #include "app/CommandLine.h"
 #include "app/Settings.h"
 #include "frameserver/AvisynthInfo.h"
+#include "frameserver/Calibration.h"
 #include "frameserver/ClipReport.h"
-#include "frameserver/FrameServer.h"
+#include "frameserver/FrameSource.h"
+#include "frameserver/Session.h"
 #include "measure/Benchmark.h"
 #include "measure/GPUInfo.h"
 #include "platform/Platform.h"
 #include "report/CsvFile.h"
 #include "report/LogFile.h"
+#include "report/RunReport.h"
 #include "support/Console.h"
 #include "support/SEException.h"
 
@@ -20,7 +23,8 @@ namespace {
 
 const char* const kInstanceLockName = "__tachoro__single__instance__lock__";
 
-// The texts and flags one run hands from stage to stage.
+// The texts and flags one run hands from step to step, and the report facts
+// gathered so far.
 struct RunState {
     std::string VersionText;
     std::string ScriptPath;
@@ -28,41 +32,39 @@ struct RunState {
     bool InfoOnly = false;
     bool AvsInfoMode = false;
     std::string RunErrorText;
-    std::string ReportText;
-    std::string GraphicsCardText;
+    RunReport Report;
     int ExitCode = 0;
+    // Decisions of the run that outlive the settings they start from: an
+    // error forces the log on, and the GPU prompt can switch monitoring off.
+    bool WriteLog = false;
+    bool MonitorGPU = false;
 };
 
-int Stream() { return Settings.ConUseSTDOUT; }
+int Stream() { return MessageStream(); }
 
-// Every stage that fails ends the same way: the message, the exit pause, -1.
+// Every step that fails ends the same way: the message, the exit pause, -1.
 int Fail(const std::string& message) {
     ConsolePrint(Stream(), ColourError, "%s", message.c_str());
     WaitBeforeExit();
     return -1;
 }
 
-std::string VersionTextOf(std::string fileVersion) {
-    if (fileVersion.size() > 5) fileVersion.resize(5);
-    return fileVersion + " (x64)";
-}
-
-// Stage 4: refuses a missing, 32-bit or too old frame server.
-int CheckFrameServer() {
+// The installation check: refuses a missing, 32-bit or too old frame server.
+int CheckFrameServer(const Settings& settings, CAvisynthInfo& avisynthInfo) {
     ShowStatus("Query Avisynth info...");
-    if (!Settings.AVSDLL.empty() && !FileExists(Settings.AVSDLL))
-        return Fail(FormatText("Specified avisynth.dll does not exist:\n%s\n", Settings.AVSDLL.c_str()));
+    if (!settings.AVSDLL.empty() && !FileExists(settings.AVSDLL))
+        return Fail(FormatText("Specified avisynth.dll does not exist:\n%s\n", settings.AVSDLL.c_str()));
     std::string errorText;
-    const int queried = AvisynthInfo.Query(errorText, Settings.AVSDLL);
+    const int queried = avisynthInfo.Query(errorText, settings.AVSDLL);
     ClearStatus();
     if (!queried) {
-        if (AvisynthInfo.DLLNotFound) return Fail(FormatText("\n%s\n", errorText.c_str()));
-        if (!AvisynthInfo.Is64Bit) return Fail("\nTachoro (x64) cannot load a 32 Bit avisynth.dll.\n");
+        if (avisynthInfo.DLLNotFound) return Fail(FormatText("\n%s\n", errorText.c_str()));
+        if (!avisynthInfo.Is64Bit) return Fail("\nTachoro (x64) cannot load a 32 Bit avisynth.dll.\n");
         if (!errorText.empty()) return Fail(FormatText("\n%s\n", errorText.c_str()));
         return Fail(FormatText("\nCannot load avisynth.dll\n%s\n", SystemErrorText().c_str()));
     }
-    ConsolePrint(Stream(), ColourVersion, "\r%s", AvisynthInfo.FrameServerVersion.c_str());
-    ConsolePrint(Stream(), ColourReport, " (%s)\n", AvisynthInfo.FileVersion.c_str());
+    ConsolePrint(Stream(), ColourVersion, "\r%s", avisynthInfo.FrameServerVersion.c_str());
+    ConsolePrint(Stream(), ColourReport, " (%s)\n", avisynthInfo.FileVersion.c_str());
     return 0;
 }
 
@@ -74,9 +76,9 @@ void ClearTwoLinesUpward() {
     }
 }
 
-// Stage 10: GPU-Z must be there when GPU monitoring is wanted.
-int ConnectGPUMonitor(CGPUInfo& gpu) {
-    if (!Settings.MonitorGPULoad) return 0;
+// GPU-Z must be there when GPU monitoring is wanted.
+int ConnectGPUMonitor(CGPUInfo& gpu, RunState& run) {
+    if (!run.MonitorGPU) return 0;
     if (!gpu.WindowFound) {
         ConsolePrint(Stream(), ColourError, "\nIn order to measure GPU usage, GPU-Z must be running.\n");
         ConsolePrint(Stream(), ColourReport, "Continue without GPU monitoring? [y/n]");
@@ -86,7 +88,7 @@ int ConnectGPUMonitor(CGPUInfo& gpu) {
             WaitBeforeExit();
             return -1;
         }
-        Settings.MonitorGPULoad = 0;
+        run.MonitorGPU = false;
         return 0;
     }
     if (!gpu.OpenSharedMemory())
@@ -94,19 +96,31 @@ int ConnectGPUMonitor(CGPUInfo& gpu) {
     return 0;
 }
 
+// The run report as it stands: the facts gathered so far and what the
+// benchmark has measured.
+RunReport CurrentReport(const RunState& run, const BenchmarkResult& benchmark, const CGPUInfo& gpu) {
+    RunReport report = run.Report;
+    report.ScriptPath = run.ScriptPath;
+    report.Columns.MonitorGPU = run.MonitorGPU;
+    report.Columns.HasVideoEngine = gpu.HasVideoEngine;
+    report.Samples = benchmark.Samples.get();
+    report.SampleCount = benchmark.Stats.SamplesStored;
+    report.FrameServerError = run.RunErrorText;
+    return report;
+}
+
 // Writes the log after an information-only run or a refused range; its
 // failure is shown but does not change the exit code.
-void WriteEarlyLog(const RunState& run, uint16_t colour) {
-    if (!Settings.CreateLog) return;
-    const std::string error =
-        WriteLogFile(run.ScriptPath, run.ReportText, run.GraphicsCardText, nullptr, 0, run.RunErrorText, 0);
+void WriteEarlyLog(const RunState& run, const BenchmarkResult& benchmark, const CGPUInfo& gpu, uint16_t colour) {
+    if (!run.WriteLog) return;
+    const std::string error = WriteLogFile(CurrentReport(run, benchmark, gpu));
     if (!error.empty()) ConsolePrint(Stream(), colour, "%s", error.c_str());
 }
 
 // The first steps of every handler of a caught exception.
 void BeginExceptionPath(RunState& run, const BenchmarkState& benchmark) {
     ClearStatus();
-    Settings.CreateLog = 1;
+    run.WriteLog = true;
     run.ExitCode = -1;
     if (!benchmark.DisplayNotStarted) {
         Utils.MoveCursorUp(2);
@@ -116,10 +130,72 @@ void BeginExceptionPath(RunState& run, const BenchmarkState& benchmark) {
     }
 }
 
+// Shows what ended the frame-server work and keeps the frame server's
+// message for the log.
+void ReportFailure(const RegionResult& failure, RunState& run, BenchmarkState& benchmark) {
+    benchmark.Outcome = BenchmarkOutcome::Failed;
+    benchmark.ErrorText = failure.Text;
+    switch (failure.End) {
+    case RegionEnd::FrameServerError:
+        run.RunErrorText = failure.Text;
+        ConsolePrint(Stream(), ColourError, benchmark.DisplayNotStarted ? "\n%s\n" : "\r%s\n",
+                     run.RunErrorText.c_str());
+        break;
+    case RegionEnd::ProcessorFault:
+    case RegionEnd::OtherException:
+        ConsolePrint(Stream(), ColourError, "\n%s\n", failure.Text.empty() ? "Unknown exception" : failure.Text.c_str());
+        break;
+    case RegionEnd::Finished:
+        break;
+    }
+}
+
+// The console lines of the clip report (the audio lines go to the log only).
+void PrintClipReport(const ClipReportText& report) {
+    for (const std::string& line : report.VideoLines) ConsolePrint(Stream(), ColourUnchanged, "\n%s", line.c_str());
+    ConsolePrint(Stream(), ColourUnchanged, "\n%s", kColourSpaceLabel);
+    ConsolePrint(Stream(), ColourUnchanged, "%s\n", report.ColourSpaceName.c_str());
+    if (!report.MTModeLine.empty()) ConsolePrint(Stream(), ColourUnchanged, "%s\n", report.MTModeLine.c_str());
+}
+
+// The prompt for an invalid range; true when the user accepts the whole clip.
+bool AcceptDefaultRange(uint32_t clipFrames, const std::string& rangeText) {
+    Utils.ClearLine();
+    ConsolePrint(Stream(), ColourError, "\rInvalid frame range specified:\n");
+    ConsolePrint(Stream(), ColourError, "\r\"%s\"\n", rangeText.c_str());
+    ConsolePrint(Stream(), ColourReport, "\rProceed with default (%u,%u)? [y/n]", 0u, clipFrames - 1);
+    const bool accepted = AskYesNo(100);
+    // The prompt, the range text and the heading, from the bottom up; the
+    // cursor ends on the heading's line.
+    Utils.ClearLine();
+    Utils.MoveCursorUp(1);
+    Utils.ClearLine();
+    Utils.MoveCursorUp(1);
+    Utils.ClearLine();
+    return accepted;
+}
+
+// Which lines the display and the summary carry.
+DisplayOptions DisplayOptionsFor(const Settings& settings, bool monitorGPU) {
+    DisplayOptions options;
+    options.DisplayFPS = settings.DisplayFPS;
+    options.DisplayTPF = settings.DisplayTPF;
+    options.LogEstimatedTime = settings.LogEstimatedTime;
+    options.MonitorGPULoad = monitorGPU;
+    return options;
+}
+
+std::string OtherExceptionText() {
+    const std::string text = SystemErrorText();
+    return text.empty() ? std::string("Unknown exception") : text;
+}
+
 }  // namespace
 
 int RunTachoro(int argc, char** argv) {
     RunState run;
+    Settings settings;
+    CAvisynthInfo avisynthInfo;
 
     // Help and version come before the settings file: they need no frame
     // server and leave no settings file behind.
@@ -131,149 +207,175 @@ int RunTachoro(int argc, char** argv) {
         return 0;
     }
 
-    // 1-2: version and settings.
-    run.VersionText = VersionTextOf(GetFileVersionText(std::string()));
-    const std::string settingsError = LoadSettings();
+    // Version and settings.
+    run.VersionText = ProgramVersionShort() + " (x64)";
+    const std::string settingsError = LoadSettings(settings);
     if (!settingsError.empty()) {
         ConsolePrint(1, ColourError, "%s", settingsError.c_str());
         WaitBeforeExit();
         return -1;
     }
+    Utils.Configure(ConsoleOptions{settings.ConUseSTDOUT, settings.UseColor, settings.PauseBeforeExit});
 
-    // 3-4: banner and the frame server.
+    // Banner and the installation check of the frame server.
     ConsolePrint(Stream(), ColourBanner, "\nTachoro %s\n", run.VersionText.c_str());
-    if (CheckFrameServer() != 0) return -1;
+    if (CheckFrameServer(settings, avisynthInfo) != 0) return -1;
 
-    // 5: one instance at a time.
-    if (Settings.AllowOnlyOneInstance &&
+    // Single-instance check.
+    if (settings.AllowOnlyOneInstance &&
         platform::AcquireSingleInstanceLock(kInstanceLockName) == platform::LockResult::AlreadyRunning)
         return Fail("\nOne instance of Tachoro is already running\n");
 
-    // 6: arguments.
+    // Command line.
     if (argc < 2) {
         PrintUsage();
         WaitBeforeExit();
         return -1;
     }
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    CommandLineResult commandLine = ParseArguments(arguments, Settings, SystemPathServices());
+    CommandLineResult commandLine = ParseArguments(arguments, settings, SystemPathServices());
     if (!commandLine.ErrorMessage.empty()) return Fail(commandLine.ErrorMessage);
     run.ScriptPath = commandLine.ScriptPath;
     run.SwitchesText = commandLine.SwitchesText;
     TrimText(run.SwitchesText);
     run.InfoOnly = commandLine.InfoOnly;
     run.AvsInfoMode = commandLine.AvsInfoMode;
+    run.WriteLog = settings.CreateLog;
+    run.MonitorGPU = settings.MonitorGPULoad;
 
-    // 7: the frame-server report.
+    // The installation report ("-avsinfo").
     if (run.AvsInfoMode) {
         Utils.MoveCursorUp(1);
         ConsolePrint(Stream(), ColourUnchanged, "\r%s", Utils.PadLine("").c_str());
         ConsolePrint(Stream(), ColourUnchanged, "\n");
-        PrintAvisynthReport(AvisynthInfo);
+        PrintAvisynthReport(avisynthInfo);
         ConsolePrint(Stream(), ColourUnchanged, "\n");
         WaitBeforeExit();
         return 0;
     }
 
-    // 8-9: a script is required; the priority.
+    // A script is required; the process priority.
     if (run.ScriptPath.empty()) return Fail("\nNo script file specified\n");
-    platform::SetProcessPriority(Settings.ProcessPriority);
+    platform::SetProcessPriority(settings.ProcessPriority);
 
-    // 10: the GPU monitor.
+    // GPU monitor.
     CGPUInfo gpu;
-    if (ConnectGPUMonitor(gpu) != 0) return -1;
+    if (ConnectGPUMonitor(gpu, run) != 0) return -1;
 
-    // 11: calibration.
+    // Calibration.
     uint32_t samplingInterval = 0;
     if (!run.InfoOnly) {
         run.RunErrorText.clear();
         ShowStatus("Analysing script...");
-        samplingInterval = AnalyseScript(run.ScriptPath, run.RunErrorText);
+        samplingInterval = AnalyseScript(run.ScriptPath, settings.AVSDLL, avisynthInfo.InterfaceVersion,
+                                         settings.InvokeDistributor, run.RunErrorText);
         ClearStatus();
         if (samplingInterval == 0 || !run.RunErrorText.empty())
             return Fail(FormatText("\n%s\n", run.RunErrorText.c_str()));
     }
 
-    // 12: the main connection.
-    FrameServerContext context;
-    switch (OpenFrameServer(context, Settings.AVSDLL, AvisynthInfo.InterfaceVersion)) {
-    case OpenResult::LibraryNotLoaded:
+    // Main connection.
+    FrameServerContext session;
+    if (!session.Load(settings.AVSDLL))
         return Fail(FormatText("\nCannot load avisynth.dll\n%s\n", SystemErrorText().c_str()));
-    case OpenResult::NoFactory:
+    switch (session.CreateEnvironment(avisynthInfo.InterfaceVersion)) {
+    case EnvironmentOutcome::NoFactory:
         return Fail("\nFailed to load CreateScriptEnvironment()\n");
-    case OpenResult::NoEnvironment:
+    case EnvironmentOutcome::NoEnvironment:
         return Fail("\nCould not create IScriptenvironment\n");
-    case OpenResult::Opened:
+    case EnvironmentOutcome::Ready:
         break;
     }
 
     BenchmarkState benchmark;
-    bool interrupted = false;
-    try {
-        // 13-14: the script and the report texts.
-        ShowStatus("Loading script...");
-        LoadScript(context, run.ScriptPath);
-        ClearStatus();
-        run.ReportText = GeneralInfoSection(run.VersionText, run.ScriptPath, run.SwitchesText, AvisynthInfo);
-        if (Settings.MonitorGPULoad) run.GraphicsCardText = GraphicsCardSection(gpu);
-        ReportClipInfo(context, run.ReportText);
+    bool endedEarly = false;  // an information-only run or a refused range
+    bool exceptionPathBegun = false;
+    const RegionResult work = RunFrameServerRegion(
+        [&] {
+            // The script and the report facts.
+            ShowStatus("Loading script...");
+            ScriptChecks checks;
+            checks.NotAClip = "\"%s\":\nScript did not return a clip";
+            session.Evaluate(run.ScriptPath, checks, settings.InvokeDistributor);
+            ClearStatus();
+            const ClipFacts& clip = session.Facts();
+            run.Report.General = GeneralInfo{run.VersionText, run.ScriptPath, run.SwitchesText, avisynthInfo};
+            if (run.MonitorGPU) run.Report.GraphicsCardText = GraphicsCardSection(gpu);
+            run.Report.Clip = clip;
+            PrintClipReport(BuildClipReport(clip));
 
-        // 15: information only.
-        if (run.InfoOnly) {
-            ReleaseScript(context);
-            WriteEarlyLog(run, ColourError);
-            UnloadFrameServer(context);
-            WaitBeforeExit();
-            return 0;
-        }
+            // Information only.
+            if (run.InfoOnly) {
+                session.ReleaseScript();
+                WriteEarlyLog(run, benchmark, gpu, ColourError);
+                endedEarly = true;
+                return;
+            }
 
-        // 16: the measurement.
-        ConsolePrint(Stream(), ColourUnchanged, "\n");
-        if (RunBenchmark(context, samplingInterval, gpu, benchmark, run.ReportText) ==
-            BenchmarkOutcome::RangeRefused) {
-            ReleaseScript(context);
-            WriteEarlyLog(run, ColourUnchanged);
-            UnloadFrameServer(context);
-            WaitBeforeExit();
-            return 0;
-        }
-        // 17: teardown of the frame server.
-        CloseFrameServer(context);
-    } catch (AvisynthError& error) {
-        BeginExceptionPath(run, benchmark);
-        run.RunErrorText = FormatText("%s", error.msg ? error.msg : "");
-        ConsolePrint(Stream(), ColourError, benchmark.DisplayNotStarted ? "\n%s\n" : "\r%s\n",
-                     run.RunErrorText.c_str());
-        interrupted = true;
-    } catch (SE_Exception& exception) {
-        BeginExceptionPath(run, benchmark);
-        const std::string name = ExceptionCodeText(exception.ExceptionCode);
-        ConsolePrint(Stream(), ColourError, "\n%s\n", name.empty() ? "Unknown exception" : name.c_str());
-        interrupted = true;
-    } catch (...) {
-        BeginExceptionPath(run, benchmark);
-        const std::string text = SystemErrorText();
-        ConsolePrint(Stream(), ColourError, "\n%s\n", text.empty() ? "Unknown exception" : text.c_str());
-        interrupted = true;
+            // Frame-range check.
+            ConsolePrint(Stream(), ColourUnchanged, "\n");
+            const uint32_t clipFrames = clip.FramesToRead;
+            const FrameRange range = ResolveFrameRange(settings.FrameFirst, settings.FrameLast, clipFrames);
+            BenchmarkSetup setup;
+            setup.FirstFrame = range.First;
+            setup.LastFrame = range.Last;
+            if (!range.Valid) {
+                if (!AcceptDefaultRange(clipFrames, settings.FrameRangeText)) {
+                    session.ReleaseScript();
+                    WriteEarlyLog(run, benchmark, gpu, ColourUnchanged);
+                    endedEarly = true;
+                    return;
+                }
+                setup.FirstFrame = 0;
+                setup.LastFrame = clipFrames - 1;
+            }
+
+            // Measurement.
+            ShowStatus(ReadingMessage(setup.LastFrame - setup.FirstFrame + 1));
+            setup.SamplingInterval = samplingInterval;
+            setup.TimeLimit = settings.TimeLimit;
+            setup.Display = DisplayOptionsFor(settings, run.MonitorGPU);
+            RunBenchmark(session.Frames(), setup, gpu, benchmark);
+
+            // Summary and teardown of the frame server.
+            if (run.MonitorGPU) gpu.CloseSharedMemory();
+            session.ReleaseScript();
+            run.Report.RuntimeInfo =
+                PrintRunSummary(benchmark.Stats, benchmark.Readings, WithGPUFacts(setup.Display, gpu)).ReportPart;
+            session.Close();
+        },
+        [&] {
+            // The system's text is read after the display lines are cleared,
+            // as for the other failures.
+            BeginExceptionPath(run, benchmark);
+            exceptionPathBegun = true;
+            return OtherExceptionText();
+        });
+    // The library goes only now that the handler has ended: the exception
+    // object may have come from the frame server's own runtime.
+    if (work.Failed()) {
+        if (!exceptionPathBegun) BeginExceptionPath(run, benchmark);
+        ReportFailure(work, run, benchmark);
+        session.Unload();
     }
-    // Unloaded only once the handler is done: the exception object may come
-    // from the frame server's own runtime, and ending the catch frees it.
-    if (interrupted) UnloadFrameServer(context);
+    if (endedEarly) {
+        session.Unload();
+        WaitBeforeExit();
+        return 0;
+    }
 
-    // 18-19: the log and the CSV file.
-    if (Settings.CreateLog) {
-        const std::string error =
-            WriteLogFile(run.ScriptPath, run.ReportText, run.GraphicsCardText, benchmark.Samples.get(),
-                         benchmark.Stats.SamplesStored, run.RunErrorText, gpu.HasVideoEngine);
+    // The log and the CSV file.
+    const RunReport report = CurrentReport(run, benchmark, gpu);
+    if (run.WriteLog) {
+        const std::string error = WriteLogFile(report);
         if (!error.empty()) return Fail(error);
     }
-    if (Settings.CreateCSV) {
-        const std::string error =
-            WriteCSVFile(run.ScriptPath, benchmark.Samples.get(), benchmark.Stats.SamplesStored, gpu.HasVideoEngine);
+    if (settings.CreateCSV) {
+        const std::string error = WriteCSVFile(report);
         if (!error.empty()) return Fail(error);
     }
 
-    // 20: the end.
+    // Exit pause and exit code.
     WaitBeforeExit();
     return run.ExitCode;
 }

@@ -36,13 +36,6 @@ bool StartsWith(const std::string& text, const char* prefix) { return text.rfind
 
 char LastCharacter(const std::string& text) { return text.empty() ? '\0' : text.back(); }
 
-bool ReadFile(const std::string& path, std::string& content) {
-    std::vector<uint8_t> bytes;
-    if (!platform::ReadWholeFile(path, bytes)) return false;
-    content.assign(bytes.begin(), bytes.end());
-    return true;
-}
-
 bool WriteFile(const std::string& path, const std::string& content) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
@@ -51,24 +44,31 @@ bool WriteFile(const std::string& path, const std::string& content) {
     return ok;
 }
 
-void ApplyFrameRange(const std::string& rawLine, const std::string& normalised, SettingsRecord& settings) {
+void ApplyFrameRange(const std::string& rawLine, const std::string& normalised, Settings& settings) {
     std::string echoed = rawLine;
     while (!echoed.empty() && (echoed.back() == '\r' || echoed.back() == '\n')) echoed.pop_back();
     settings.FrameRangeText = echoed;
-    settings.FrameFirst = settings.FrameLast = InvalidRangeMarker;
-    std::string value = normalised.substr(std::string("framerange=").size());
-    if (value.size() < 3) return;
-    size_t comma = value.find(',');
-    if (comma == std::string::npos || comma < 1 || comma > 27) return;
-    std::string first = value.substr(0, comma), last = value.substr(comma + 1);
-    if (!IsIntegerText(first) || !IsIntegerText(last)) return;
-    settings.FrameFirst = ParseInt64(first);
-    settings.FrameLast = ParseInt64(last);
+    ParseFrameRange(normalised.substr(std::string("framerange=").size()), settings.FrameFirst, settings.FrameLast);
 }
 
 }  // namespace
 
-SettingsRecord Settings;
+bool ParseFrameRange(const std::string& value, int64_t& first, int64_t& last) {
+    first = last = InvalidRangeMarker;
+    const size_t comma = value.find(',');
+    if (value.size() < 3 || comma == std::string::npos || comma < 1 || comma > 27) return false;
+    const std::string firstText = value.substr(0, comma), lastText = value.substr(comma + 1);
+    if (!IsIntegerText(firstText) || !IsIntegerText(lastText)) return false;
+    first = ParseInt64(firstText);
+    last = ParseInt64(lastText);
+    return true;
+}
+
+BoundedValue ParseBoundedInteger(const std::string& text, int32_t low, int32_t high, int32_t& value) {
+    if (!IsIntegerText(text)) return BoundedValue::NotANumber;
+    value = ParseInt32(text);
+    return value >= low && value <= high ? BoundedValue::Valid : BoundedValue::OutOfRange;
+}
 
 std::string ProgramVersionShort() {
     std::string version = GetFileVersionText(std::string());
@@ -116,7 +116,7 @@ bool SettingsFileIsCurrent(const std::string& content, const std::string& versio
     return false;
 }
 
-void ApplySettingsText(const std::string& content, SettingsRecord& settings) {
+void ApplySettingsText(const std::string& content, Settings& settings) {
     for (const std::string& rawLine : SplitLines(content)) {
         const std::string line = Normalise(rawLine);
         if (StartsWith(line, "avsdll=")) {
@@ -127,44 +127,42 @@ void ApplySettingsText(const std::string& content, SettingsRecord& settings) {
             settings.AVSDLL = value;
         }
         const char last = LastCharacter(line);
-        if (StartsWith(line, "displayfps") && last == '0') settings.DisplayFPS = 0;
-        if (StartsWith(line, "displaytpf") && last == '1') settings.DisplayTPF = 1;
-        if (StartsWith(line, "createlog") && last == '1') settings.CreateLog = 1;
-        if (StartsWith(line, "createcsv") && last == '1') settings.CreateCSV = 1;
-        if (StartsWith(line, "pausebeforeexit") && last == '1') settings.PauseBeforeExit = 1;
-        if (StartsWith(line, "invokedistributor") && last == '0') settings.InvokeDistributor = 0;
-        if (StartsWith(line, "allowonlyoneinstance") && last == '0') settings.AllowOnlyOneInstance = 0;
-        if (StartsWith(line, "monitorgpuload") && last == '1') settings.MonitorGPULoad = 1;
+        if (StartsWith(line, "displayfps") && last == '0') settings.DisplayFPS = false;
+        if (StartsWith(line, "displaytpf") && last == '1') settings.DisplayTPF = true;
+        if (StartsWith(line, "createlog") && last == '1') settings.CreateLog = true;
+        if (StartsWith(line, "createcsv") && last == '1') settings.CreateCSV = true;
+        if (StartsWith(line, "pausebeforeexit") && last == '1') settings.PauseBeforeExit = true;
+        if (StartsWith(line, "invokedistributor") && last == '0') settings.InvokeDistributor = false;
+        if (StartsWith(line, "allowonlyoneinstance") && last == '0') settings.AllowOnlyOneInstance = false;
+        if (StartsWith(line, "monitorgpuload") && last == '1') settings.MonitorGPULoad = true;
+        // A number out of range falls back to the default; anything else
+        // leaves the value alone.
+        int32_t number = 0;
         if (StartsWith(line, "processpriority=")) {
-            std::string value = line.substr(16);
-            if (IsIntegerText(value)) {
-                int32_t priority = ParseInt32(value);
-                settings.ProcessPriority = static_cast<uint8_t>(priority >= 1 && priority <= 3 ? priority : 2);
-            }
+            const BoundedValue priority = ParseBoundedInteger(line.substr(16), 1, 3, number);
+            if (priority != BoundedValue::NotANumber)
+                settings.ProcessPriority = static_cast<uint8_t>(priority == BoundedValue::Valid ? number : 2);
         }
         if (StartsWith(line, "timelimit=")) {
-            std::string value = line.substr(10);
-            if (IsIntegerText(value)) {
-                int64_t limit = ParseInt32(value);
-                settings.TimeLimit = limit >= 1 && limit <= 999999 ? limit : -1;
-            }
+            const BoundedValue limit = ParseBoundedInteger(line.substr(10), 1, 999999, number);
+            if (limit != BoundedValue::NotANumber) settings.TimeLimit = limit == BoundedValue::Valid ? number : -1;
         }
-        if (StartsWith(line, "usecolor") && last == '0') settings.UseColor = 0;
-        if (StartsWith(line, "conusestdout") && last == '1') settings.ConUseSTDOUT = 1;
+        if (StartsWith(line, "usecolor") && last == '0') settings.UseColor = false;
+        if (StartsWith(line, "conusestdout") && last == '1') settings.ConUseSTDOUT = true;
         if (StartsWith(line, "framerange=")) ApplyFrameRange(rawLine, line, settings);
-        if (StartsWith(line, "logestimatedtime") && last == '1') settings.LogEstimatedTime = 1;
-        if (StartsWith(line, "autocompleteextension") && last == '1') settings.AutoCompleteExtension = 1;
+        if (StartsWith(line, "logestimatedtime") && last == '1') settings.LogEstimatedTime = true;
+        if (StartsWith(line, "autocompleteextension") && last == '1') settings.AutoCompleteExtension = true;
     }
 }
 
-std::string LoadSettings() {
+std::string LoadSettings(Settings& settings) {
     const std::string path = platform::SettingsFilePath();
-    Settings = SettingsRecord();
+    settings = Settings();
     const std::string version = ProgramVersionShort();
 
     std::string content;
     bool exists = FileExists(path);
-    if (exists && !ReadFile(path, content)) return FormatText("\nCannot open \"%s\"\n", path.c_str());
+    if (exists && !ReadFileText(path, content)) return FormatText("\nCannot open \"%s\"\n", path.c_str());
 
     if (!exists || !SettingsFileIsCurrent(content, version)) {
         // An outdated file is kept beside the new one, so the user's values
@@ -176,7 +174,7 @@ std::string LoadSettings() {
         return std::string();
     }
 
-    if (!ReadFile(path, content)) return FormatText("\nCannot open \"%s\"\n", path.c_str());
-    ApplySettingsText(content, Settings);
+    if (!ReadFileText(path, content)) return FormatText("\nCannot open \"%s\"\n", path.c_str());
+    ApplySettingsText(content, settings);
     return std::string();
 }

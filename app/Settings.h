@@ -1,5 +1,6 @@
-// The one process-wide configuration record, its defaults and the settings
-// file reader.
+// The settings record, its defaults and the settings file reader. The run
+// sequence owns the one record of a run; the layers below receive what they
+// need of it as values or small option records.
 #pragma once
 
 #include <cstdint>
@@ -9,28 +10,27 @@
 // parse leaves it in place, and the range check then rejects it.
 constexpr int64_t InvalidRangeMarker = 0xFFFFFFFFFFLL;
 
-struct SettingsRecord {
+// Fields carry the settings file's key names; flags are 0/1 in the file.
+struct Settings {
     std::string AVSDLL;
-    int32_t DisplayFPS = 1;
-    int32_t DisplayTPF = 0;
-    int32_t CreateLog = 0;
-    int32_t CreateCSV = 0;
-    int32_t PauseBeforeExit = 0;
+    bool DisplayFPS = true;
+    bool DisplayTPF = false;
+    bool CreateLog = false;
+    bool CreateCSV = false;
+    bool PauseBeforeExit = false;
     int64_t FrameFirst = 0;
     int64_t FrameLast = -1;
     std::string FrameRangeText;
     int64_t TimeLimit = -1;
-    int32_t InvokeDistributor = 1;
-    int32_t AllowOnlyOneInstance = 1;
-    int32_t UseColor = 1;
-    int32_t MonitorGPULoad = 0;
+    bool InvokeDistributor = true;
+    bool AllowOnlyOneInstance = true;
+    bool UseColor = true;
+    bool MonitorGPULoad = false;
     uint8_t ProcessPriority = 2;
-    int32_t ConUseSTDOUT = 0;
-    int32_t LogEstimatedTime = 0;
-    int32_t AutoCompleteExtension = 0;
+    bool ConUseSTDOUT = false;
+    bool LogEstimatedTime = false;
+    bool AutoCompleteExtension = false;
 };
-
-extern SettingsRecord Settings;
 
 // The program's version text: the file version cut to five characters
 // ("2.1.3" for 2.1.3.0).
@@ -44,8 +44,17 @@ bool SettingsFileIsCurrent(const std::string& content, const std::string& versio
 
 // Applies the keys of a settings file's content to `settings` (over the
 // values it holds).
-void ApplySettingsText(const std::string& content, SettingsRecord& settings);
+void ApplySettingsText(const std::string& content, Settings& settings);
 
-// Fills Settings: defaults, then the file (created or replaced when missing
+// Fills `settings`: defaults, then the file (created or replaced when missing
 // or outdated). Returns the message to show, empty on success.
-std::string LoadSettings();
+std::string LoadSettings(Settings& settings);
+
+// "first,last" of a frame range (lower-cased, blanks removed): true with both
+// ends set when it parses; otherwise false with both ends at the marker.
+bool ParseFrameRange(const std::string& value, int64_t& first, int64_t& last);
+
+// An integer text checked against [low, high] (32-bit parsing, as both the
+// settings file and the command line read these values).
+enum class BoundedValue { NotANumber, OutOfRange, Valid };
+BoundedValue ParseBoundedInteger(const std::string& text, int32_t low, int32_t high, int32_t& value);

@@ -18,9 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
-#include "frameserver/Avisynth.h"
-#include "frameserver/FrameServer.h"
+#include "frameserver/FrameSource.h"
+#include "frameserver/Session.h"
 #include "measure/Benchmark.h"
 #include "measure/Display.h"
 #include "measure/Timer.h"
@@ -29,21 +28,16 @@
 
 namespace {
 
-#if defined(_WIN32)
-const char* const TestFSFileName = "testfs.dll";
-#else
-const char* const TestFSFileName = "libtestfs.so";
-#endif
-
 std::string DefaultLibrary() {
 #if defined(TESTFS_LIBRARY)
     if (platform::FileExists(TESTFS_LIBRARY)) return TESTFS_LIBRARY;
-#endif
+    // Beside the program, or where the tests' build puts it.
     const std::filesystem::path exe(platform::ExecutablePath());
     for (const std::filesystem::path& candidate :
-         {exe.parent_path() / TestFSFileName, exe.parent_path().parent_path() / "tests" / TestFSFileName}) {
+         {exe.parent_path() / TESTFS_FILE_NAME, exe.parent_path().parent_path() / "tests" / TESTFS_FILE_NAME}) {
         if (platform::FileExists(candidate.string())) return candidate.string();
     }
+#endif
     return std::string();
 }
 
@@ -70,12 +64,10 @@ private:
     std::clock_t cpu_;
 };
 
-// Frames requested and released, nothing else.
-Span BareRound(IClip* clip, IScriptEnvironment* env, uint32_t frames) {
+// Frames requested and released, nothing else: the frame server's own call.
+Span BareRound(const FrameSource& source, uint32_t frames) {
     const Stopwatch watch;
-    for (uint32_t n = 0; n < frames; ++n) {
-        PVideoFrame frame = clip->GetFrame(static_cast<int>(n), env);
-    }
+    for (uint32_t n = 0; n < frames; ++n) source.Fetch(n);
     return watch.Stop();
 }
 
@@ -91,7 +83,7 @@ bool NoKey(BenchmarkState&) {
 }
 
 // The benchmark's loop exactly as RunBenchmark runs it.
-Span TachoroRound(IClip* clip, IScriptEnvironment* env, uint32_t frames, uint32_t interval) {
+Span TachoroRound(const FrameSource& source, uint32_t frames, uint32_t interval) {
     BenchmarkState state;
     state.Hooks = LiveSamplingHooks();
     state.Hooks.Refresh = SilentRefresh;
@@ -99,10 +91,10 @@ Span TachoroRound(IClip* clip, IScriptEnvironment* env, uint32_t frames, uint32_
     PrepareRun(state, 0, frames - 1, interval);
     StartMeasurement(state);
     const Stopwatch watch;
-    Guarded([&state, clip, env] { RunFrameLoop(clip, env, state); });
+    Guarded([&state, &source] { RunFrameLoop(source, state); });
     const Span span = watch.Stop();
     state.Process->CloseHandles();
-    if (state.Stats.FramesProcessed != frames) throw AvisynthError("the loop stopped early");
+    if (state.Stats.FramesProcessed != frames) throw FrameServerError{"the loop stopped early"};
     return span;
 }
 
@@ -156,29 +148,31 @@ int main(int argc, char** argv) {
         script = temporary.string();
     }
 
-    FrameServerContext context;
-    OpenResult opened = OpenResult::NoEnvironment;
-    for (int version = 7; version >= 5 && opened == OpenResult::NoEnvironment; --version)
-        opened = OpenFrameServer(context, library, version);
-    if (opened != OpenResult::Opened) {
+    FrameServerContext session;
+    EnvironmentOutcome opened = EnvironmentOutcome::NoFactory;
+    if (session.Load(library)) {
+        opened = EnvironmentOutcome::NoEnvironment;
+        for (int version = 7; version >= 5 && opened == EnvironmentOutcome::NoEnvironment; --version)
+            opened = session.CreateEnvironment(version);
+    }
+    if (opened != EnvironmentOutcome::Ready) {
         std::fprintf(stderr, "cannot open the frame server %s\n", library.c_str());
         return 1;
     }
 
     int exitCode = 0;
-    try {
-        LoadScript(context, script);
-        IClip* clip = context.Clip.get();
-        IScriptEnvironment* env = context.Environment;
-        const uint32_t clipFrames = context.ClipFrameCount;
+    const RegionResult measured = RunFrameServerRegion([&] {
+        session.Evaluate(script, ScriptChecks{"\"%s\":\nScript did not return a clip"}, true);
+        const FrameSource source = session.Frames();
+        const uint32_t clipFrames = session.Facts().FramesToRead;
         const uint32_t n = EnlargeSamplingInterval(clipFrames, static_cast<uint32_t>(interval));
         std::printf("library:  %s\nscript:   %s\nframes:   %u per round, sampling interval %u, %llu rounds each\n\n",
                     library.c_str(), script.c_str(), clipFrames, n, rounds);
-        if (clipFrames == 0) throw AvisynthError("the clip has no frames");
+        if (clipFrames == 0) throw FrameServerError{"the clip has no frames"};
 
         // One unmeasured round of each to settle caches and page in the code.
-        BareRound(clip, env, clipFrames);
-        TachoroRound(clip, env, clipFrames, n);
+        BareRound(source, clipFrames);
+        TachoroRound(source, clipFrames, n);
 
         std::vector<double> bareWall, tachoroWall, bareCpu, tachoroCpu;
         std::printf("round   bare fps (wall)  Tachoro fps (wall)  ratio    ratio (CPU time)\n");
@@ -186,11 +180,11 @@ int main(int argc, char** argv) {
             // Alternate which goes first, so that drifts hit both alike.
             Span b, t;
             if (round % 2 == 0) {
-                b = BareRound(clip, env, clipFrames);
-                t = TachoroRound(clip, env, clipFrames, n);
+                b = BareRound(source, clipFrames);
+                t = TachoroRound(source, clipFrames, n);
             } else {
-                t = TachoroRound(clip, env, clipFrames, n);
-                b = BareRound(clip, env, clipFrames);
+                t = TachoroRound(source, clipFrames, n);
+                b = BareRound(source, clipFrames);
             }
             bareWall.push_back(b.Wall);
             tachoroWall.push_back(t.Wall);
@@ -217,19 +211,14 @@ int main(int argc, char** argv) {
         };
         report("wall time", bareWall, tachoroWall);
         report("CPU time (clock())", bareCpu, tachoroCpu);
-    } catch (const AvisynthError& error) {
-        std::fprintf(stderr, "frame server error: %s\n", error.msg ? error.msg : "");
+        session.ReleaseScript();
+        session.Close();
+    }, [] { return std::string("unknown exception"); });
+    if (measured.Failed()) {
+        std::fprintf(stderr, "%s%s\n", measured.End == RegionEnd::FrameServerError ? "frame server error: " : "",
+                     measured.Text.c_str());
         exitCode = 1;
-    } catch (const SE_Exception& exception) {
-        std::fprintf(stderr, "%s\n", ExceptionCodeText(exception.ExceptionCode).c_str());
-        exitCode = 1;
-    }
-
-    if (exitCode == 0) {
-        ReleaseScript(context);
-        CloseFrameServer(context);
-    } else {
-        UnloadFrameServer(context);
+        session.Unload();
     }
     if (!temporary.empty()) {
         std::error_code ignored;

@@ -2,15 +2,16 @@
 
 #include <vector>
 
-#include "frameserver/Avisynth.h"
-#include "frameserver/FrameServer.h"
 #include "frameserver/ImageInspect.h"
+#include "frameserver/Session.h"
 #include "platform/Platform.h"
 #include "support/Console.h"
 #include "support/SEException.h"
 #include "support/Text.h"
 
-CAvisynthInfo AvisynthInfo;
+// Two texts of the reports keep their odd spellings on purpose: the month
+// "Febuary" of the time stamp and the label "Muli-threading support:". Other
+// tools parse these reports and look for the texts exactly as they are.
 
 namespace {
 
@@ -23,14 +24,57 @@ std::string LoadFailureText() { return WithSystemErrorText(kCannotLoad); }
 
 // The loader of each platform reads its own image format.
 ImageFacts InspectNativeImage(const std::vector<uint8_t>& image, std::string& linkerVersion) {
-#if defined(_WIN32)
-    ImageFacts facts = InspectPEImage(image.data(), image.size());
-    linkerVersion = facts.LinkerVersion + CompilerLabel(facts.LinkerVersion);
-#else
+    if (platform::NativeLibraryFormat() == platform::ImageFormat::PE) {
+        ImageFacts facts = InspectPEImage(image.data(), image.size());
+        linkerVersion = facts.LinkerVersion + CompilerLabel(facts.LinkerVersion);
+        return facts;
+    }
     ImageFacts facts = InspectELFImage(image.data(), image.size());
     linkerVersion = facts.LinkerVersion;
-#endif
     return facts;
+}
+
+enum class QueryEnd {
+    Done,
+    Failed,         // errorText says why
+    NoEnvironment,  // no library or no environment; errorText says why
+};
+
+// One short session of the installation query: load, an environment of
+// `interfaceVersion`, work(session), release the environment, unload.
+template <class Work>
+QueryEnd RunQuerySession(const std::string& libraryPath, int interfaceVersion, const char* noEnvironmentText,
+                         std::string& errorText, Work&& work) {
+    FrameServerContext session;
+    if (!session.Load(libraryPath)) {
+        errorText = WithSystemErrorText(kCannotLoad);
+        return QueryEnd::NoEnvironment;
+    }
+    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
+    const RegionResult region = RunFrameServerRegion(
+        [&] {
+            outcome = session.CreateEnvironment(interfaceVersion);
+            if (outcome != EnvironmentOutcome::Ready) return;
+            work(session);
+            session.ReleaseScript();
+        },
+        LoadFailureText);
+    QueryEnd end = QueryEnd::Done;
+    if (region.Failed()) {
+        end = QueryEnd::Failed;
+        errorText = region.Text;
+    }
+    if (outcome != EnvironmentOutcome::Ready) {
+        errorText = outcome == EnvironmentOutcome::NoFactory ? "Failed to load CreateScriptEnvironment()"
+                                                             : noEnvironmentText;
+        session.Unload();
+        return QueryEnd::NoEnvironment;
+    }
+    if (!session.Unload(true)) {
+        end = QueryEnd::Failed;
+        errorText = WithSystemErrorText(kCannotUnload);
+    }
+    return end;
 }
 
 }  // namespace
@@ -44,12 +88,11 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     LinkerVersion.clear();
     TimeStamp.clear();
     FrameServerVersion = kUnknownVersion;
-    MTSupport = 0;
+    MTSupport = false;
     InterfaceVersion = 0;
-    Is64Bit = 0;
-    DLLNotFound = 0;
+    Is64Bit = false;
+    DLLNotFound = false;
     errorText.clear();
-    int result = 1;
     const std::string name = FrameServerLibraryName(libraryPath);
 
     // The image of the file the loader would pick, read as bytes.
@@ -57,23 +100,26 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     std::string moduleName;
     std::vector<uint8_t> image;
     if (!platform::ResolveLibraryFile(name, moduleName) || !platform::ReadWholeFile(moduleName, image)) {
-        DLLNotFound = 1;
+        DLLNotFound = true;
         errorText = WithSystemErrorText(kCannotLoad);
         return 0;
     }
 
     ImageFacts facts;
     std::string linkerVersion;
-    if (!RunFrameServerRegion([&] { facts = InspectNativeImage(image, linkerVersion); }, errorText,
-                              LoadFailureText))
+    const RegionResult inspected = RunFrameServerRegion([&] { facts = InspectNativeImage(image, linkerVersion); },
+                                                        LoadFailureText);
+    if (inspected.Failed()) {
+        errorText = inspected.Text;
         return 0;
+    }
     // The bytes are not needed past this point (the mapping would be closed here).
     image.clear();
     image.shrink_to_fit();
     // Not an image at all: the system's image mapping would have refused it,
     // so it counts as not found rather than as a 32-bit library.
     if (!facts.Valid) {
-        DLLNotFound = 1;
+        DLLNotFound = true;
         errorText = std::string(kCannotLoad) + "\n" + facts.ErrorText;
         return 0;
     }
@@ -81,7 +127,7 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
         errorText = kCannotLoad;
         return 0;
     }
-    Is64Bit = 1;
+    Is64Bit = true;
     LinkerVersion = linkerVersion;
     if (!facts.ErrorText.empty()) {
         errorText = std::string(kCannotLoad) + "\n" + facts.ErrorText;
@@ -90,14 +136,17 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
 
     // Location. When no canonical form can be had the resolved path stands,
     // so that the version and time stamp below describe this library.
-    const bool located = RunFrameServerRegion(
+    const RegionResult located = RunFrameServerRegion(
         [&] {
             std::string location = moduleName;
             if (!platform::CanonicalFilePath(moduleName, location) || location.empty()) location = moduleName;
             DLLLocation = location;
         },
-        errorText, [] { return WithSystemErrorText(kCannotOpen); });
-    if (!located) return 0;
+        [] { return WithSystemErrorText(kCannotOpen); });
+    if (located.Failed()) {
+        errorText = located.Text;
+        return 0;
+    }
 
     FileVersion = GetFileVersionText(DLLLocation);
     if (!facts.HasLinkageExport) {
@@ -110,96 +159,33 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     InterfaceVersion = ProbeInterfaceVersion(errorText, libraryPath);
     if (InterfaceVersion == 0) return 0;
 
-    void* library = platform::LoadDynamicLibrary(name);
-    if (!library) {
-        errorText = WithSystemErrorText(kCannotLoad);
-        return 0;
-    }
-
-    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
-    const bool queried = RunFrameServerRegion(
-        [&] {
-            IScriptEnvironment* environment = CreateEnvironment(library, InterfaceVersion, outcome);
-            if (!environment) return;
-            AVS_linkage = environment->GetAVSLinkage();
-
-            AVSValue version;
-            try {
-                version = environment->Invoke("VersionString", AVSValue(nullptr, 0));
-                const char* text = version.AsString();
-                FrameServerVersion = text ? FormatText("%s", text) : std::string(kUnknownVersion);
-            } catch (IScriptEnvironment::NotFound&) {
-                FrameServerVersion = kUnknownVersion;
-            }
-            if (VersionStringNamesIcl10(FrameServerVersion)) LinkerVersion = kIcl10LinkerVersion;
-            MTSupport = environment->FunctionExists("SetMTMode") || environment->FunctionExists("Prefetch") ? 1 : 0;
-
-            version = AVSValue(0);
-            platform::SleepMs(100);
-            environment->DeleteScriptEnvironment();
-        },
-        errorText, LoadFailureText);
-    if (!queried) result = 0;
-    if (outcome != EnvironmentOutcome::Ready) {
-        errorText = outcome == EnvironmentOutcome::NoFactory ? "Failed to load CreateScriptEnvironment()"
-                                                             : "Could not create IScriptenvironment";
-        AVS_linkage = nullptr;
-        platform::FreeDynamicLibrary(library);
-        return 0;
-    }
-
-    AVS_linkage = nullptr;
-    if (!platform::FreeDynamicLibrary(library)) {
-        result = 0;
-        errorText = WithSystemErrorText(kCannotUnload);
-    }
-    platform::SleepMs(50);
+    const QueryEnd queried =
+        RunQuerySession(libraryPath, InterfaceVersion, "Could not create IScriptenvironment", errorText,
+                        [&](FrameServerContext& session) {
+                            if (!session.CallTextFunction("VersionString", FrameServerVersion))
+                                FrameServerVersion = kUnknownVersion;
+                            if (VersionStringNamesIcl10(FrameServerVersion)) LinkerVersion = kIcl10LinkerVersion;
+                            MTSupport = session.FunctionExists("SetMTMode") || session.FunctionExists("Prefetch");
+                        });
+    if (queried == QueryEnd::NoEnvironment) return 0;
     ReadPluginDirs();
-    return result;
+    return queried == QueryEnd::Done ? 1 : 0;
 }
 
 int CAvisynthInfo::ProbeInterfaceVersion(std::string& errorText, std::string libraryPath) {
     errorText.clear();
-    void* library = platform::LoadDynamicLibrary(FrameServerLibraryName(libraryPath));
-    if (!library) {
-        errorText = WithSystemErrorText(kCannotLoad);
-        return 0;
-    }
-
     int version = 0;
-    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
-    const bool probed = RunFrameServerRegion(
-        [&] {
-            IScriptEnvironment* environment = CreateEnvironment(library, 5, outcome);
-            if (!environment) return;
-            version = 5;
+    const QueryEnd probed = RunQuerySession(
+        libraryPath, 5, "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)", errorText,
+        [&](FrameServerContext& session) {
             // A refusal only ends the climb; the last accepted version stands.
-            try {
-                environment->CheckVersion(6);
+            version = 5;
+            if (session.AcceptsVersion(6)) {
                 version = 6;
-                environment->CheckVersion(7);
-                version = 7;
-            } catch (AvisynthError&) {
+                if (session.AcceptsVersion(7)) version = 7;
             }
-            platform::SleepMs(100);
-            environment->DeleteScriptEnvironment();
-        },
-        errorText, LoadFailureText);
-    if (!probed) version = 0;
-    if (outcome != EnvironmentOutcome::Ready) {
-        errorText = outcome == EnvironmentOutcome::NoFactory
-                        ? "Failed to load CreateScriptEnvironment()"
-                        : "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)";
-        platform::FreeDynamicLibrary(library);
-        return 0;
-    }
-
-    if (!platform::FreeDynamicLibrary(library)) {
-        version = 0;
-        errorText = WithSystemErrorText(kCannotUnload);
-    }
-    platform::SleepMs(50);
-    return version;
+        });
+    return probed == QueryEnd::Done ? version : 0;
 }
 
 std::string CAvisynthInfo::FileTimeStamp(const std::string& path) {
@@ -209,7 +195,16 @@ std::string CAvisynthInfo::FileTimeStamp(const std::string& path) {
 }
 
 void CAvisynthInfo::ReadPluginDirs() {
-    PluginDirLines = platform::PluginDirectoryLines(Is64Bit != 0, DLLLocation);
+    PluginDirLines = platform::PluginDirectoryLines(Is64Bit, DLLLocation);
+}
+
+std::vector<std::string> CAvisynthInfo::PluginDirDisplayLines(const std::string& gap) const {
+    std::vector<std::string> lines;
+    // A count above the number of slots must not read past them.
+    const size_t count = PluginDirCount < PluginDirLines.size() ? PluginDirCount : PluginDirLines.size();
+    for (size_t slot = 0; slot < count; ++slot)
+        if (!PluginDirLines[slot].empty()) lines.push_back(PluginDirDisplayLine(PluginDirLines[slot], gap));
+    return lines;
 }
 
 std::string FormatFileTimeStamp(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
@@ -236,11 +231,7 @@ std::vector<std::string> AvisynthReportLines(const CAvisynthInfo& info,
     lines.push_back(FormatText("Linker/compiler version:     %s", info.LinkerVersion.c_str()));
     lines.push_back(FormatText("Avisynth DLL location:       %s", toOem(info.DLLLocation).c_str()));
     lines.push_back(FormatText("Avisynth DLL time stamp:     %s", info.TimeStamp.c_str()));
-    const size_t count = info.PluginDirCount < info.PluginDirLines.size() ? info.PluginDirCount
-                                                                          : info.PluginDirLines.size();
-    for (size_t slot = 0; slot < count; ++slot)
-        if (!info.PluginDirLines[slot].empty())
-            lines.push_back(toOem(PluginDirDisplayLine(info.PluginDirLines[slot], "   ")));
+    for (const std::string& line : info.PluginDirDisplayLines("   ")) lines.push_back(toOem(line));
     return lines;
 }
 

@@ -19,8 +19,11 @@ public:
     int ProbeInterfaceVersion(std::string& errorText, std::string libraryPath);
     std::string FileTimeStamp(const std::string& path);
     void ReadPluginDirs();
+    // The filled plug-in directory entries, the tab after each label's colon
+    // replaced by `gap` (see PluginDirDisplayLine).
+    std::vector<std::string> PluginDirDisplayLines(const std::string& gap) const;
 
-    int32_t MTSupport = 0;
+    bool MTSupport = false;
     int32_t InterfaceVersion = 0;
     std::array<std::string, 8> PluginDirLines;
     uint8_t PluginDirCount = 8;
@@ -29,11 +32,9 @@ public:
     std::string FileVersion;
     std::string FrameServerVersion;
     std::string TimeStamp;
-    int32_t Is64Bit = 0;
-    int32_t DLLNotFound = 0;
+    bool Is64Bit = false;
+    bool DLLNotFound = false;
 };
-
-extern CAvisynthInfo AvisynthInfo;
 
 // "Month day, year, hh:mm:ss" of a local time; "???" as the month name when
 // the month is not 1..12.

@@ -1,32 +1,37 @@
 #include "frameserver/ClipReport.h"
 
-#include "app/Settings.h"
+#include "frameserver/Avisynth.h"
 #include "measure/Timer.h"
-#include "support/Console.h"
 #include "support/Text.h"
+
+const char* const kColourSpaceLabel = "Colorspace:                    ";
 
 namespace {
 
-std::string FrameRateLine(const VideoInfo& info) {
-    const unsigned numerator = info.fps_numerator, denominator = info.fps_denominator;
+std::string FrameRateLine(const ClipFacts& clip) {
+    const unsigned numerator = clip.FpsNumerator, denominator = clip.FpsDenominator;
     const double rate = denominator == 0 ? 0.0 : static_cast<double>(numerator) / static_cast<double>(denominator);
-    if (info.IsFieldBased() && info.IsTFF())
+    if (clip.TopFieldFirst)
         return FormatText("Framerate:                 %11.3f (%u/%u, TFF)", rate, numerator, denominator);
-    if (info.IsFieldBased() && info.IsBFF())
+    if (clip.BottomFieldFirst)
         return FormatText("Framerate:                 %11.3f (%u/%u, BFF)", rate, numerator, denominator);
     return FormatText("Framerate:                 %11.3f (%u/%u)", rate, numerator, denominator);
 }
 
-std::string ColourSpaceName(const VideoInfo& info) {
-    if (info.IsYV411()) return "  YV411";
-    if (info.IsYV24()) return "   YV24";
-    if (info.IsYV16()) return "   YV16";
-    if (info.IsY8()) return "     Y8";
-    if (info.IsYV12()) return "   YV12";
-    if (info.IsYUY2()) return "   YUY2";
-    if (info.IsRGB24()) return "  RGB24";
-    if (info.IsRGB32()) return "  RGB32";
-    return info.HasVideo() ? "Unknown" : "    n/a";
+const char* ColourSpaceName(ColourSpace colour) {
+    switch (colour) {
+    case ColourSpace::YV411: return "  YV411";
+    case ColourSpace::YV24: return "   YV24";
+    case ColourSpace::YV16: return "   YV16";
+    case ColourSpace::Y8: return "     Y8";
+    case ColourSpace::YV12: return "   YV12";
+    case ColourSpace::YUY2: return "   YUY2";
+    case ColourSpace::RGB24: return "  RGB24";
+    case ColourSpace::RGB32: return "  RGB32";
+    case ColourSpace::Unknown: return "Unknown";
+    case ColourSpace::NoVideo: break;
+    }
+    return "    n/a";
 }
 
 std::string AudioLine(const char* label, long long quantity) {
@@ -47,10 +52,9 @@ int BitsPerSample(int sampleType) {
     }
 }
 
-ClipReportText BuildClipReport(const FrameServerContext& context) {
-    const VideoInfo& info = context.ClipInfo;
+ClipReportText BuildClipReport(const ClipFacts& clip) {
     ClipReportText report;
-    if (context.AudioOnly) {
+    if (clip.AudioOnly) {
         report.VideoLines = {
             "Number of frames:                  n/a", "Length (hh:mm:ss.ms):              n/a",
             "Frame width:                       n/a", "Frame height:                      n/a",
@@ -58,39 +62,29 @@ ClipReportText BuildClipReport(const FrameServerContext& context) {
         };
     } else {
         report.VideoLines = {
-            FormatText("Number of frames:          %11u", static_cast<unsigned>(info.num_frames)),
-            FormatText("Length (hh:mm:ss.ms):  %s", Timer.FormatDuration(context.ClipLengthMs, true).c_str()),
-            FormatText("Frame width:               %11u", static_cast<unsigned>(info.width)),
-            FormatText("Frame height:              %11u", static_cast<unsigned>(info.height)),
-            FrameRateLine(info),
+            FormatText("Number of frames:          %11u", static_cast<unsigned>(clip.FrameCount)),
+            FormatText("Length (hh:mm:ss.ms):  %s", Timer.FormatDuration(clip.LengthMs, true).c_str()),
+            FormatText("Frame width:               %11u", static_cast<unsigned>(clip.Width)),
+            FormatText("Frame height:              %11u", static_cast<unsigned>(clip.Height)),
+            FrameRateLine(clip),
         };
     }
-    report.ColourSpaceName = ColourSpaceName(info);
-    if (context.MTModeQueried == 1) report.MTModeLine = FormatText("Active MT Mode:                      %d", context.ActiveMTMode);
+    report.ColourSpaceName = ColourSpaceName(clip.Colour);
+    if (clip.MTModeQueried) report.MTModeLine = FormatText("Active MT Mode:                      %d", clip.ActiveMTMode);
     report.AudioLines = {
-        AudioLine("Audio channels:    ", info.AudioChannels()),
-        AudioLine("Audio bits/sample: ", BitsPerSample(info.SampleType())),
-        AudioLine("Audio sample rate: ", info.SamplesPerSecond()),
-        AudioLine("Audio samples:     ", static_cast<long long>(info.num_audio_samples)),
+        AudioLine("Audio channels:    ", clip.AudioChannels),
+        AudioLine("Audio bits/sample: ", BitsPerSample(clip.SampleType)),
+        AudioLine("Audio sample rate: ", clip.SamplesPerSecond),
+        AudioLine("Audio samples:     ", static_cast<long long>(clip.AudioSamples)),
     };
     return report;
 }
 
-void ReportClipInfo(const FrameServerContext& context, std::string& reportText) {
-    const ClipReportText report = BuildClipReport(context);
-    const int stream = Settings.ConUseSTDOUT;
-    reportText += "\n\n[Clip info]\n";
-    for (const std::string& line : report.VideoLines) {
-        ConsolePrint(stream, ColourUnchanged, "\n%s", line.c_str());
-        reportText += line + "\n";
-    }
-    const char* label = "Colorspace:                    ";
-    ConsolePrint(stream, ColourUnchanged, "\n%s", label);
-    ConsolePrint(stream, ColourUnchanged, "%s\n", report.ColourSpaceName.c_str());
-    reportText += label + report.ColourSpaceName + "\n";
-    if (!report.MTModeLine.empty()) {
-        ConsolePrint(stream, ColourUnchanged, "%s\n", report.MTModeLine.c_str());
-        reportText += report.MTModeLine + "\n";
-    }
-    for (const std::string& line : report.AudioLines) reportText += line + "\n";
+std::string ClipInfoSection(const ClipReportText& report) {
+    std::string text = "\n\n[Clip info]\n";
+    for (const std::string& line : report.VideoLines) text += line + "\n";
+    text += kColourSpaceLabel + report.ColourSpaceName + "\n";
+    if (!report.MTModeLine.empty()) text += report.MTModeLine + "\n";
+    for (const std::string& line : report.AudioLines) text += line + "\n";
+    return text;
 }

@@ -1,10 +1,11 @@
-// The clip's properties: printed before the benchmark and kept for the log.
+// The clip's properties as text: printed before the benchmark and written
+// to the log, both made from the clip's facts.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "frameserver/FrameServer.h"
+#include "frameserver/Session.h"
 
 struct ClipReportText {
     std::vector<std::string> VideoLines;  // frames, length, width, height, frame rate
@@ -13,12 +14,13 @@ struct ClipReportText {
     std::vector<std::string> AudioLines;  // for the log only
 };
 
-// Builds the report from the context (its VideoInfo predicates call through
-// the linkage table).
-ClipReportText BuildClipReport(const FrameServerContext& context);
+ClipReportText BuildClipReport(const ClipFacts& facts);
 
-// Prints the report and appends it to reportText.
-void ReportClipInfo(const FrameServerContext& context, std::string& reportText);
+// The label before the colour-space name.
+extern const char* const kColourSpaceLabel;
+
+// The "[Clip info]" section of the log.
+std::string ClipInfoSection(const ClipReportText& report);
 
 // Bits per sample for a sample-type code (8, 16, 24, 32; float: 32); other
 // codes are shown as they are.

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     paths.FileExists = [flags](const std::string&) { return (flags & 4) != 0; };
 
-    SettingsRecord settings;
+    Settings settings;
     settings.AutoCompleteExtension = flags & 1;
     const CommandLineResult result = ParseArguments(args, settings, paths);
 

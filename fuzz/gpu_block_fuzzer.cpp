@@ -67,20 +67,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string version;
     const bool found = MatchGPUZWindowTitle(input.Line(), version);
 
-    static std::vector<uint8_t> block(gpuz::BlockSize);
-    const size_t viewSize = std::min(input.Word() * 4, gpuz::BlockSize);
+    static std::vector<uint8_t> block(gpuz::kBlockSize);
+    const size_t viewSize = std::min(input.Word() * 4, gpuz::kBlockSize);
     uint8_t* const view = block.data() + block.size() - viewSize;
     std::memset(view, 0, viewSize);
     while (!input.Empty()) {
         const size_t tag = input.Byte();
         const bool sensor = (tag & 0x80) != 0;
-        const size_t recordSize = sensor ? gpuz::SensorRecordSize : gpuz::DataRecordSize;
-        const size_t offset = (sensor ? gpuz::SensorRecordOffset : gpuz::DataRecordOffset) + (tag & 0x7F) * recordSize;
-        uint8_t record[gpuz::DataRecordSize] = {};
+        const size_t recordSize = sensor ? gpuz::kSensorRecordSize : gpuz::kDataRecordSize;
+        const size_t offset = (sensor ? gpuz::kSensorRecordOffset : gpuz::kDataRecordOffset) + (tag & 0x7F) * recordSize;
+        uint8_t record[gpuz::kDataRecordSize] = {};
         const size_t nameLength = input.Word();
-        input.CopyTo(record, gpuz::TextFieldSize, nameLength);
+        input.CopyTo(record, gpuz::kTextFieldSize, nameLength);
         const size_t restLength = input.Word();
-        input.CopyTo(record + gpuz::TextFieldSize, recordSize - gpuz::TextFieldSize, restLength);
+        input.CopyTo(record + gpuz::kTextFieldSize, recordSize - gpuz::kTextFieldSize, restLength);
         // A record the view cuts off keeps the part inside it, as a short
         // mapping would.
         if (offset < viewSize) std::memcpy(view + offset, record, std::min(recordSize, viewSize - offset));
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (found) FUZZ_CHECK(version.size() <= 63);
     FUZZ_CHECK(gpu.GPUZVersion == "Unknown" || IsVersionText(gpu.GPUZVersion));
     for (const std::string* text : {&gpu.CardName, &gpu.GPUName, &gpu.MemSize, &gpu.OpenCLVersion, &gpu.DriverVersion})
-        FUZZ_CHECK(text->size() <= gpuz::MaxValueBytes);
+        FUZZ_CHECK(text->size() <= gpuz::kMaxValueBytes);
     FUZZ_CHECK(gpu.HasVideoEngine == 0 || gpu.HasVideoEngine == 1);
     return 0;
 }

@@ -119,7 +119,7 @@ bool WriteGpuBlocks(const std::filesystem::path& folder) {
 
     // An old GPU-Z, a view that ends inside the sensor records, texts
     // beyond ASCII and an unpaired surrogate.
-    BlockInput cut("GPU-Z 0.8.5", (gpuz::SensorRecordOffset + 10 * gpuz::SensorRecordSize + 100) / 4);
+    BlockInput cut("GPU-Z 0.8.5", (gpuz::kSensorRecordOffset + 10 * gpuz::kSensorRecordSize + 100) / 4);
     cut.Data(0, u"CardName", u"Radeon \u00e9\u4e2d \U0001F600 \xD800 end");
     cut.UnterminatedData(1);
     cut.Data(127, u"MemSize", u"  8 GB  ");
@@ -128,7 +128,7 @@ bool WriteGpuBlocks(const std::filesystem::path& folder) {
     cut.Sensor(10, u"GPU Load", 5.0);  // its value lies past the view
 
     // A view that ends inside the value of a data record.
-    BlockInput cutData("GPU-Z 2.0.0", (gpuz::DataRecordOffset + 3 * gpuz::DataRecordSize + 600) / 4);
+    BlockInput cutData("GPU-Z 2.0.0", (gpuz::kDataRecordOffset + 3 * gpuz::kDataRecordSize + 600) / 4);
     cutData.Data(0, u"GPUName", u"Navi 21");
     cutData.Data(3, u"CardName", u"Radeon RX 6800 XT");
 

@@ -2,9 +2,6 @@
 
 #include <cstdint>
 
-#include "app/Settings.h"
-#include "frameserver/Avisynth.h"
-#include "frameserver/FrameServer.h"
 #include "measure/GPUInfo.h"
 #include "measure/Timer.h"
 #include "platform/Platform.h"
@@ -13,10 +10,10 @@
 
 namespace {
 
-constexpr uint32_t MaxIntervals = 500000;
-constexpr double ShortestInterval = 0.000001;  // seconds
-constexpr double DisplayPeriod = 0.25;         // seconds
-constexpr int EscKey = 27;
+constexpr uint32_t kMaxIntervals = 500000;
+constexpr double kShortestInterval = 0.000001;  // seconds
+constexpr double kDisplayPeriod = 0.25;         // seconds
+constexpr int kEscKey = 27;
 
 uint32_t RoundedMean(uint32_t sum, uint32_t count) {
     return static_cast<uint32_t>(static_cast<double>(sum) / static_cast<double>(count) + 0.5);
@@ -37,28 +34,18 @@ double LiveNow(BenchmarkState&) {
 void LiveReadSamplers(BenchmarkState& state) {
     CProcessInfo& process = *state.Process;
     process.Update();
-    SamplerReadings& r = state.Readings;
-    r.CPUUsage = process.CPUUsage;
-    r.ThreadCount = process.ThreadCount;
-    r.PhysMemMB = process.PhysMemMB;
-    r.VirtMemMB = process.VirtMemMB;
+    static_cast<ProcessReadings&>(state.Readings) = process;
     if (state.MonitorGPU && state.GPU != nullptr) {
-        CGPUInfo& gpu = *state.GPU;
-        gpu.ReadSensors();
-        r.GPULoad = gpu.GPULoad;
-        r.VideoEngineLoad = gpu.VideoEngineLoad;
-        r.MemoryUsed = gpu.MemoryUsed;
-        r.MemoryDedicated = gpu.MemoryDedicated;
-        r.MemoryDynamic = gpu.MemoryDynamic;
+        state.GPU->ReadSensors();
+        static_cast<GPUReadings&>(state.Readings) = *state.GPU;
     }
 }
 
+// The GPU's lines follow what the block offered so far.
 DisplayOptions OptionsFor(const BenchmarkState& state) {
-    if (state.GPU != nullptr) return DisplayOptionsFor(Settings, *state.GPU);
-    DisplayOptions options;
-    options.DisplayFPS = Settings.DisplayFPS != 0;
-    options.DisplayTPF = Settings.DisplayTPF != 0;
-    options.LogEstimatedTime = Settings.LogEstimatedTime != 0;
+    if (state.GPU != nullptr) return WithGPUFacts(state.Display, *state.GPU);
+    DisplayOptions options = state.Display;
+    options.MonitorGPULoad = false;
     return options;
 }
 
@@ -69,43 +56,24 @@ void LiveRefresh(BenchmarkState& state) {
 bool LiveEscPressed(BenchmarkState& state) {
     // Without an interactive keyboard nothing can be read without blocking.
     if (!state.KeyboardInteractive || !platform::KeyWaiting()) return false;
-    return platform::ReadKey() == EscKey;
-}
-
-// Raw key mode for the loop, restored however the loop ends.
-class KeyboardSession {
-public:
-    KeyboardSession() { platform::KeyboardBegin(); }
-    ~KeyboardSession() { platform::KeyboardEnd(); }
-    KeyboardSession(const KeyboardSession&) = delete;
-    KeyboardSession& operator=(const KeyboardSession&) = delete;
-};
-
-// The prompt for an invalid range; true when the user accepts the whole clip.
-bool AcceptDefaultRange(uint32_t clipFrames) {
-    const int stream = Settings.ConUseSTDOUT;
-    Utils.ClearLine();
-    ConsolePrint(stream, ColourError, "\rInvalid frame range specified:\n");
-    ConsolePrint(stream, ColourError, "\r\"%s\"\n", Settings.FrameRangeText.c_str());
-    ConsolePrint(stream, ColourReport, "\rProceed with default (%u,%u)? [y/n]", 0u, clipFrames - 1);
-    const bool accepted = AskYesNo(100);
-    // The prompt, the range text and the heading, from the bottom up; the
-    // cursor ends on the heading's line.
-    Utils.ClearLine();
-    Utils.MoveCursorUp(1);
-    Utils.ClearLine();
-    Utils.MoveCursorUp(1);
-    Utils.ClearLine();
-    return accepted;
+    return platform::ReadKey() == kEscKey;
 }
 
 }  // namespace
 
 // ------------------------------------------------------------ pure parts
 
+DisplayOptions WithGPUFacts(DisplayOptions options, const CGPUInfo& gpu) {
+    options.HasVideoEngine = gpu.HasVideoEngine;
+    options.HasMemoryUsed = gpu.HasMemoryUsed;
+    options.HasMemoryDedicated = gpu.HasMemoryDedicated;
+    options.HasMemoryDynamic = gpu.HasMemoryDynamic;
+    return options;
+}
+
 uint32_t EnlargeSamplingInterval(uint32_t framesToProcess, uint32_t samplingInterval) {
     uint32_t n = samplingInterval == 0 ? 1 : samplingInterval;
-    while (framesToProcess / n > MaxIntervals) n *= 10;
+    while (framesToProcess / n > kMaxIntervals) n *= 10;
     return n;
 }
 
@@ -154,31 +122,28 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
 
     // The same floor as the interval rate: an average over no measurable
     // time would otherwise be infinite.
-    s.FPSAverage = static_cast<double>(s.FramesProcessed) / (elapsed > ShortestInterval ? elapsed : ShortestInterval);
+    s.FPSAverage = static_cast<double>(s.FramesProcessed) / (elapsed > kShortestInterval ? elapsed : kShortestInterval);
 
     if (s.FramesProcessed % s.SamplingInterval != 0) return SamplingOutcome::PartialInterval;
 
     const double dt = now - s.LastSampleTime;
-    s.FPSCurrent = static_cast<double>(s.SamplingInterval) / (dt > ShortestInterval ? dt : ShortestInterval);
+    s.FPSCurrent = static_cast<double>(s.SamplingInterval) / (dt > kShortestInterval ? dt : kShortestInterval);
     if (s.FPSCurrent > s.FPSMax) s.FPSMax = s.FPSCurrent;
     if (s.FPSCurrent < s.FPSMin) s.FPSMin = s.FPSCurrent;
 
     if (s.SamplesStored < capacity) {
         FrameSample& sample = samples[s.SamplesStored];
+        static_cast<ProcessReadings&>(sample) = r;
         sample.FrameNumber = s.CurrentFrame;
         sample.FPS = s.FPSCurrent;
         sample.FPSAverage = s.FPSAverage;
-        sample.CPUUsage = r.CPUUsage;
         sample.GPULoad = monitorGPU ? r.GPULoad : 0;
         sample.VideoEngineLoad = monitorGPU ? r.VideoEngineLoad : 0;
-        sample.ThreadCount = r.ThreadCount;
-        sample.PhysMemMB = r.PhysMemMB;
-        sample.VirtMemMB = r.VirtMemMB;
         s.SamplesStored += 1;
     }
     s.LastSampleTime = now;
 
-    if (now - s.LastDisplayTime < DisplayPeriod) return SamplingOutcome::Stored;
+    if (now - s.LastDisplayTime < kDisplayPeriod) return SamplingOutcome::Stored;
     s.LastDisplayTime = now;
     return SamplingOutcome::StoredRefresh;
 }
@@ -235,62 +200,21 @@ bool SamplingPoint(BenchmarkState& state) {
     return state.Hooks.EscPressed(state);
 }
 
-void RunFrameLoop(IClip* clip, IScriptEnvironment* env, BenchmarkState& state) {
-    RunStatistics& s = state.Stats;
-    const uint32_t total = s.FramesToProcess;
-    const uint32_t interval = s.SamplingInterval;
-    if (total == 0 || interval == 0) return;
-    // The frame count of the next sampling point: the next multiple of N,
-    // or the last frame when that comes first. One compare per frame.
-    uint32_t nextPoint = interval < total ? interval : total;
-    for (;;) {
-        PVideoFrame frame = clip->GetFrame(static_cast<int>(s.CurrentFrame), env);
-        if (++s.FramesProcessed != nextPoint) {
-            ++s.CurrentFrame;
-            continue;
-        }
-        if (SamplingPoint(state)) {
-            s.LastFrame = s.CurrentFrame;
-            return;
-        }
-        ++s.CurrentFrame;
-        if (s.FramesProcessed == total) return;
-        nextPoint = total - nextPoint > interval ? nextPoint + interval : total;
-    }
-}
+KeyboardSession::KeyboardSession() { platform::KeyboardBegin(); }
+KeyboardSession::~KeyboardSession() { platform::KeyboardEnd(); }
 
-BenchmarkOutcome RunBenchmark(FrameServerContext& context, uint32_t samplingInterval, CGPUInfo& gpu,
-                              BenchmarkState& state, std::string& reportText) {
-    const uint32_t clipFrames = context.ClipFrameCount;
-    const FrameRange range = ResolveFrameRange(Settings.FrameFirst, Settings.FrameLast, clipFrames);
-    Settings.FrameLast = range.ResolvedLast;
-
-    uint32_t first = range.First;
-    uint32_t last = range.Last;
-    if (!range.Valid) {
-        if (!AcceptDefaultRange(clipFrames)) return BenchmarkOutcome::RangeRefused;
-        first = 0;
-        last = clipFrames - 1;
-    }
-    ShowStatus(ReadingMessage(last - first + 1));
-
+void BeginBenchmark(const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& state) {
     state.GPU = &gpu;
-    state.MonitorGPU = Settings.MonitorGPULoad != 0;
-    state.TimeLimit = Settings.TimeLimit;
+    state.MonitorGPU = setup.Display.MonitorGPULoad;
+    state.TimeLimit = setup.TimeLimit;
+    state.Display = setup.Display;
     state.KeyboardInteractive = platform::StdinIsInteractive();
     state.Hooks = LiveSamplingHooks();
-    PrepareRun(state, first, last, samplingInterval);
+    PrepareRun(state, setup.FirstFrame, setup.LastFrame, setup.SamplingInterval);
     StartMeasurement(state);
-    {
-        KeyboardSession keyboard;
-        IClip* clip = context.Clip.get();
-        IScriptEnvironment* env = context.Environment;
-        Guarded([&state, clip, env] { RunFrameLoop(clip, env, state); });
-    }
+}
 
+void EndBenchmark(BenchmarkState& state) {
     state.Process->CloseHandles();
-    if (state.MonitorGPU) gpu.CloseSharedMemory();
-    ReleaseScript(context);
-    PrintRunSummary(state.Stats, state.Readings, DisplayOptionsFor(Settings, gpu), reportText);
-    return BenchmarkOutcome::Measured;
+    state.Outcome = BenchmarkOutcome::Measured;
 }

@@ -1,5 +1,6 @@
-// The benchmark: frame-range check, the frame loop with its sampling points,
-// and the teardown that leads to the summary.
+// The benchmark: the frame loop with its sampling points. It measures and
+// shows the live display; the run sequence checks the range before and
+// prints the summary, writes the files and tears down after.
 #pragma once
 
 #include <cstddef>
@@ -11,13 +12,14 @@
 #include "measure/Display.h"
 #include "measure/ProcessInfo.h"
 #include "measure/Statistics.h"
+#include "support/SEException.h"
 
-class IClip;
-class IScriptEnvironment;
 class CGPUInfo;
-struct FrameServerContext;
 
 // ------------------------------------------------------------ pure parts
+
+// The display options with the GPU facts the block has shown so far.
+DisplayOptions WithGPUFacts(DisplayOptions options, const CGPUInfo& gpu);
 
 // N grows by factors of 10 while more than 500000 intervals would result.
 // An interval of 0 is taken as 1.
@@ -70,19 +72,32 @@ struct SamplingHooks {
 };
 SamplingHooks LiveSamplingHooks();
 
-// Everything the run sequence must still have after the loop, also when a
-// frame request threw: the loop keeps its counters here, not in its frame.
-struct BenchmarkState {
+enum class BenchmarkOutcome {
+    NotRun,    // no frame was requested
+    Measured,  // the loop ran to its end, the time limit or Esc
+    Failed,    // a frame request failed; ErrorText says how
+};
+
+// What the benchmark leaves for the run sequence: plain data, readable at
+// any moment, also while or after a frame request fails. It lives with the
+// caller, never in the loop's frame, which a processor fault may abandon.
+struct BenchmarkResult {
+    BenchmarkOutcome Outcome = BenchmarkOutcome::NotRun;
     std::unique_ptr<FrameSample[]> Samples;
     size_t SampleCapacity = 0;
     RunStatistics Stats;
-    SamplerReadings Readings;
+    SamplerReadings Readings;  // the last readings
     // Cleared while the loop is prepared; the run sequence's error handlers
     // blank the display lines only when it is clear.
     bool DisplayNotStarted = true;
+    std::string ErrorText;
+};
 
+// The result and the machinery of the loop.
+struct BenchmarkState : BenchmarkResult {
     bool MonitorGPU = false;
     int64_t TimeLimit = -1;
+    DisplayOptions Display;
     bool KeyboardInteractive = false;
     SamplingHooks Hooks = LiveSamplingHooks();
     std::optional<CProcessInfo> Process;
@@ -100,18 +115,71 @@ void StartMeasurement(BenchmarkState& state);
 // One sampling point; true when the run is to stop (time limit or Esc).
 bool SamplingPoint(BenchmarkState& state);
 
-// Requests every frame of the prepared range. Between sampling points it
-// does only the request, the count, one compare and the release.
-void RunFrameLoop(IClip* clip, IScriptEnvironment* env, BenchmarkState& state);
-
-enum class BenchmarkOutcome {
-    RangeRefused,  // the user refused the default range: no frame was read
-    Measured,      // loop done, script released, summary printed
-};
+// Requests every frame of the prepared range from `frames` (Fetch(n):
+// request and release). Between sampling points it does only the request,
+// the count, one compare and the release: instantiated for the concrete
+// frame source, nothing else stands between the loop and the frame server.
+template <class Frames>
+void RunFrameLoop(const Frames& frames, BenchmarkState& state) {
+    RunStatistics& s = state.Stats;
+    const uint32_t total = s.FramesToProcess;
+    const uint32_t interval = s.SamplingInterval;
+    if (total == 0 || interval == 0) return;
+    // The frame count of the next sampling point: the next multiple of N,
+    // or the last frame when that comes first. One compare per frame.
+    uint32_t nextPoint = interval < total ? interval : total;
+    for (;;) {
+        frames.Fetch(s.CurrentFrame);
+        if (++s.FramesProcessed != nextPoint) {
+            ++s.CurrentFrame;
+            continue;
+        }
+        if (SamplingPoint(state)) {
+            s.LastFrame = s.CurrentFrame;
+            return;
+        }
+        ++s.CurrentFrame;
+        if (s.FramesProcessed == total) return;
+        nextPoint = total - nextPoint > interval ? nextPoint + interval : total;
+    }
+}
 
 // The whole benchmark of a loaded script: range check (and prompt), loop,
 // teardown (process handle, GPU block, ReleaseScript) and the summary, which
 // is appended to reportText. Frame-server errors and translated faults
 // propagate; `state` then holds the samples stored so far.
-BenchmarkOutcome RunBenchmark(FrameServerContext& context, uint32_t samplingInterval, CGPUInfo& gpu,
-                              BenchmarkState& state, std::string& reportText);
+// What the run asks of the benchmark, taken from the settings.
+struct BenchmarkSetup {
+    uint32_t FirstFrame = 0;
+    uint32_t LastFrame = 0;
+    uint32_t SamplingInterval = 0;
+    int64_t TimeLimit = -1;  // seconds, -1: none
+    DisplayOptions Display;  // MonitorGPULoad also switches the GPU readings on
+};
+
+// Raw key mode for the loop, restored however the loop ends.
+class KeyboardSession {
+public:
+    KeyboardSession();
+    ~KeyboardSession();
+    KeyboardSession(const KeyboardSession&) = delete;
+    KeyboardSession& operator=(const KeyboardSession&) = delete;
+};
+
+// The live hooks, the preparation and the start time.
+void BeginBenchmark(const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& state);
+// Closes the process sampler's handle; the outcome becomes Measured.
+void EndBenchmark(BenchmarkState& state);
+
+// The benchmark of an evaluated script over its frame source. Frame-server
+// errors and translated faults propagate (run it in a frame-server region);
+// `state` then holds what was measured so far.
+template <class Frames>
+void RunBenchmark(const Frames& frames, const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& state) {
+    BeginBenchmark(setup, gpu, state);
+    {
+        KeyboardSession keyboard;
+        Guarded([&state, &frames] { RunFrameLoop(frames, state); });
+    }
+    EndBenchmark(state);
+}

@@ -1,14 +1,12 @@
 #include "measure/Display.h"
 
-#include "app/Settings.h"
-#include "measure/GPUInfo.h"
 #include "measure/Timer.h"
 #include "support/Console.h"
 #include "support/Text.h"
 
 namespace {
 
-const char* const EscPromptText = "\nPress 'Esc' to cancel the process...\n\n";
+const char* const kEscPromptText = "\nPress 'Esc' to cancel the process...\n\n";
 
 void AddText(std::vector<ScreenLine>& lines, std::string text) {
     lines.push_back(ScreenLine{LineKind::Text, std::move(text)});
@@ -28,7 +26,7 @@ void AddMemoryLines(std::vector<ScreenLine>& lines, const SamplerReadings& r, co
 }
 
 void PrintLines(const std::vector<ScreenLine>& lines, uint16_t textColour) {
-    const int stream = Settings.ConUseSTDOUT;
+    const int stream = MessageStream();
     for (const ScreenLine& line : lines) {
         switch (line.Kind) {
         case LineKind::Text:
@@ -38,26 +36,13 @@ void PrintLines(const std::vector<ScreenLine>& lines, uint16_t textColour) {
             ConsolePrint(stream, ColourUnchanged, "\n");
             break;
         case LineKind::EscPrompt:
-            ConsolePrint(stream, ColourUnchanged, "%s", EscPromptText);
+            ConsolePrint(stream, ColourUnchanged, "%s", kEscPromptText);
             break;
         }
     }
 }
 
 }  // namespace
-
-DisplayOptions DisplayOptionsFor(const SettingsRecord& settings, const CGPUInfo& gpu) {
-    DisplayOptions o;
-    o.DisplayFPS = settings.DisplayFPS != 0;
-    o.DisplayTPF = settings.DisplayTPF != 0;
-    o.MonitorGPULoad = settings.MonitorGPULoad != 0;
-    o.LogEstimatedTime = settings.LogEstimatedTime != 0;
-    o.HasVideoEngine = gpu.HasVideoEngine != 0;
-    o.HasMemoryUsed = gpu.HasMemoryUsed != 0;
-    o.HasMemoryDedicated = gpu.HasMemoryDedicated != 0;
-    o.HasMemoryDynamic = gpu.HasMemoryDynamic != 0;
-    return o;
-}
 
 uint32_t ScreenLineCount(const std::vector<ScreenLine>& lines) {
     uint32_t count = 0;
@@ -152,20 +137,19 @@ void RefreshDisplay(RunStatistics& stats, const SamplerReadings& readings, const
     stats.DisplayLines = ScreenLineCount(lines);
 }
 
-void PrintRunSummary(const RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options,
-                     std::string& reportText) {
-    const RunSummary summary = BuildRunSummary(stats, readings, options);
-    reportText += summary.ReportPart;
+RunSummary PrintRunSummary(const RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options) {
+    RunSummary summary = BuildRunSummary(stats, readings, options);
     if (summary.Insufficient) {
         PrintLines(summary.Lines, ColourUnchanged);
-        return;
+        return summary;
     }
     if (stats.DisplayShown) Utils.MoveCursorUp(static_cast<int>(stats.DisplayLines));
     PrintLines(summary.Lines, ColourReport);
     // Blank what is left of the display's Esc prompt, then stand on the line
     // after the summary.
     const std::string empty = Utils.PadLine(std::string());
-    ConsolePrint(Settings.ConUseSTDOUT, ColourUnchanged, "\r%s\n", empty.c_str());
-    ConsolePrint(Settings.ConUseSTDOUT, ColourUnchanged, "\r%s\n", empty.c_str());
+    ConsolePrint(MessageStream(), ColourUnchanged, "\r%s\n", empty.c_str());
+    ConsolePrint(MessageStream(), ColourUnchanged, "\r%s\n", empty.c_str());
     Utils.MoveCursorUp(2);
+    return summary;
 }

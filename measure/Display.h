@@ -9,21 +9,8 @@
 
 #include "measure/Statistics.h"
 
-struct SettingsRecord;
-class CGPUInfo;
-
 // The current readings of the last sampling point.
-struct SamplerReadings {
-    uint16_t CPUUsage = 0;
-    uint16_t ThreadCount = 0;
-    uint32_t PhysMemMB = 0;
-    uint32_t VirtMemMB = 0;
-    uint16_t GPULoad = 0;
-    uint16_t VideoEngineLoad = 0;
-    uint32_t MemoryUsed = 0;
-    uint32_t MemoryDedicated = 0;
-    uint32_t MemoryDynamic = 0;
-};
+struct SamplerReadings : ProcessReadings, GPUReadings {};
 
 // Which lines the display and summary carry.
 struct DisplayOptions {
@@ -36,8 +23,6 @@ struct DisplayOptions {
     bool HasMemoryDedicated = false;
     bool HasMemoryDynamic = false;
 };
-
-DisplayOptions DisplayOptionsFor(const SettingsRecord& settings, const CGPUInfo& gpu);
 
 enum class LineKind {
     Text,       // padded, "\r%s\n", one line
@@ -71,6 +56,6 @@ RunSummary BuildRunSummary(const RunStatistics& stats, const SamplerReadings& re
 // shown, then its lines; updates DisplayShown and DisplayLines.
 void RefreshDisplay(RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options);
 
-// Prints the summary over the display and appends it to reportText.
-void PrintRunSummary(const RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options,
-                     std::string& reportText);
+// Prints the summary over the display; returns it (its report part goes to
+// the report files).
+RunSummary PrintRunSummary(const RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options);

@@ -31,13 +31,6 @@ bool MatchGPUZWindowTitle(const std::string& title, std::string& version) {
     return true;
 }
 
-uint64_t WidenTickCount(uint32_t tick, uint32_t& previousTick) {
-    uint64_t result = tick;
-    if (tick < previousTick) result += 4294967296ull;
-    previousTick = tick;
-    return result;
-}
-
 // ------------------------------------------------------------ block fields
 
 namespace {
@@ -49,7 +42,7 @@ uint16_t CodeUnitAt(const uint8_t* field, size_t index) {
 // Exact, case-sensitive compare of a zero-terminated UTF-16LE field with an
 // ASCII key; nothing past the field is read.
 bool FieldEquals(const uint8_t* field, const char* key) {
-    const size_t units = gpuz::TextFieldSize / 2;
+    const size_t units = gpuz::kTextFieldSize / 2;
     size_t i = 0;
     for (; key[i] != '\0'; ++i) {
         if (i >= units || CodeUnitAt(field, i) != static_cast<unsigned char>(key[i])) return false;
@@ -60,7 +53,7 @@ bool FieldEquals(const uint8_t* field, const char* key) {
 // The code units of a UTF-16LE field up to its terminator, or up to the end
 // of the field when the terminator is missing.
 std::u16string FieldUnits(const uint8_t* field) {
-    const size_t units = gpuz::TextFieldSize / 2;
+    const size_t units = gpuz::kTextFieldSize / 2;
     std::u16string text;
     for (size_t i = 0; i < units; ++i) {
         char16_t unit = static_cast<char16_t>(CodeUnitAt(field, i));
@@ -72,7 +65,7 @@ std::u16string FieldUnits(const uint8_t* field) {
 
 // A field's value as the program uses it: converted, cut, trimmed.
 std::string FieldText(const uint8_t* field) {
-    std::string text = platform::WideToNarrow(FieldUnits(field), gpuz::MaxValueBytes);
+    std::string text = platform::WideToNarrow(FieldUnits(field), gpuz::kMaxValueBytes);
     TrimText(text);
     return text;
 }
@@ -107,7 +100,7 @@ double LeadingNumber(const std::string& text) {
 }
 
 struct WindowSearch {
-    int32_t found = 0;
+    bool found = false;
     std::string version;
 };
 
@@ -116,7 +109,7 @@ void FindGPUZWindow(const char* title, void* context) {
     WindowSearch& search = *static_cast<WindowSearch*>(context);
     std::string version;
     if (title && MatchGPUZWindowTitle(title, version)) {
-        search.found = 1;
+        search.found = true;
         search.version = std::move(version);
     }
 }
@@ -133,7 +126,7 @@ CGPUInfo::CGPUInfo() {
     TitleVersion = search.version;
 }
 
-CGPUInfo::CGPUInfo(int32_t windowFound, std::string titleVersion)
+CGPUInfo::CGPUInfo(bool windowFound, std::string titleVersion)
     : WindowFound(windowFound), TitleVersion(std::move(titleVersion)) {}
 
 CGPUInfo::~CGPUInfo() = default;
@@ -151,33 +144,33 @@ int CGPUInfo::OpenSharedMemory() {
         ErrorText = error;
         return 0;
     }
-    if (block.size < gpuz::BlockSize) {
+    if (block.size < gpuz::kBlockSize) {
         // Reading the records would run past the end of the mapping.
         ErrorText = "The shared memory block is " + std::to_string(block.size) + " bytes long; GPU-Z's layout needs " +
-                    std::to_string(gpuz::BlockSize) + " bytes.\n";
+                    std::to_string(gpuz::kBlockSize) + " bytes.\n";
         platform::CloseSharedBlockHandle(block);
         return 0;
     }
     MappingHandle = block.handle;
     AttachView(block.data, block.size);
-    SharedMemoryOpen = 1;
+    SharedMemoryOpen = true;
     ReadCardInfo();
     return 1;
 }
 
 void CGPUInfo::ReadCardInfo() {
-    HasVideoEngine = 0;
+    HasVideoEngine = false;
     bool versionText = !TitleVersion.empty();
     for (char character : TitleVersion) versionText = versionText && IsVersionCharacter(character);
     GPUZVersion = versionText ? TitleVersion : "Unknown";
 
     uint8_t cudaFlag = 0;
     double cudaCapability = 0.0;
-    for (size_t i = 0; i < gpuz::RecordCount; ++i) {
-        size_t offset = gpuz::DataRecordOffset + i * gpuz::DataRecordSize;
-        if (!View || offset + gpuz::DataRecordSize > ViewSize) break;
+    for (size_t i = 0; i < gpuz::kRecordCount; ++i) {
+        size_t offset = gpuz::kDataRecordOffset + i * gpuz::kDataRecordSize;
+        if (!View || offset + gpuz::kDataRecordSize > ViewSize) break;
         const uint8_t* record = View + offset;
-        std::string value = FieldText(record + gpuz::DataValueOffset);
+        std::string value = FieldText(record + gpuz::kDataValueOffset);
         if (value.empty()) continue;
         if (FieldEquals(record, "CardName"))
             CardName = value;
@@ -194,10 +187,10 @@ void CGPUInfo::ReadCardInfo() {
         else if (FieldEquals(record, "CUDA_Capability"))
             cudaCapability = LeadingNumber(value);
     }
-    if (cudaFlag != 0 && cudaCapability >= 1.0) HasVideoEngine = 1;
-    HasMemoryUsed = 0;
-    HasMemoryDynamic = 0;
-    HasMemoryDedicated = 0;
+    if (cudaFlag != 0 && cudaCapability >= 1.0) HasVideoEngine = true;
+    HasMemoryUsed = false;
+    HasMemoryDynamic = false;
+    HasMemoryDedicated = false;
 }
 
 void CGPUInfo::CloseSharedMemory() {
@@ -222,33 +215,30 @@ void CGPUInfo::ReadSensors() {
     MemoryUsed = 0;
     MemoryDedicated = 0;
     MemoryDynamic = 0;
-    for (size_t i = 0; i < gpuz::RecordCount; ++i) {
-        size_t offset = gpuz::SensorRecordOffset + i * gpuz::SensorRecordSize;
-        if (!View || offset + gpuz::SensorRecordSize > ViewSize) break;
+    for (size_t i = 0; i < gpuz::kRecordCount; ++i) {
+        size_t offset = gpuz::kSensorRecordOffset + i * gpuz::kSensorRecordSize;
+        if (!View || offset + gpuz::kSensorRecordSize > ViewSize) break;
         const uint8_t* record = View + offset;
         if (FieldEquals(record, "GPU Load")) {
-            GPULoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+            GPULoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::kSensorValueOffset)));
         } else if (FieldEquals(record, "Video Engine Load")) {
             if (HasVideoEngine)
-                VideoEngineLoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+                VideoEngineLoad = static_cast<uint16_t>(RoundReading(DoubleAt(record + gpuz::kSensorValueOffset)));
         } else if (FieldEquals(record, "Memory Used")) {
-            HasMemoryUsed = 1;
-            MemoryUsed = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+            HasMemoryUsed = true;
+            MemoryUsed = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::kSensorValueOffset)));
         } else if (FieldEquals(record, "Memory Usage (Dedicated)")) {
-            HasMemoryDedicated = 1;
-            MemoryDedicated = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+            HasMemoryDedicated = true;
+            MemoryDedicated = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::kSensorValueOffset)));
         } else if (FieldEquals(record, "Memory Usage (Dynamic)")) {
-            HasMemoryDynamic = 1;
-            MemoryDynamic = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::SensorValueOffset)));
+            HasMemoryDynamic = true;
+            MemoryDynamic = static_cast<uint32_t>(RoundReading(DoubleAt(record + gpuz::kSensorValueOffset)));
         }
     }
     LastRefreshTick = Clock();
 }
 
-uint64_t CGPUInfo::TickMs() {
-    static uint32_t previousTick = 0;
-    return WidenTickCount(platform::TickCount32(), previousTick);
-}
+uint64_t CGPUInfo::TickMs() { return platform::MonotonicMs(); }
 
 std::string GraphicsCardSection(const CGPUInfo& gpu) {
     std::string text = "\n\n[Graphics card info]\n";

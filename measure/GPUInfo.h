@@ -5,21 +5,23 @@
 #include <cstdint>
 #include <string>
 
+#include "measure/Statistics.h"
+
 // The GPU-Z block as read: a 12-byte header, 128 data records of 1024 bytes
 // (UTF-16LE key and value, 512 bytes each), then 128 sensor records of 540
 // bytes (UTF-16LE name in 512 bytes, 20 unread bytes, a little-endian double).
 namespace gpuz {
-constexpr size_t RecordCount = 128;
-constexpr size_t TextFieldSize = 512;
-constexpr size_t DataRecordOffset = 12;
-constexpr size_t DataRecordSize = 1024;
-constexpr size_t DataValueOffset = 512;
-constexpr size_t SensorRecordOffset = DataRecordOffset + RecordCount * DataRecordSize;
-constexpr size_t SensorRecordSize = 540;
-constexpr size_t SensorValueOffset = 532;
-constexpr size_t BlockSize = SensorRecordOffset + RecordCount * SensorRecordSize;
+constexpr size_t kRecordCount = 128;
+constexpr size_t kTextFieldSize = 512;
+constexpr size_t kDataRecordOffset = 12;
+constexpr size_t kDataRecordSize = 1024;
+constexpr size_t kDataValueOffset = 512;
+constexpr size_t kSensorRecordOffset = kDataRecordOffset + kRecordCount * kDataRecordSize;
+constexpr size_t kSensorRecordSize = 540;
+constexpr size_t kSensorValueOffset = 532;
+constexpr size_t kBlockSize = kSensorRecordOffset + kRecordCount * kSensorRecordSize;
 // Converted values are cut to this many bytes.
-constexpr size_t MaxValueBytes = 259;
+constexpr size_t kMaxValueBytes = 259;
 }  // namespace gpuz
 
 // The window-title rule: the title cut to 63 characters and lower-cased (A-Z
@@ -28,16 +30,12 @@ constexpr size_t MaxValueBytes = 259;
 // ("GPU-Z 2.61.0" -> "2.61.0"), else the last five characters.
 bool MatchGPUZWindowTitle(const std::string& title, std::string& version);
 
-// The 32-bit tick count as 64-bit milliseconds: a tick below the previous
-// one (a wrap) gets 2^32 added, for that call only.
-uint64_t WidenTickCount(uint32_t tick, uint32_t& previousTick);
-
-class CGPUInfo {
+class CGPUInfo : public GPUReadings {
 public:
     // Searches the top-level windows for GPU-Z, then waits 100 ms.
     CGPUInfo();
     // No window search: the outcome of one is given (tests, synthetic blocks).
-    CGPUInfo(int32_t windowFound, std::string titleVersion);
+    CGPUInfo(bool windowFound, std::string titleVersion);
     virtual ~CGPUInfo();
 
     int OpenSharedMemory();
@@ -50,23 +48,18 @@ public:
     // for the mapped block. Records that do not fit wholly are not read.
     void AttachView(const uint8_t* view, size_t size);
 
-    uint16_t GPULoad = 0;
-    uint16_t VideoEngineLoad = 0;
-    uint32_t MemoryUsed = 0;
-    uint32_t MemoryDedicated = 0;
-    uint32_t MemoryDynamic = 0;
     std::string GPUZVersion;
     std::string CardName;
     std::string GPUName;
     std::string MemSize;
     std::string OpenCLVersion;
     std::string DriverVersion;
-    int32_t HasVideoEngine = 0;
-    int32_t HasMemoryUsed = 0;
-    int32_t HasMemoryDynamic = 0;
-    int32_t HasMemoryDedicated = 0;
-    int32_t WindowFound = 0;
-    int32_t SharedMemoryOpen = 0;
+    bool HasVideoEngine = false;
+    bool HasMemoryUsed = false;
+    bool HasMemoryDynamic = false;
+    bool HasMemoryDedicated = false;
+    bool WindowFound = false;
+    bool SharedMemoryOpen = false;
     std::string ErrorText;
 
     // The throttle's clock; tests replace it to feed tick values.

@@ -9,7 +9,6 @@ namespace {
 // sampler.
 uint64_t LastUpdateTick = 0;
 uint64_t LastThreadCountTick = 0;
-TickExtender SamplerTick;
 }  // namespace
 
 uint32_t BytesToMB(uint64_t bytes) {
@@ -50,7 +49,7 @@ void CProcessInfo::Update() {
 
     const uint8_t percent = ComputeCPUUsage();
     LastCPUValue = percent;
-    FirstCall = 0;
+    FirstCall = false;
     CPUUsage = CPUUsageFromPercent(percent);
 
     if (ThreadCountRefreshDue(ProcessTickMs(), LastThreadCountTick)) {
@@ -91,6 +90,4 @@ void CProcessInfo::CloseHandles() {
     }
 }
 
-uint64_t CProcessInfo::ProcessTickMs() {
-    return SamplerTick.Extend(platform::TickCount32());
-}
+uint64_t CProcessInfo::ProcessTickMs() { return platform::MonotonicMs(); }

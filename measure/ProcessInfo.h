@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "measure/Statistics.h"
 #include "platform/Platform.h"
 
 // Bytes to MB (1048576 bytes), rounded half up; saturates at the 32-bit limit.
@@ -24,7 +25,7 @@ uint16_t CPUUsageFromPercent(uint8_t percent);
 bool SamplerRefreshDue(uint64_t nowMs, uint64_t lastUpdateMs);
 bool ThreadCountRefreshDue(uint64_t nowMs, uint64_t lastCountMs);
 
-class CProcessInfo {
+class CProcessInfo : public ProcessReadings {
 public:
     CProcessInfo();
     virtual ~CProcessInfo();
@@ -41,17 +42,12 @@ public:
     static uint16_t CountThreads();
     // Closes the process handle (the destructor leaves it open).
     void CloseHandles();
-    // The 32-bit tick widened to 64 bits across wraps.
+    // The throttles' clock: 64-bit milliseconds.
     static uint64_t ProcessTickMs();
-
-    uint16_t CPUUsage = 0;
-    uint16_t ThreadCount = 0;
-    uint32_t PhysMemMB = 0;
-    uint32_t VirtMemMB = 0;
 
 private:
     uint8_t LastCPUValue = 0;
-    int32_t FirstCall = 1;
+    bool FirstCall = true;
     platform::CpuTimes Previous{};
     void* ProcessHandle = nullptr;
     platform::MemoryCounters Counters{};

@@ -1,18 +1,34 @@
-// The per-interval measurement record and the loop's running aggregates.
+// The samplers' readings, the per-interval measurement record and the
+// loop's running aggregates.
 #pragma once
 
 #include <cstdint>
 
-struct FrameSample {
-    uint32_t FrameNumber;
-    double FPS;
-    double FPSAverage;
-    uint16_t CPUUsage;
-    uint16_t GPULoad;
-    uint16_t VideoEngineLoad;
-    uint32_t PhysMemMB;
-    uint32_t VirtMemMB;
-    uint16_t ThreadCount;
+// What the process sampler reads; CProcessInfo holds these fields.
+struct ProcessReadings {
+    uint16_t CPUUsage = 0;
+    uint16_t ThreadCount = 0;
+    uint32_t PhysMemMB = 0;
+    uint32_t VirtMemMB = 0;
+};
+
+// What the GPU monitor reads; CGPUInfo holds these fields.
+struct GPUReadings {
+    uint16_t GPULoad = 0;
+    uint16_t VideoEngineLoad = 0;
+    uint32_t MemoryUsed = 0;
+    uint32_t MemoryDedicated = 0;
+    uint32_t MemoryDynamic = 0;
+};
+
+// One stored measurement: the process readings, the GPU loads and the rates
+// at a sampling point.
+struct FrameSample : ProcessReadings {
+    uint32_t FrameNumber = 0;
+    double FPS = 0;
+    double FPSAverage = 0;
+    uint16_t GPULoad = 0;
+    uint16_t VideoEngineLoad = 0;
 };
 
 struct RunStatistics {

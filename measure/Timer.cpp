@@ -5,16 +5,6 @@
 
 CTimer Timer;
 
-namespace {
-TickExtender CoarseTick;
-}
-
-uint64_t TickExtender::Extend(uint32_t raw) {
-    if (raw < Previous) Wraps += 1;
-    Previous = raw;
-    return (Wraps << 32) + raw;
-}
-
 double CounterSeconds(int64_t count, int64_t frequency) {
     // A zero frequency would turn every time into inf/NaN and poison all
     // the rates derived from it.
@@ -47,16 +37,14 @@ double CTimer::GetTime() const {
     return CounterSeconds(reading.count, reading.frequency);
 }
 
-double CTimer::TickSeconds() {
-    return static_cast<double>(CoarseTick.Extend(platform::TickCount32())) / 1000.0;
-}
+double CTimer::TickSeconds() const { return static_cast<double>(platform::MonotonicMs()) / 1000.0; }
 
-int32_t CTimer::CheckPerformanceCounter() const {
-    if (!platform::PerformanceCounterWorks()) return 0;
+bool CTimer::CheckPerformanceCounter() const {
+    if (!platform::PerformanceCounterWorks()) return false;
     const double before = GetTime();
     platform::SleepMs(500);
     const double after = GetTime();
-    return CounterRateIsPlausible(before, after) ? 1 : 0;
+    return CounterRateIsPlausible(before, after);
 }
 
 std::string CTimer::FormatDuration(int64_t milliseconds, bool fixedWidth) const {

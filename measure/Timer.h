@@ -5,19 +5,6 @@
 #include <cstdint>
 #include <string>
 
-// Extends a 32-bit millisecond tick that wraps (about every 49.7 days) to 64
-// bits. Every wrap seen since the first call adds 2^32 for good, so readings
-// stay ordered: a difference against a reading taken before the wrap remains
-// right for every later call, not only for the call that sees the wrap.
-class TickExtender {
-public:
-    uint64_t Extend(uint32_t raw);
-
-private:
-    uint32_t Previous = 0;
-    uint64_t Wraps = 0;
-};
-
 // count / frequency in seconds; 0 when the frequency is unusable.
 double CounterSeconds(int64_t count, int64_t frequency);
 
@@ -36,10 +23,10 @@ public:
 
     // Seconds since an arbitrary origin from the high-resolution counter.
     double GetTime() const;
-    // Seconds since system start from the wrapping millisecond tick.
-    double TickSeconds();
-    // 1 when the high-resolution counter exists and runs at the right rate.
-    int32_t CheckPerformanceCounter() const;
+    // Seconds from the 64-bit millisecond clock (it never wraps).
+    double TickSeconds() const;
+    // True when the high-resolution counter exists and runs at the right rate.
+    bool CheckPerformanceCounter() const;
     std::string FormatDuration(int64_t milliseconds, bool fixedWidth) const;
 };
 

@@ -9,6 +9,13 @@
 #include <string>
 #include <vector>
 
+// A processor (structured) exception turned into a C++ exception object:
+// what GuardedCall throws for a fault, with the Windows exception code.
+class SE_Exception {
+public:
+    uint32_t ExceptionCode;
+};
+
 namespace platform {
 
 // ---------------------------------------------------------------- console
@@ -84,8 +91,9 @@ CounterReading ReadPerformanceCounter();
 // False when the high-resolution counter cannot be queried at all.
 bool PerformanceCounterWorks();
 
-// Millisecond tick count, 32 bits wide so that it wraps like GetTickCount.
-uint32_t TickCount32();
+// Milliseconds since an arbitrary start, 64 bits wide: it never wraps
+// (GetTickCount64; POSIX: CLOCK_MONOTONIC).
+uint64_t MonotonicMs();
 
 void SleepMs(uint32_t milliseconds);
 
@@ -154,6 +162,13 @@ uint16_t CountOwnThreads();
 // The library name used when none is configured: "avisynth" on Windows,
 // "libavisynth.so" on POSIX.
 const char* DefaultFrameServerLibrary();
+
+// The image format of the libraries the system's loader takes.
+enum class ImageFormat { PE, ELF };
+ImageFormat NativeLibraryFormat();
+
+// True when the file system ignores the case of file names (Windows).
+bool FileNamesIgnoreCase();
 
 // (Not named LoadLibrary/FreeLibrary: those are macros in the Windows headers.)
 void* LoadDynamicLibrary(const std::string& name);

@@ -1,20 +1,21 @@
-// The CSV file of the per-interval measurements, written beside the script.
+// The CSV file of the per-interval measurements, written beside the script:
+// the run report's samples, one line each, under a header.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
-#include "measure/Statistics.h"
+#include "report/ReportFile.h"
+#include "report/RunReport.h"
 
-// Writes the header and one line per sample (an empty file when there are
-// none). Returns the empty text on success, else the message to show. Reads
-// Settings.MonitorGPULoad.
-std::string WriteCSVFile(const std::string& scriptPath, const FrameSample* samples, uint32_t sampleCount,
-                         int hasVideoEngine);
+// Writes the file. Returns the empty text on success, else the message to
+// show.
+std::string WriteCSVFile(const RunReport& report);
 
-// ---- pure builders; "\n" becomes CR LF only on writing
+// The file's text: the header and one line per sample (nothing when there
+// are none). "\n" becomes CR LF only on writing.
+void ProduceCsv(const RunReport& report, TextSink& sink);
 
 std::string CsvFileName(const std::string& scriptPath);
-std::string CsvHeader(bool monitorGPU, int hasVideoEngine);
+std::string CsvHeader(bool monitorGPU, bool hasVideoEngine);
 // One line, ended by "\n".
-std::string CsvRow(const FrameSample& sample, bool monitorGPU, int hasVideoEngine);
+std::string CsvRow(const FrameSample& sample, bool monitorGPU, bool hasVideoEngine);

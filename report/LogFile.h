@@ -1,26 +1,20 @@
-// The log file written beside the script at the end of a run, and the
-// "[General info]" section that starts the report text.
+// The log file written beside the script: the run report's sections, a
+// fresh copy of the script, the graphics-card section (with GPU monitoring),
+// one row per sample and the frame-server error.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
-#include "frameserver/AvisynthInfo.h"
-#include "measure/Statistics.h"
+#include "report/ReportFile.h"
+#include "report/RunReport.h"
 
-// Writes the log: the report text, a fresh copy of the script, the
-// graphics-card text (when GPU monitoring is on), one row per sample and the
-// frame-server error. Returns the empty text on success, else the message to
-// show. Reads Settings.MonitorGPULoad.
-std::string WriteLogFile(const std::string& scriptPath, const std::string& reportText,
-                         const std::string& graphicsCardText, const FrameSample* samples, uint32_t sampleCount,
-                         const std::string& runErrorText, int hasVideoEngine);
+// Reads the script and writes the log. Returns the empty text on success,
+// else the message to show.
+std::string WriteLogFile(const RunReport& report);
 
-// The "[General info]" section, each line ended by "\n".
-std::string GeneralInfoSection(const std::string& versionText, const std::string& scriptPath,
-                               const std::string& switchesText, const CAvisynthInfo& info);
-
-// ---- pure builders of the log's content; "\n" becomes CR LF only on writing
+// The log's text for the script's bytes as read now. "\n" becomes CR LF only
+// on writing.
+void ProduceLog(const RunReport& report, const std::string& scriptFileBytes, TextSink& sink);
 
 std::string LogFileName(const std::string& scriptPath);
 
@@ -31,9 +25,9 @@ std::string LogScriptCopy(const std::string& scriptFileBytes);
 std::string LogHeadText(const std::string& reportText, const std::string& scriptCopy,
                         const std::string& graphicsCardText, bool monitorGPU);
 
-std::string LogPerformanceHeader(bool monitorGPU, int hasVideoEngine);
+std::string LogPerformanceHeader(bool monitorGPU, bool hasVideoEngine);
 // One table row, ended by "\n".
-std::string LogPerformanceRow(const FrameSample& sample, bool monitorGPU, int hasVideoEngine);
+std::string LogPerformanceRow(const FrameSample& sample, bool monitorGPU, bool hasVideoEngine);
 
 // "[AviSynth error]" section; empty for an empty error text.
 std::string LogErrorSection(const std::string& runErrorText);

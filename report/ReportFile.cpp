@@ -4,24 +4,20 @@
 #include <cmath>
 #include <utility>
 
+#include "platform/Platform.h"
+#include "support/Text.h"
+
 std::string ReportFileName(const std::string& scriptPath, const char* extension) {
     std::string name = scriptPath.size() > 4 ? scriptPath.substr(0, scriptPath.size() - 4) : scriptPath;
     return name + extension;
 }
 
 bool ReportWouldReplaceScript(const std::string& reportFile, const std::string& scriptPath) {
-    if (reportFile.size() != scriptPath.size()) return false;
-#ifdef _WIN32
-    for (size_t i = 0; i < reportFile.size(); ++i) {
-        char a = reportFile[i], b = scriptPath[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
-#else
-    return reportFile == scriptPath;
-#endif
+    if (!platform::FileNamesIgnoreCase()) return reportFile == scriptPath;
+    std::string a = reportFile, b = scriptPath;
+    ToLowerText(a);
+    ToLowerText(b);
+    return a == b;
 }
 
 namespace {
@@ -62,7 +58,7 @@ void AppendUnsigned(std::string& out, uint64_t value, int width) {
 // ------------------------------------------------------------------ writer
 
 namespace {
-constexpr size_t WriteChunk = 64 * 1024;
+constexpr size_t kWriteChunk = 64 * 1024;
 }
 
 ReportFileWriter::ReportFileWriter(std::string fileName) : Name(std::move(fileName)) {}
@@ -84,7 +80,7 @@ void ReportFileWriter::Write(const std::string& text) {
         if (character == '\n') Pending += '\r';
         Pending += character;
     }
-    if (Pending.size() >= WriteChunk) WritePending();
+    if (Pending.size() >= kWriteChunk) WritePending();
 }
 
 void ReportFileWriter::WritePending() {
@@ -100,6 +96,16 @@ bool ReportFileWriter::Finish() {
     if (std::fclose(File) != 0) Failed = true;
     File = nullptr;
     return !Failed;
+}
+
+std::string WriteReportFile(const std::string& fileName, const std::string& scriptPath,
+                            const std::function<void(TextSink& sink)>& produce) {
+    if (ReportWouldReplaceScript(fileName, scriptPath)) return WouldReplaceScriptMessage(fileName);
+    ReportFileWriter writer(fileName);
+    if (!writer.Open()) return CannotCreateMessage(fileName);
+    produce(writer);
+    if (!writer.Finish()) return CannotWriteMessage(fileName);
+    return std::string();
 }
 
 std::string CannotOpenMessage(const std::string& fileName) { return "\nCannot open \"" + fileName + "\"\n"; }

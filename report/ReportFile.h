@@ -1,10 +1,13 @@
-// Pieces shared by the log and CSV writers: the file-name rule, number
-// formatting that does not depend on the C locale, and a file writer that
-// turns every "\n" into CR LF and notices every failed write.
+// Pieces shared by the report formats: the file-name rule, number
+// formatting that does not depend on the C locale, and the one writer that
+// puts a format's text into a file, turning every "\n" into CR LF and
+// noticing every failed write. A format only produces text into a TextSink;
+// writing it is the writer's.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 // The script path without its last four characters (only when it has more
@@ -19,9 +22,23 @@ bool ReportWouldReplaceScript(const std::string& reportFile, const std::string& 
 void AppendFixed(std::string& out, double value, int precision, int width = 0);
 void AppendUnsigned(std::string& out, uint64_t value, int width = 0);
 
+// Where a format puts its text, piece by piece.
+class TextSink {
+public:
+    virtual ~TextSink() = default;
+    virtual void Write(const std::string& text) = 0;
+};
+
+// Collects the text (tests, and formats built on other formats).
+class StringSink final : public TextSink {
+public:
+    void Write(const std::string& text) override { Text += text; }
+    std::string Text;
+};
+
 // Creates (truncates) a file in binary mode and writes text to it with CR LF
 // line ends. Any failed write, flush or close makes Finish return false.
-class ReportFileWriter {
+class ReportFileWriter final : public TextSink {
 public:
     explicit ReportFileWriter(std::string fileName);
     ~ReportFileWriter();
@@ -29,7 +46,7 @@ public:
     ReportFileWriter& operator=(const ReportFileWriter&) = delete;
 
     bool Open();
-    void Write(const std::string& text);
+    void Write(const std::string& text) override;
     bool Finish();
 
     const std::string& FileName() const { return Name; }
@@ -42,6 +59,12 @@ private:
     std::string Pending;
     bool Failed = false;
 };
+
+// Writes the text that `produce` puts into its sink to `fileName`, beside
+// the script. Returns the empty text on success, else the message to show;
+// a short file is left where it is but never reported as written.
+std::string WriteReportFile(const std::string& fileName, const std::string& scriptPath,
+                            const std::function<void(TextSink& sink)>& produce);
 
 // The writers' failure messages, with the file name as given.
 std::string CannotOpenMessage(const std::string& fileName);

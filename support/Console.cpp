@@ -2,8 +2,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
-#include "app/Settings.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -23,29 +23,31 @@ CUtils::~CUtils() {
     if (ColourChanged) platform::RestoreTextAttribute(LastColourStream, SavedAttributes);
 }
 
-void CUtils::SetTextColour(int useStdout, uint16_t attribute, int enabled) {
+void CUtils::SetTextColour(int useStdout, uint16_t attribute, bool enabled) {
     if (!enabled) return;
     ColourChanged = true;
     LastColourStream = StreamFor(useStdout);
     platform::SetTextAttribute(LastColourStream, attribute);
 }
 
-void CUtils::RestoreTextColour(int useStdout, int enabled) {
+void CUtils::RestoreTextColour(int useStdout, bool enabled) {
     if (enabled) platform::RestoreTextAttribute(StreamFor(useStdout), SavedAttributes);
 }
 
 void CUtils::MoveCursorUp(int lines) {
-    std::fflush(FileFor(Settings.ConUseSTDOUT));
-    platform::MoveCursorUp(StreamFor(Settings.ConUseSTDOUT), lines);
+    std::fflush(FileFor(MessageStream()));
+    platform::MoveCursorUp(StreamFor(MessageStream()), lines);
 }
 
 std::string CUtils::PadLine(std::string text) const { return ::PadLine(std::move(text), ConsoleWidth); }
 
-void CUtils::ClearLine() { ConsolePrint(Settings.ConUseSTDOUT, ColourUnchanged, "\r%s", PadLine("").c_str()); }
+void CUtils::ClearLine() { ConsolePrint(MessageStream(), ColourUnchanged, "\r%s", PadLine("").c_str()); }
+
+int MessageStream() { return Utils.Options.UseStdout ? 1 : 0; }
 
 void ConsolePrint(int useStdout, uint16_t colour, const char* format, ...) {
     if (!format) return;
-    if (colour != ColourUnchanged) Utils.SetTextColour(useStdout, colour, Settings.UseColor);
+    if (colour != ColourUnchanged) Utils.SetTextColour(useStdout, colour, Utils.Options.UseColor);
     FILE* file = FileFor(useStdout);
     va_list args;
     va_start(args, format);
@@ -53,26 +55,26 @@ void ConsolePrint(int useStdout, uint16_t colour, const char* format, ...) {
     va_end(args);
     std::fflush(file);
     if (colour != ColourUnchanged) {
-        Utils.RestoreTextColour(useStdout, Settings.UseColor);
+        Utils.RestoreTextColour(useStdout, Utils.Options.UseColor);
         std::fflush(file);
     }
 }
 
 void ShowStatus(const std::string& text) {
-    ConsolePrint(Settings.ConUseSTDOUT, ColourUnchanged, "\r%s\r", Utils.PadLine(text).c_str());
+    ConsolePrint(MessageStream(), ColourUnchanged, "\r%s\r", Utils.PadLine(text).c_str());
 }
 
 void ClearStatus() { ShowStatus(std::string()); }
 
 void PrintPermanentLine(uint16_t colour, const std::string& text) {
-    ConsolePrint(Settings.ConUseSTDOUT, colour, "\r%s\n", Utils.PadLine(text).c_str());
+    ConsolePrint(MessageStream(), colour, "\r%s\n", Utils.PadLine(text).c_str());
 }
 
 void WaitBeforeExit() {
-    if (!Settings.PauseBeforeExit) return;
+    if (!Utils.Options.PauseBeforeExit) return;
     // Without a keyboard no key can come: do not wait for one.
     if (!platform::StdinIsInteractive()) return;
-    ConsolePrint(Settings.ConUseSTDOUT, ColourUnchanged, "\nPress any key to exit...");
+    ConsolePrint(MessageStream(), ColourUnchanged, "\nPress any key to exit...");
     platform::KeyboardBegin();
     do {
         platform::SleepMs(100);
@@ -107,6 +109,13 @@ bool AskYesNo(unsigned pollMs) {
 }
 
 bool FileExists(const std::string& path) { return platform::FileExists(path); }
+
+bool ReadFileText(const std::string& path, std::string& content) {
+    std::vector<uint8_t> bytes;
+    if (!platform::ReadWholeFile(path, bytes)) return false;
+    content.assign(bytes.begin(), bytes.end());
+    return true;
+}
 
 std::string GetFileVersionText(const std::string& fileName) {
     uint16_t parts[4];

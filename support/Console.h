@@ -17,6 +17,13 @@ enum : uint16_t {
     ColourReport = 15,
 };
 
+// What the console needs of the settings, handed down by the run sequence.
+struct ConsoleOptions {
+    bool UseStdout = false;  // the program's messages go to standard output
+    bool UseColor = true;
+    bool PauseBeforeExit = false;
+};
+
 // Prints to standard output when useStdout is non-zero, else to standard
 // error, in `colour` (0 leaves the colour alone), and flushes. A null format
 // prints nothing.
@@ -37,15 +44,18 @@ public:
     CUtils();
     virtual ~CUtils();
 
-    void SetTextColour(int useStdout, uint16_t attribute, int enabled);
-    void RestoreTextColour(int useStdout, int enabled);
+    void Configure(const ConsoleOptions& options) { Options = options; }
+
+    void SetTextColour(int useStdout, uint16_t attribute, bool enabled);
+    void RestoreTextColour(int useStdout, bool enabled);
     void MoveCursorUp(int lines);
     std::string PadLine(std::string text) const;
-    // "\r" and a padded empty line on the settings stream.
+    // "\r" and a padded empty line on the message stream.
     void ClearLine();
 
     uint16_t SavedAttributes;
     int32_t ConsoleWidth;
+    ConsoleOptions Options;
 
 private:
     bool ColourChanged = false;
@@ -54,12 +64,18 @@ private:
 
 extern CUtils Utils;
 
-// Short-hands for the console conventions, on the settings stream.
+// The stream flag of the program's messages, for ConsolePrint.
+int MessageStream();
+
+// Short-hands for the console conventions, on the message stream.
 void ShowStatus(const std::string& text);   // "\r%s\r", padded, colour 0
 void ClearStatus();                         // ShowStatus("")
 void PrintPermanentLine(uint16_t colour, const std::string& text);  // "\r%s\n", padded
 
 bool FileExists(const std::string& path);
+// The whole file as bytes; false when it cannot be opened or a read fails,
+// so a half-read file is never taken for the whole.
+bool ReadFileText(const std::string& path, std::string& content);
 // "%u.%u.%u.%u" of the file's version; empty name = the program itself;
 // "0.0.0.0" on any failure.
 std::string GetFileVersionText(const std::string& fileName);

@@ -1,14 +1,12 @@
-// A processor (structured) exception turned into a C++ exception object.
+// Processor (structured) exceptions: SE_Exception (declared with the
+// platform's fault guard), their texts and the guarded call.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <type_traits>
 
-class SE_Exception {
-public:
-    uint32_t ExceptionCode;
-};
+#include "platform/Platform.h"
 
 // "Exception 0x%08X\n<name>" for a structured-exception code.
 std::string ExceptionCodeText(uint32_t code);
@@ -24,8 +22,6 @@ std::string WithSystemErrorText(const char* message);
 // without destructors, so f must not own anything that must survive.
 template <class F>
 void Guarded(F&& f);
-
-#include "platform/Platform.h"
 
 template <class F>
 void Guarded(F&& f) {

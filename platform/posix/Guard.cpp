@@ -16,7 +16,6 @@
 
 #include "platform/Platform.h"
 #include "platform/posix/PosixInternal.h"
-#include "support/SEException.h"
 
 namespace platform {
 

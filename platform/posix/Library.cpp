@@ -28,6 +28,10 @@ bool DirectoryExists(const std::string& path) {
 
 const char* DefaultFrameServerLibrary() { return "libavisynth.so"; }
 
+ImageFormat NativeLibraryFormat() { return ImageFormat::ELF; }
+
+bool FileNamesIgnoreCase() { return false; }
+
 void* LoadDynamicLibrary(const std::string& name) {
     void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) RecordDlError();

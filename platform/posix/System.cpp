@@ -73,7 +73,7 @@ bool PerformanceCounterWorks() {
     return clock_gettime(CLOCK_MONOTONIC, &now) == 0;
 }
 
-uint32_t TickCount32() { return static_cast<uint32_t>(MonotonicNanoseconds() / 1000000ull); }
+uint64_t MonotonicMs() { return MonotonicNanoseconds() / 1000000ull; }
 
 void SleepMs(uint32_t milliseconds) {
     struct timespec request {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};

@@ -20,7 +20,6 @@
 
 #include <cstdint>
 
-#include "support/SEException.h"
 
 namespace {
 

@@ -94,6 +94,10 @@ void ReadPluginValue(HKEY root, REGSAM view, const char* value, const char* labe
 
 const char* DefaultFrameServerLibrary() { return "avisynth"; }
 
+ImageFormat NativeLibraryFormat() { return ImageFormat::PE; }
+
+bool FileNamesIgnoreCase() { return true; }
+
 void* LoadDynamicLibrary(const std::string& name) { return LoadLibraryA(name.c_str()); }
 
 void* DynamicSymbol(void* library, const char* name) {

@@ -30,7 +30,7 @@ bool PerformanceCounterWorks() {
            QueryPerformanceCounter(&value) != 0;
 }
 
-uint32_t TickCount32() { return GetTickCount(); }
+uint64_t MonotonicMs() { return GetTickCount64(); }
 
 void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 

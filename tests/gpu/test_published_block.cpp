@@ -56,5 +56,5 @@ TEST(GPUZPublishedBlock, BlockShorterThanTheLayoutIsRefused) {
     EXPECT_EQ(gpu.WindowFound, 1);
     EXPECT_EQ(gpu.OpenSharedMemory(), 0);
     EXPECT_EQ(gpu.SharedMemoryOpen, 0);
-    EXPECT_NE(gpu.ErrorText.find(std::to_string(gpuz::BlockSize)), std::string::npos) << gpu.ErrorText;
+    EXPECT_NE(gpu.ErrorText.find(std::to_string(gpuz::kBlockSize)), std::string::npos) << gpu.ErrorText;
 }

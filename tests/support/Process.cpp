@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -415,3 +416,20 @@ ProcessResult RunProcess(const ProcessRun& run) {
 }
 
 #endif
+
+std::vector<std::string> OwnArguments() {
+    std::vector<std::string> arguments;
+#ifdef _WIN32
+    for (int i = 1; i < __argc; ++i) arguments.emplace_back(__argv[i]);
+#else
+    std::ifstream file("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    size_t start = 0;
+    bool first = true;
+    for (size_t end; (end = all.find('\0', start)) != std::string::npos; start = end + 1) {
+        if (!first) arguments.push_back(all.substr(start, end - start));
+        first = false;
+    }
+#endif
+    return arguments;
+}

@@ -46,6 +46,9 @@ uint32_t ExitCodeFor(int value);
 // /tmp/x/Tachoro.exe becomes Z:\tmp\x\Tachoro.exe; elsewhere unchanged.
 std::string NativePath(const std::string& path);
 
+// The arguments this process was started with, without the program name.
+std::vector<std::string> OwnArguments();
+
 // For a test program playing a child that crashes on purpose: an unhandled
 // fault ends the process at once with the fault's code, without the
 // system's crash reporting (under Wine with a display that is a dialog that

@@ -3,21 +3,28 @@
 
 #include <cstdint>
 
-#include "app/Settings.h"
+#include <string>
+
 #include "measure/Statistics.h"
+#include "report/RunReport.h"
 
-// Sets MonitorGPULoad for one test and restores it afterwards: the writers
-// read it from the process-wide settings record.
-class MonitorGPUSetting {
-public:
-    explicit MonitorGPUSetting(int32_t value) : Saved(Settings.MonitorGPULoad) { Settings.MonitorGPULoad = value; }
-    ~MonitorGPUSetting() { Settings.MonitorGPULoad = Saved; }
-    MonitorGPUSetting(const MonitorGPUSetting&) = delete;
-    MonitorGPUSetting& operator=(const MonitorGPUSetting&) = delete;
-
-private:
-    int32_t Saved;
-};
+// A run report with these samples and columns; `sections` stands for the
+// report sections that precede the script in the log.
+inline RunReport SampleReport(const std::string& scriptPath, const FrameSample* samples, uint32_t count,
+                              bool monitorGPU, bool hasVideoEngine, const std::string& sections = std::string(),
+                              const std::string& graphicsCardText = std::string(),
+                              const std::string& errorText = std::string()) {
+    RunReport report;
+    report.ScriptPath = scriptPath;
+    report.RuntimeInfo = sections;
+    report.GraphicsCardText = graphicsCardText;
+    report.Columns.MonitorGPU = monitorGPU;
+    report.Columns.HasVideoEngine = hasVideoEngine;
+    report.Samples = samples;
+    report.SampleCount = count;
+    report.FrameServerError = errorText;
+    return report;
+}
 
 inline FrameSample MakeSample(uint32_t frameNumber, double fps, double average, uint16_t cpu, uint16_t gpu,
                               uint16_t vpu, uint16_t threads, uint32_t phys, uint32_t virt) {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/Settings.h"
-#include "frameserver/Avisynth.h"
+#include "frameserver/Session.h"
 #include "measure/Benchmark.h"
 
 // ------------------------------------------------------------ pure parts
@@ -125,24 +125,17 @@ TEST(SamplingPointArithmetic, NeverWritesBeyondTheArray) {
 
 namespace {
 
-// A clip whose frames cost nothing; it records what was requested and can
-// fail a request the way the frame server does.
-class FakeClip : public IClip {
+// A frame source whose frames cost nothing; it records what was requested
+// and can fail a request.
+class FakeClip {
 public:
-    int GetVersion() override { return 6; }
-    PVideoFrame GetFrame(int n, IScriptEnvironment*) override {
-        if (n == FailAt) throw AvisynthError("frame failed");
-        Requested.push_back(n);
-        return PVideoFrame();
+    void Fetch(uint32_t n) const {
+        if (static_cast<int>(n) == FailAt) throw FrameServerError{"frame failed"};
+        Requested.push_back(static_cast<int>(n));
     }
-    bool GetParity(int) override { return false; }
-    void GetAudio(void*, int64, int64, IScriptEnvironment*) override {}
-    int SetCacheHints(int, int) override { return 0; }
-    const VideoInfo& GetVideoInfo() override { return Info; }
 
-    std::vector<int> Requested;
+    mutable std::vector<int> Requested;
     int FailAt = -1;
-    VideoInfo Info{};
 };
 
 // Clock readings and sampler values fed to the real sampling-point code.
@@ -208,7 +201,7 @@ TEST(FrameLoop, PartialLastIntervalCountsButStoresNoSample) {
     EXPECT_TRUE(script.BeganBeforeClock);
     EXPECT_FALSE(state.DisplayNotStarted);
 
-    RunFrameLoop(&clip, nullptr, state);
+    RunFrameLoop(clip, state);
 
     const RunStatistics& s = state.Stats;
     ASSERT_EQ(clip.Requested.size(), 25u);
@@ -252,7 +245,7 @@ TEST(FrameLoop, RefreshAtMostEveryQuarterSecondAndKeysOnlyThen) {
     for (int i = 1; i <= 10; ++i) script.Times.push_back(0.125 * i);
     BenchmarkState state;
     Prepare(state, script, 0, 99, 10);
-    RunFrameLoop(&clip, nullptr, state);
+    RunFrameLoop(clip, state);
     EXPECT_EQ(state.Stats.SamplesStored, 10u);
     EXPECT_EQ(script.Refreshes, 5);
     EXPECT_EQ(script.EscChecks, 5);
@@ -266,7 +259,7 @@ TEST(FrameLoop, TimeLimitStopsAtTheFirstRefreshPastIt) {
     BenchmarkState state;
     state.TimeLimit = 1;
     Prepare(state, script, 50, 149, 10);
-    RunFrameLoop(&clip, nullptr, state);
+    RunFrameLoop(clip, state);
     const RunStatistics& s = state.Stats;
     EXPECT_EQ(clip.Requested.size(), 40u);
     EXPECT_EQ(s.LastFrame, 89u);
@@ -284,7 +277,7 @@ TEST(FrameLoop, EscStopsOtherKeysDoNot) {
     script.EscAtCheck = 2;
     BenchmarkState state;
     Prepare(state, script, 0, 99, 10);
-    RunFrameLoop(&clip, nullptr, state);
+    RunFrameLoop(clip, state);
     EXPECT_EQ(clip.Requested.size(), 20u);
     EXPECT_EQ(state.Stats.LastFrame, 19u);
     EXPECT_EQ(state.Stats.FramesProcessed, 20u);
@@ -297,7 +290,7 @@ TEST(FrameLoop, FailedRequestLeavesTheSamplesSoFar) {
     script.Times = {0.0, 1.0, 2.0, 3.0};
     BenchmarkState state;
     Prepare(state, script, 0, 29, 5);
-    EXPECT_THROW(RunFrameLoop(&clip, nullptr, state), AvisynthError);
+    EXPECT_THROW(RunFrameLoop(clip, state), FrameServerError);
     EXPECT_FALSE(state.DisplayNotStarted);
     EXPECT_EQ(state.Stats.SamplesStored, 2u);
     EXPECT_EQ(state.Stats.FramesProcessed, 14u);
@@ -312,7 +305,7 @@ TEST(FrameLoop, ClipWithoutFramesRequestsNothing) {
     BenchmarkState state;
     Prepare(state, script, 0, UINT32_MAX, 10);
     EXPECT_EQ(state.Stats.FramesToProcess, 0u);
-    RunFrameLoop(&clip, nullptr, state);
+    RunFrameLoop(clip, state);
     EXPECT_TRUE(clip.Requested.empty());
     EXPECT_EQ(state.Stats.FramesProcessed, 0u);
 }

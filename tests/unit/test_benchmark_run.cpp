@@ -1,13 +1,13 @@
-// RunBenchmark against the test frame server: every frame requested once and
-// released before the next, the teardown, the summary, and what a failing
-// frame request leaves behind.
+// RunBenchmark against the test frame server, followed by what the run
+// sequence does after it: every frame requested once and released before the
+// next, the release of the script, the summary, and what a failing frame
+// request leaves behind.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/Settings.h"
-#include "frameserver/Avisynth.h"
-#include "frameserver/FrameServer.h"
+#include "frameserver/FrameSource.h"
+#include "frameserver/Session.h"
 #include "measure/Benchmark.h"
 #include "measure/GPUInfo.h"
 #include "platform/Platform.h"
@@ -17,38 +17,45 @@
 
 namespace {
 
+// Opens the test frame server and evaluates a script with these lines.
+void Open(FrameServerContext& session, ScratchDir& scratch, const std::string& name, const std::string& scriptText) {
+    const std::string path = scratch.Path(name);
+    ASSERT_TRUE(WriteBytes(path, scriptText));
+    ASSERT_TRUE(session.Load(TESTFS_LIBRARY));
+    ASSERT_EQ(session.CreateEnvironment(7), EnvironmentOutcome::Ready);
+    session.Evaluate(path, ScriptChecks{"not a clip: %s"}, true);
+}
+
+// The benchmark of the whole clip; on success the script is released and
+// the summary printed, as the run sequence does.
+BenchmarkOutcome Measure(FrameServerContext& session, uint32_t interval, int64_t timeLimit, CGPUInfo& gpu,
+                         BenchmarkState& state, std::string& report) {
+    BenchmarkSetup setup;
+    setup.FirstFrame = 0;
+    setup.LastFrame = session.Facts().FramesToRead - 1;
+    setup.SamplingInterval = interval;
+    setup.TimeLimit = timeLimit;
+    FrameServerGuarded([&] { RunBenchmark(session.Frames(), setup, gpu, state); });
+    session.ReleaseScript();
+    report += PrintRunSummary(state.Stats, state.Readings, setup.Display).ReportPart;
+    return state.Outcome;
+}
+
 class BenchmarkRun : public ::testing::Test {
 protected:
-    void SetUp() override {
-        saved = Settings;
-        Settings.FrameFirst = 0;
-        Settings.FrameLast = -1;
-        Settings.TimeLimit = -1;
-        Settings.MonitorGPULoad = 0;
-        Settings.ConUseSTDOUT = 0;
-        ASSERT_TRUE(scratch.Valid());
-    }
-    void TearDown() override {
-        if (context.Library) CloseFrameServer(context);
-        Settings = saved;
-    }
+    void SetUp() override { ASSERT_TRUE(scratch.Valid()); }
 
-    // Opens the test frame server and loads a script with these lines.
     void Load(const std::string& scriptText) {
-        const std::string path = scratch.Path("clip.avs");
-        ASSERT_TRUE(WriteBytes(path, scriptText));
-        ASSERT_EQ(OpenFrameServer(context, TESTFS_LIBRARY, 7), OpenResult::Opened);
-        LoadScript(context, path);
-        counters = reinterpret_cast<TestFSGetCountersFunc>(
-            platform::DynamicSymbol(context.Library, kTestFSGetCountersSymbol));
+        Open(session, scratch, "clip.avs", scriptText);
+        counters = reinterpret_cast<TestFSGetCountersFunc>(session.LibrarySymbol(kTestFSGetCountersSymbol));
         ASSERT_NE(counters, nullptr);
     }
 
-    BenchmarkOutcome Run(uint32_t interval) {
+    BenchmarkOutcome Run(uint32_t interval, int64_t timeLimit = -1) {
         testing::internal::CaptureStderr();
-        BenchmarkOutcome outcome = BenchmarkOutcome::RangeRefused;
+        BenchmarkOutcome outcome = BenchmarkOutcome::NotRun;
         try {
-            outcome = RunBenchmark(context, interval, gpu, state, report);
+            outcome = Measure(session, interval, timeLimit, gpu, state, report);
         } catch (...) {
             console = testing::internal::GetCapturedStderr();
             throw;
@@ -57,9 +64,8 @@ protected:
         return outcome;
     }
 
-    SettingsRecord saved;
     ScratchDir scratch;
-    FrameServerContext context;
+    FrameServerContext session;
     TestFSGetCountersFunc counters = nullptr;
     CGPUInfo gpu;
     BenchmarkState state;
@@ -78,16 +84,16 @@ TEST_F(BenchmarkRun, EveryFrameOnceEachReleasedBeforeTheNext) {
     EXPECT_EQ(c.max_frames_alive, 1);
     EXPECT_EQ(c.frames_alive_at_delete, 0);
     EXPECT_EQ(c.environments_deleted, 1) << "the script is released after the loop";
-    EXPECT_EQ(context.Environment, nullptr);
 
-    EXPECT_EQ(Settings.FrameLast, 2499);
+    EXPECT_EQ(state.Stats.LastFrame, 2499u);
     EXPECT_EQ(state.Stats.FramesProcessed, 2500u);
     ASSERT_EQ(state.Stats.SamplesStored, 25u);
     for (uint32_t i = 0; i < 25; ++i) EXPECT_EQ(state.Samples[i].FrameNumber, 100 * i + 99);
     EXPECT_GT(state.Stats.FPSMin, 0.0);
     EXPECT_FALSE(state.DisplayNotStarted);
 
-    EXPECT_EQ(console.rfind("\rReading frames...", 0), 0u) << console;
+    // The benchmark itself prints only the live display.
+    EXPECT_EQ(console.find("Reading frames"), std::string::npos) << console;
     EXPECT_NE(report.find("\n\n[Runtime info]\nFrames processed:               2500 (0 - 2499)\n"), std::string::npos)
         << report;
 }
@@ -104,15 +110,16 @@ TEST_F(BenchmarkRun, FrameServerErrorKeepsTheSamplesSoFar) {
     try {
         Run(100);
         FAIL() << "no exception";
-    } catch (const AvisynthError& error) {
-        EXPECT_STREQ(error.msg, "broken frame");
+    } catch (const FrameServerError& error) {
+        EXPECT_EQ(error.Message, "broken frame");
     }
     EXPECT_FALSE(state.DisplayNotStarted);
     EXPECT_EQ(state.Stats.SamplesStored, 5u);
     EXPECT_EQ(state.Stats.FramesProcessed, 500u);
+    EXPECT_EQ(state.Outcome, BenchmarkOutcome::NotRun) << "the run sequence marks the failure";
     EXPECT_EQ(counters()->environments_deleted, 0) << "the error path does not delete the environment";
-    EXPECT_NE(context.Environment, nullptr);
-    ReleaseScript(context);  // the test's own cleanup
+    session.ReleaseScript();  // the test's own cleanup
+    EXPECT_EQ(counters()->environments_deleted, 1);
 }
 
 TEST_F(BenchmarkRun, AccessViolationBecomesSEExceptionAndTheProcessGoesOn) {
@@ -125,29 +132,24 @@ TEST_F(BenchmarkRun, AccessViolationBecomesSEExceptionAndTheProcessGoesOn) {
     }
     EXPECT_EQ(state.Stats.SamplesStored, 3u);
     EXPECT_EQ(state.Samples[2].FrameNumber, 299u);
-    ReleaseScript(context);
-    CloseFrameServer(context);
+    session.ReleaseScript();
+    session.Close();
 
     // A second benchmark in the same process still works.
-    Settings.FrameLast = -1;  // the first run resolved it to its clip's last frame
     FrameServerContext again;
-    const std::string path = scratch.Path("again.avs");
-    ASSERT_TRUE(WriteBytes(path, "frames=300\n"));
-    ASSERT_EQ(OpenFrameServer(again, TESTFS_LIBRARY, 7), OpenResult::Opened);
-    LoadScript(again, path);
+    Open(again, scratch, "again.avs", "frames=300\n");
     BenchmarkState second;
     std::string secondReport;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(RunBenchmark(again, 100, gpu, second, secondReport), BenchmarkOutcome::Measured);
+    EXPECT_EQ(Measure(again, 100, -1, gpu, second, secondReport), BenchmarkOutcome::Measured);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(second.Stats.SamplesStored, 3u);
-    CloseFrameServer(again);
+    again.Close();
 }
 
 TEST_F(BenchmarkRun, TimeLimitStopsTheRunEarly) {
     Load("frames=100000\nframe_delay_us=1000\n");
-    Settings.TimeLimit = 1;
-    ASSERT_EQ(Run(10), BenchmarkOutcome::Measured);
+    ASSERT_EQ(Run(10, 1), BenchmarkOutcome::Measured);
     const RunStatistics& s = state.Stats;
     EXPECT_GE(s.ElapsedMs, 1000);
     EXPECT_LT(s.ElapsedMs, 5000);

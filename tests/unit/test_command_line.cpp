@@ -26,10 +26,10 @@ struct FakePaths {
 
 struct Parsed {
     CommandLineResult result;
-    SettingsRecord settings;
+    Settings settings;
 };
 
-Parsed Parse(std::vector<std::string> args, const FakePaths& paths = FakePaths(), SettingsRecord settings = {}) {
+Parsed Parse(std::vector<std::string> args, const FakePaths& paths = FakePaths(), Settings settings = {}) {
     Parsed parsed;
     parsed.settings = settings;
     parsed.result = ParseArguments(args, parsed.settings, paths.services());
@@ -105,7 +105,7 @@ TEST(CommandLine, ScriptsMustExist) {
 TEST(CommandLine, CompletesTheExtensionOfTheFirstScriptOnlyWhenAsked) {
     FakePaths paths;
     paths.files = {"/work/other.avs"};
-    SettingsRecord completing;
+    Settings completing;
     completing.AutoCompleteExtension = 1;
     Parsed parsed = Parse({"other"}, paths, completing);
     EXPECT_EQ(parsed.result.ErrorMessage, "");

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
 #include "report/CsvFile.h"
 #include "tests/support/ReportTestSupport.h"
 #include "tests/support/ScratchDir.h"
@@ -25,10 +24,9 @@ protected:
 }  // namespace
 
 TEST_F(CsvFileTest, WithoutGPUMonitoring) {
-    MonitorGPUSetting monitor(0);
     std::vector<FrameSample> samples = {MakeSample(0, 50.0, 40.0, 12, 99, 99, 7, 100, 200),
                                         MakeSample(999, 3.0, 7.0, 100, 99, 99, 65535, 4294967295u, 0)};
-    ASSERT_EQ(WriteCSVFile(ScriptPath, samples.data(), 2, 1), "");
+    ASSERT_EQ(WriteCSVFile(SampleReport(ScriptPath, samples.data(), 2, false, true)), "");
     EXPECT_EQ(ReadBytes(CsvPath),
               "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),Threads,"
               "PhysMEM(MB),VirtMEM(MB)\r\n"
@@ -37,9 +35,8 @@ TEST_F(CsvFileTest, WithoutGPUMonitoring) {
 }
 
 TEST_F(CsvFileTest, GPUMonitoringWithoutVideoEngine) {
-    MonitorGPUSetting monitor(1);
     FrameSample sample = MakeSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
-    ASSERT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "");
+    ASSERT_EQ(WriteCSVFile(SampleReport(ScriptPath, &sample, 1, true, false)), "");
     EXPECT_EQ(ReadBytes(CsvPath),
               "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),Threads,"
               "PhysMEM(MB),VirtMEM(MB)\r\n"
@@ -47,9 +44,8 @@ TEST_F(CsvFileTest, GPUMonitoringWithoutVideoEngine) {
 }
 
 TEST_F(CsvFileTest, GPUMonitoringWithVideoEngine) {
-    MonitorGPUSetting monitor(1);
     FrameSample sample = MakeSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
-    ASSERT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 1), "");
+    ASSERT_EQ(WriteCSVFile(SampleReport(ScriptPath, &sample, 1, true, true)), "");
     EXPECT_EQ(ReadBytes(CsvPath),
               "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),VPU(%),"
               "Threads,PhysMEM(MB),VirtMEM(MB)\r\n"
@@ -57,45 +53,40 @@ TEST_F(CsvFileTest, GPUMonitoringWithVideoEngine) {
 }
 
 TEST_F(CsvFileTest, NoSamplesLeavesAnEmptyFileInPlaceOfAnOldOne) {
-    MonitorGPUSetting monitor(0);
     ASSERT_TRUE(WriteBytes(CsvPath, "old content\r\n"));
-    ASSERT_EQ(WriteCSVFile(ScriptPath, nullptr, 0, 0), "");
+    ASSERT_EQ(WriteCSVFile(SampleReport(ScriptPath, nullptr, 0, false, false)), "");
     EXPECT_TRUE(PathExists(CsvPath));
     EXPECT_EQ(ReadBytes(CsvPath), "");
 }
 
 TEST_F(CsvFileTest, FileThatCannotBeCreatedIsReported) {
-    MonitorGPUSetting monitor(0);
     std::filesystem::create_directory(CsvPath);
     FrameSample sample = MakeSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
-    EXPECT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "\nCannot create \"" + CsvPath + "\"\n");
+    EXPECT_EQ(WriteCSVFile(SampleReport(ScriptPath, &sample, 1, false, false)), "\nCannot create \"" + CsvPath + "\"\n");
 }
 
 TEST_F(CsvFileTest, ScriptWhoseNameIsTheCsvNameIsNotOverwritten) {
-    MonitorGPUSetting monitor(0);
     std::string script = Dir.Path("keep.csv");
     ASSERT_TRUE(WriteBytes(script, "Version()\n"));
     FrameSample sample = MakeSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
-    std::string result = WriteCSVFile(script, &sample, 1, 0);
+    std::string result = WriteCSVFile(SampleReport(script, &sample, 1, false, false));
     EXPECT_EQ(result.rfind("\nCannot create \"" + script + "\"\n", 0), 0u) << result;
     EXPECT_EQ(ReadBytes(script), "Version()\n");
 }
 
 #ifdef __linux__
 TEST_F(CsvFileTest, WriteErrorsAreReportedNotIgnored) {
-    MonitorGPUSetting monitor(0);
     std::filesystem::create_symlink("/dev/full", CsvPath);
     FrameSample sample = MakeSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
-    EXPECT_EQ(WriteCSVFile(ScriptPath, &sample, 1, 0), "\nCannot write \"" + CsvPath + "\"\n");
+    EXPECT_EQ(WriteCSVFile(SampleReport(ScriptPath, &sample, 1, false, false)), "\nCannot write \"" + CsvPath + "\"\n");
 }
 #endif
 
 TEST_F(CsvFileTest, ManyRowsAreWrittenWhole) {
     // More than one write buffer's worth of rows.
-    MonitorGPUSetting monitor(0);
     std::vector<FrameSample> samples;
     for (uint32_t i = 0; i < 5000; ++i) samples.push_back(MakeSample(i, 25.0, 25.0, 1, 0, 0, 1, 1, 1));
-    ASSERT_EQ(WriteCSVFile(ScriptPath, samples.data(), static_cast<uint32_t>(samples.size()), 0), "");
+    ASSERT_EQ(WriteCSVFile(SampleReport(ScriptPath, samples.data(), static_cast<uint32_t>(samples.size()), false, false)), "");
     std::string content = ReadBytes(CsvPath);
     size_t lines = 0, bareLineFeeds = 0;
     for (size_t i = 0; i < content.size(); ++i) {

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
 #include "measure/Display.h"
 #include "support/Console.h"
 #include "support/Text.h"
@@ -230,18 +229,18 @@ class DisplayOutput : public ::testing::Test {
 protected:
     void SetUp() override {
         savedWidth = Utils.ConsoleWidth;
-        savedStream = Settings.ConUseSTDOUT;
+        savedStream = Utils.Options.UseStdout;
         Utils.ConsoleWidth = 70;
-        Settings.ConUseSTDOUT = 0;
+        Utils.Options.UseStdout = false;
     }
     void TearDown() override {
         Utils.ConsoleWidth = savedWidth;
-        Settings.ConUseSTDOUT = savedStream;
+        Utils.Options.UseStdout = savedStream;
     }
     static std::string Padded(const std::string& text) { return "\r" + text + std::string(69 - text.size(), ' ') + "\n"; }
 
     int32_t savedWidth = 0;
-    int32_t savedStream = 0;
+    bool savedStream = false;
 };
 
 TEST_F(DisplayOutput, RefreshPrintsTheLinesAndCountsThem) {
@@ -267,7 +266,7 @@ TEST_F(DisplayOutput, SummaryOverwritesAndAppendsToTheReport) {
     s.DisplayLines = 10;
     std::string report = "[Clip info]\nx";
     testing::internal::CaptureStderr();
-    PrintRunSummary(s, SampleReadings(), DisplayOptions(), report);
+    report += PrintRunSummary(s, SampleReadings(), DisplayOptions()).ReportPart;
     const std::string out = testing::internal::GetCapturedStderr();
     const std::string blank = "\r" + std::string(69, ' ') + "\n";
     const std::string expected = Padded("Frames processed:               500 (0 - 999)") +

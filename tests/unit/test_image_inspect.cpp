@@ -7,6 +7,7 @@
 #include "frameserver/ImageInspect.h"
 #include "platform/Platform.h"
 #include "tests/support/ImageBuilder.h"
+#include "tests/support/TestPlatform.h"
 
 using testimage::BuildELF;
 using testimage::BuildPE;
@@ -87,11 +88,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     return bytes;
 }
 
-#if defined(_WIN32)
-const Inspector kNativeInspector = InspectPEImage;
-#else
-const Inspector kNativeInspector = InspectELFImage;
-#endif
+const Inspector kNativeInspector = kOnWindows ? InspectPEImage : InspectELFImage;
 
 }  // namespace
 
@@ -355,11 +352,11 @@ TEST(ELFImage, AnyDamagedByteIsSurvived) {
 
 TEST(RealImage, OnlyTheFrameServerHasTheLinkageExport) {
     std::vector<std::pair<std::string, bool>> files = {{TESTFS_LIBRARY, true}, {platform::ExecutablePath(), false}};
-#if !defined(_WIN32)
-    std::string system;
-    ASSERT_TRUE(platform::ResolveLibraryFile("libc.so.6", system));
-    files.emplace_back(system, false);
-#endif
+    if (!kOnWindows) {
+        std::string system;
+        ASSERT_TRUE(platform::ResolveLibraryFile("libc.so.6", system));
+        files.emplace_back(system, false);
+    }
     for (const auto& file : files) {
         const std::vector<uint8_t> image = ReadFile(file.first);
         ASSERT_FALSE(image.empty()) << file.first;
@@ -372,13 +369,13 @@ TEST(RealImage, OnlyTheFrameServerHasTheLinkageExport) {
 
     const std::vector<uint8_t> image = ReadFile(TESTFS_LIBRARY);
     const std::string linker = kNativeInspector(image.data(), image.size()).LinkerVersion;
-#if defined(_WIN32)
-    // GNU ld writes its own version (2.x), which gets no compiler label.
-    EXPECT_NE(linker.find('.'), std::string::npos) << linker;
-    EXPECT_EQ(CompilerLabel(linker), "");
-#elif defined(__GNUC__) && !defined(__clang__)
-    EXPECT_EQ(linker.rfind("GCC: ", 0), 0u) << linker;
-#endif
+    if (kOnWindows) {
+        // GNU ld writes its own version (2.x), which gets no compiler label.
+        EXPECT_NE(linker.find('.'), std::string::npos) << linker;
+        EXPECT_EQ(CompilerLabel(linker), "");
+    } else if (kBuiltWithGcc) {
+        EXPECT_EQ(linker.rfind("GCC: ", 0), 0u) << linker;
+    }
 }
 
 TEST(RealImage, TruncatedOrDamagedTestFrameServerIsSurvived) {
@@ -396,12 +393,12 @@ TEST(RealImage, TruncatedOrDamagedTestFrameServerIsSurvived) {
         EXPECT_TRUE(Failed(cut) || SameAnswer(cut, full)) << "length " << length;
     }
     CheckEveryByteDamaged(kNativeInspector, image, 0, 1024);
-#if !defined(_WIN32)
-    // The section header table sits at the offset the ELF header names.
-    uint64_t table = 0;
-    for (unsigned i = 0; i < 8; ++i) table |= uint64_t(image[0x28 + i]) << (8 * i);
-    CheckEveryByteDamaged(kNativeInspector, image, static_cast<size_t>(table), image.size());
-#endif
+    if (!kOnWindows) {
+        // The section header table sits at the offset the ELF header names.
+        uint64_t table = 0;
+        for (unsigned i = 0; i < 8; ++i) table |= uint64_t(image[0x28 + i]) << (8 * i);
+        CheckEveryByteDamaged(kNativeInspector, image, static_cast<size_t>(table), image.size());
+    }
 }
 
 // ------------------------------------------------------ compiler labels

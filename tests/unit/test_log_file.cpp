@@ -2,10 +2,10 @@
 
 #include <clocale>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
 #include "frameserver/AvisynthInfo.h"
 #include "report/CsvFile.h"
 #include "report/LogFile.h"
@@ -70,11 +70,10 @@ protected:
 };
 
 TEST_F(LogFileTest, WithoutGPUMonitoringWritesReportScriptAndRowsWithCrLf) {
-    MonitorGPUSetting monitor(0);
     std::vector<FrameSample> samples = {MakeSample(0, 25.0, 25.0, 12, 0, 0, 7, 100, 200),
                                         MakeSample(999999999, 3.0, 3.0, 100, 0, 0, 65535, 4294967295u, 0)};
     // The graphics text is left out while MonitorGPULoad is off.
-    ASSERT_EQ(WriteLogFile(ScriptPath, Report, GraphicsText, samples.data(), 2, "", 1), "");
+    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, samples.data(), 2, false, true, Report, GraphicsText, "")), "");
     std::string expected = std::string("[General info]\r\nScript file: x\r\n\r\n\r\n[Clip info]\r\nWidth: 640\r\n\r\n") +
         ScriptCopyCrLf +
         "\r\n[Performance data]\r\n"
@@ -85,9 +84,8 @@ TEST_F(LogFileTest, WithoutGPUMonitoringWritesReportScriptAndRowsWithCrLf) {
 }
 
 TEST_F(LogFileTest, WithVideoEngineHasGraphicsSectionBothLoadColumnsAndTheError) {
-    MonitorGPUSetting monitor(1);
     FrameSample sample = MakeSample(41, 50.0, 50.0, 3, 97, 45, 12, 1024, 2048);
-    ASSERT_EQ(WriteLogFile(ScriptPath, Report, GraphicsText, &sample, 1, "Script error: bad\n(line 3)", 1), "");
+    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, &sample, 1, true, true, Report, GraphicsText, "Script error: bad\n(line 3)")), "");
     std::string expected = std::string("[General info]\r\nScript file: x\r\n\r\n\r\n[Clip info]\r\nWidth: 640\r\n\r\n") +
         ScriptCopyCrLf +
         "\r\n\r\n[Graphics card info]\r\nCard name:               Test card\r\n"
@@ -100,9 +98,8 @@ TEST_F(LogFileTest, WithVideoEngineHasGraphicsSectionBothLoadColumnsAndTheError)
 }
 
 TEST_F(LogFileTest, GPUMonitoringWithoutVideoEngineHasOnlyTheGPUColumn) {
-    MonitorGPUSetting monitor(1);
     FrameSample sample = MakeSample(41, 50.0, 50.0, 3, 97, 45, 12, 1024, 2048);
-    ASSERT_EQ(WriteLogFile(ScriptPath, Report, "", &sample, 1, "", 0), "");
+    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, &sample, 1, true, false, Report, "", "")), "");
     std::string log = ReadBytes(LogPath);
     std::string tail = "\r\n[Performance data]\r\n"
         "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   GPU(%)   Threads   PhysMEM(MB)   VirtMEM(MB)\r\n"
@@ -112,36 +109,34 @@ TEST_F(LogFileTest, GPUMonitoringWithoutVideoEngineHasOnlyTheGPUColumn) {
 }
 
 TEST_F(LogFileTest, WithoutSamplesThereIsNoPerformanceHeaderAndTheErrorFollowsTheScript) {
-    MonitorGPUSetting monitor(0);
-    ASSERT_EQ(WriteLogFile(ScriptPath, "", "", nullptr, 0, "Import: file not found", 0), "");
+    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false, "", "", "Import: file not found")), "");
     std::string expected = std::string("\r\n") + ScriptCopyCrLf + "\r\n\r\n[AviSynth error]\r\nImport: file not found\r\n";
     EXPECT_EQ(ReadBytes(LogPath), expected);
 }
 
 TEST_F(LogFileTest, ReplacesAnOlderLogAndCopiesTheScriptAsItIsAtWritingTime) {
-    MonitorGPUSetting monitor(0);
     ASSERT_TRUE(WriteBytes(LogPath, std::string(10000, 'x')));
     ASSERT_TRUE(WriteBytes(ScriptPath, "Version()\n"));
-    ASSERT_EQ(WriteLogFile(ScriptPath, "R\n", "", nullptr, 0, "", 0), "");
+    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false, "R\n", "", "")), "");
     EXPECT_EQ(ReadBytes(LogPath), "R\r\n\r\n\r\n[Script]\r\nVersion()\r\n\r\n");
 }
 
 TEST_F(LogFileTest, MissingScriptIsReportedAndNoLogIsCreated) {
     std::string missing = Dir.Path("100% gone.avs");
-    EXPECT_EQ(WriteLogFile(missing, Report, "", nullptr, 0, "", 0), "\nCannot open \"" + missing + "\"\n");
+    EXPECT_EQ(WriteLogFile(SampleReport(missing, nullptr, 0, false, false, Report, "", "")), "\nCannot open \"" + missing + "\"\n");
     EXPECT_FALSE(PathExists(Dir.Path("100% gone.log")));
 }
 
 TEST_F(LogFileTest, LogThatCannotBeCreatedIsReported) {
     // A directory in the log's place cannot be opened for writing, even by root.
     std::filesystem::create_directory(LogPath);
-    EXPECT_EQ(WriteLogFile(ScriptPath, Report, "", nullptr, 0, "", 0), "\nCannot create \"" + LogPath + "\"\n");
+    EXPECT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false, Report, "", "")), "\nCannot create \"" + LogPath + "\"\n");
 }
 
 TEST_F(LogFileTest, ScriptWhoseNameIsTheLogNameIsNotOverwritten) {
     std::string script = Dir.Path("keep.log");
     ASSERT_TRUE(WriteBytes(script, "Version()\n"));
-    std::string result = WriteLogFile(script, Report, "", nullptr, 0, "", 0);
+    std::string result = WriteLogFile(SampleReport(script, nullptr, 0, false, false, Report, "", ""));
     EXPECT_EQ(result.rfind("\nCannot create \"" + script + "\"\n", 0), 0u) << result;
     EXPECT_EQ(ReadBytes(script), "Version()\n");
 }
@@ -151,7 +146,7 @@ TEST_F(LogFileTest, WriteErrorsAreReportedNotIgnored) {
     // The log's name leads to /dev/full: opening works, every write fails.
     std::filesystem::create_symlink("/dev/full", LogPath);
     FrameSample sample = MakeSample(0, 25.0, 25.0, 1, 0, 0, 1, 1, 1);
-    EXPECT_EQ(WriteLogFile(ScriptPath, Report, "", &sample, 1, "", 0), "\nCannot write \"" + LogPath + "\"\n");
+    EXPECT_EQ(WriteLogFile(SampleReport(ScriptPath, &sample, 1, false, false, Report, "", "")), "\nCannot write \"" + LogPath + "\"\n");
 }
 #endif
 
@@ -212,4 +207,28 @@ TEST(GeneralInfoSection, ListsTheFrameServerFactsAndPluginDirectories) {
     EXPECT_EQ(withoutSwitches.find("PluginDir"), std::string::npos);
     info.PluginDirCount = 200;  // more than there are slots: read no further
     EXPECT_NE(GeneralInfoSection("v", "a.avs", "", info).find("odd entry\n"), std::string::npos);
+}
+
+// Producing a file's text is apart from writing it: the writer adds nothing
+// but the CR before each LF.
+TEST_F(LogFileTest, WrittenBytesAreTheProducedTextWithCrLf) {
+    const FrameSample sample = MakeSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
+    const RunReport report = SampleReport(ScriptPath, &sample, 1, true, true, Report, GraphicsText, "oops");
+    const struct {
+        const char* name;
+        std::function<std::string()> write;
+        std::function<void(TextSink&)> produce;
+    } formats[] = {
+        {"clip.log", [&] { return WriteLogFile(report); },
+         [&](TextSink& sink) { ProduceLog(report, ReadBytes(ScriptPath), sink); }},
+        {"clip.csv", [&] { return WriteCSVFile(report); }, [&](TextSink& sink) { ProduceCsv(report, sink); }},
+    };
+    for (const auto& format : formats) {
+        ASSERT_EQ(format.write(), "") << format.name;
+        StringSink produced;
+        format.produce(produced);
+        std::string expected;
+        for (char c : produced.Text) expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        EXPECT_EQ(ReadBytes(Dir.Path(format.name)), expected) << format.name;
+    }
 }

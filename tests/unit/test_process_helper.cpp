@@ -17,25 +17,9 @@
 
 #include "platform/Platform.h"
 #include "tests/support/Process.h"
+#include "tests/support/TestPlatform.h"
 
 namespace {
-
-std::vector<std::string> OwnArguments() {
-    std::vector<std::string> arguments;
-#ifdef _WIN32
-    for (int i = 1; i < __argc; ++i) arguments.emplace_back(__argv[i]);
-#else
-    std::ifstream file("/proc/self/cmdline", std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    size_t start = 0;
-    bool first = true;
-    for (size_t end; (end = all.find('\0', start)) != std::string::npos; start = end + 1) {
-        if (!first) arguments.push_back(all.substr(start, end - start));
-        first = false;
-    }
-#endif
-    return arguments;
-}
 
 [[noreturn]] void Finish(int code) {
     std::fflush(stdout);
@@ -109,11 +93,11 @@ TEST(ProcessHelper, MinusOneAndEmptyInput) {
     ASSERT_TRUE(result.Started) << result.StartError;
     EXPECT_FALSE(result.TimedOut);  // the child saw the end of an empty input
     EXPECT_EQ(result.ExitCode, ExitCodeFor(-1));
-#ifdef _WIN32
-    EXPECT_EQ(result.ExitCode, 0xFFFFFFFFu);
-#else
-    EXPECT_EQ(result.ExitCode, 255u);
-#endif
+    if (kOnWindows) {
+        EXPECT_EQ(result.ExitCode, 0xFFFFFFFFu);
+    } else {
+        EXPECT_EQ(result.ExitCode, 255u);
+    }
     EXPECT_EQ(result.Out, "");
 }
 
@@ -141,11 +125,11 @@ TEST(ProcessHelper, ArgumentsEnvironmentAndWorkingDirectory) {
     run.Arguments = {"plain", "two words", "", "quote\"inside", "trailing\\", "back\\\\slash \\\"mix\"", "-x=1"};
     // Replacing a variable the parent has (PATH exists on both systems; on
     // Windows its name is matched without regard to case).
-#ifdef _WIN32
-    run.Environment.push_back({"Path", "replaced value"});
-#else
-    run.Environment.push_back({"PATH", "replaced value"});
-#endif
+    if (kOnWindows) {
+        run.Environment.push_back({"Path", "replaced value"});
+    } else {
+        run.Environment.push_back({"PATH", "replaced value"});
+    }
     run.Environment.push_back({"TACHORO_TEST_NAME", "PATH"});
     run.WorkingDirectory = sub;
     const ProcessResult result = RunProcess(run);
@@ -197,13 +181,13 @@ TEST(ProcessHelper, WindowsQuotingRules) {
 }
 
 TEST(ProcessHelper, PathsAndFileCopies) {
-#ifdef _WIN32
-    EXPECT_EQ(NativePath("/tmp/x/Tachoro.exe"), "Z:\\tmp\\x\\Tachoro.exe");
-    EXPECT_EQ(NativePath("C:\\a\\b"), "C:\\a\\b");
-    EXPECT_EQ(NativePath("relative/x"), "relative/x");
-#else
-    EXPECT_EQ(NativePath("/tmp/x/tachoro"), "/tmp/x/tachoro");
-#endif
+    if (kOnWindows) {
+        EXPECT_EQ(NativePath("/tmp/x/Tachoro.exe"), "Z:\\tmp\\x\\Tachoro.exe");
+        EXPECT_EQ(NativePath("C:\\a\\b"), "C:\\a\\b");
+        EXPECT_EQ(NativePath("relative/x"), "relative/x");
+    } else {
+        EXPECT_EQ(NativePath("/tmp/x/tachoro"), "/tmp/x/tachoro");
+    }
     ScratchDir dir;
     ASSERT_TRUE(dir.Valid());
     std::string bytes("a\0b\r\n\x1a\xff", 7);

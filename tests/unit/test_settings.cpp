@@ -6,14 +6,14 @@
 
 namespace {
 
-SettingsRecord Apply(const std::string& content) {
-    SettingsRecord settings;
+Settings Apply(const std::string& content) {
+    Settings settings;
     ApplySettingsText(content, settings);
     return settings;
 }
 
 TEST(SettingsDefaults, MatchTheDocumentedValues) {
-    SettingsRecord settings;
+    Settings settings;
     EXPECT_EQ(settings.AVSDLL, "");
     EXPECT_EQ(settings.DisplayFPS, 1);
     EXPECT_EQ(settings.DisplayTPF, 0);
@@ -36,7 +36,7 @@ TEST(DefaultSettingsFile, IsTwentyCrLfLines) {
               "MonitorGPULoad=0\r\nProcessPriority=2\r\nConUseSTDOUT=0\r\nTimeLimit=-1\r\n\r\n[Miscellaneous]\r\n"
               "LogEstimatedTime=0\r\nAutoCompleteExtension=0\r\n");
     // Applying the defaults to the defaults changes nothing.
-    SettingsRecord settings = Apply(text);
+    Settings settings = Apply(text);
     EXPECT_EQ(settings.FrameFirst, 0);
     EXPECT_EQ(settings.FrameLast, -1);
     EXPECT_EQ(settings.FrameRangeText, "FrameRange=0,-1");
@@ -64,7 +64,7 @@ TEST(SettingsKeys, MatchWithoutRegardToCaseAndBlanks) {
 TEST(SettingsFlags, OnlyMoveAwayFromTheirDefault) {
     EXPECT_EQ(Apply("DisplayFPS=0\nDisplayFPS=1\n").DisplayFPS, 0);
     EXPECT_EQ(Apply("CreateLog=yes\n").CreateLog, 0);
-    SettingsRecord settings = Apply(
+    Settings settings = Apply(
         "DisplayTPF=1\nCreateLog=1\nCreateCSV=1\nPauseBeforeExit=1\nInvokeDistributor=0\nAllowOnlyOneInstance=0\n"
         "UseColor=0\nMonitorGPULoad=1\nConUseSTDOUT=1\nLogEstimatedTime=1\nAutoCompleteExtension=1\n");
     EXPECT_EQ(settings.DisplayTPF, 1);
@@ -92,7 +92,7 @@ TEST(SettingsNumbers, FallBackOrStayAsTheRulesSay) {
 }
 
 TEST(SettingsFrameRange, ParsesOrLeavesTheMarker) {
-    SettingsRecord settings = Apply("FrameRange=10,5\r\n");
+    Settings settings = Apply("FrameRange=10,5\r\n");
     EXPECT_EQ(settings.FrameFirst, 10);
     EXPECT_EQ(settings.FrameLast, 5);
     settings = Apply("Frame Range = abc\r\n");

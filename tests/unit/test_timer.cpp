@@ -5,27 +5,21 @@
 #include "measure/Timer.h"
 #include "platform/Platform.h"
 
-TEST(TickExtender, KeepsReadingsOrderedAcrossAWrap) {
-    TickExtender tick;
-    EXPECT_EQ(tick.Extend(5u), 5u);
-    const uint64_t beforeWrap = tick.Extend(0xFFFFFF00u);
-    const uint64_t firstAfter = tick.Extend(0x40u);
-    const uint64_t secondAfter = tick.Extend(0x80u);
-    // The pair that spans the wrap differs by the real 0x140 ms...
-    EXPECT_EQ(firstAfter - beforeWrap, 0x140u);
-    // ...and so does every later reading against one taken before it (the
-    // calibration subtracts its start reading from each new one).
-    EXPECT_EQ(secondAfter - beforeWrap, 0x180u);
-    EXPECT_EQ(secondAfter - firstAfter, 0x40u);
-    // A second wrap adds another 2^32.
-    tick.Extend(0xFFFFFFF0u);
-    EXPECT_EQ(tick.Extend(0x10u), (uint64_t{2} << 32) + 0x10u);
-}
-
-TEST(TickExtender, EqualReadingsAreNoWrap) {
-    TickExtender tick;
-    EXPECT_EQ(tick.Extend(1000u), 1000u);
-    EXPECT_EQ(tick.Extend(1000u), 1000u);
+// The coarse clock of the calibration and the samplers' throttles: 64 bits,
+// so no reading ever wraps below an earlier one.
+TEST(MonotonicClock, NeverGoesBackAndFollowsASleep) {
+    uint64_t previous = platform::MonotonicMs();
+    for (int i = 0; i < 1000; ++i) {
+        const uint64_t now = platform::MonotonicMs();
+        ASSERT_GE(now, previous);
+        previous = now;
+    }
+    // The tick advances in steps of up to about 16 ms on Windows.
+    const double before = Timer.TickSeconds();
+    platform::SleepMs(100);
+    const double slept = Timer.TickSeconds() - before;
+    EXPECT_GE(slept, 0.07);
+    EXPECT_LT(slept, 5.0);
 }
 
 TEST(CounterSeconds, DividesAndRefusesAZeroFrequency) {

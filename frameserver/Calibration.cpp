@@ -1,0 +1,79 @@
+#include "frameserver/Calibration.h"
+
+#include "frameserver/FrameSource.h"
+#include "frameserver/Session.h"
+#include "measure/Timer.h"
+#include "support/SEException.h"
+
+uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched) {
+    if (!(elapsedSeconds > 0.2) || fetched == 0) return 10000;
+    const double msPerFrame = elapsedSeconds * 1000.0 / fetched;
+    static const struct {
+        double threshold;
+        uint32_t interval;
+    } kRows[] = {{10, 1},    {1, 10},      {0.5, 20},    {0.2, 50},    {0.1, 100},
+                 {0.05, 200}, {0.02, 500}, {0.01, 1000}, {0.005, 2000}, {0.002, 5000}};
+    for (const auto& row : kRows)
+        if (msPerFrame > row.threshold) return row.interval;
+    return 10000;
+}
+
+uint32_t AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
+                       bool invokeDistributor, std::string& errorText) {
+    errorText.clear();
+    if (!Timer.CheckPerformanceCounter()) {
+        errorText = "QueryPerformanceCounter() is not supported";
+        return 0;
+    }
+    FrameServerContext session;
+    if (!session.Load(libraryPath)) {
+        errorText = "Failed to load avisynth.dll";
+        return 0;
+    }
+
+    uint32_t interval = 0;
+    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
+    const RegionResult analysed = RunFrameServerRegion(
+        [&] {
+            outcome = session.CreateEnvironment(interfaceVersion);
+            if (outcome == EnvironmentOutcome::NoFactory) errorText = "Failed to load CreateScriptEnvironment()";
+            if (outcome == EnvironmentOutcome::NoEnvironment) errorText = "Could not create IScriptenvironment";
+            if (outcome != EnvironmentOutcome::Ready) return;
+            ScriptChecks checks;
+            checks.NotAClip = "Script did not return a video clip:\n(%s)";
+            checks.NoVideo = "Script did not return a video clip:\n(%s)";
+            checks.NoFrames = "Script returned a video clip without frames:\n(%s)";
+            session.Evaluate(scriptPath, checks, invokeDistributor);
+
+            const FrameSource frames = session.Frames();
+            const uint32_t frameCount = static_cast<uint32_t>(session.Facts().FrameCount);
+            uint32_t fetched = 0;
+            double elapsed = 0;
+            const double start = Timer.TickSeconds();
+            for (;;) {
+                frames.Fetch(fetched);
+                ++fetched;
+                elapsed = Timer.TickSeconds() - start;
+                if (elapsed >= 5.0 || fetched == frameCount) break;
+            }
+            interval = SamplingIntervalFor(elapsed, fetched);
+            session.ReleaseScript();
+        },
+        [] {
+            const std::string system = SystemErrorText();
+            return system.empty() ? std::string("Unknown exception") : system;
+        });
+    if (outcome != EnvironmentOutcome::Ready) {
+        session.Unload();
+        return 0;
+    }
+    if (analysed.Failed()) {
+        interval = 0;
+        errorText = analysed.Text;
+    }
+    if (!session.Unload(true)) {
+        interval = 0;
+        errorText = WithSystemErrorText("Cannot unload avisynth.dll");
+    }
+    return interval;
+}

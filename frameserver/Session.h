@@ -1,0 +1,160 @@
+// The frame-server session (FrameServerContext): load the library, create an
+// environment, the work (evaluate a script, read the clip's facts, request
+// frames, call named functions, ask for version facts), release the script,
+// unload. The installation query, the calibration and the main connection
+// all go through it. Its users see no type of the frame server's interface:
+// a frame-server error reaches them as FrameServerError with the message
+// copied, so the library can be unloaded once the handler is over.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+// A frame-server error, its message copied out of the library's memory.
+struct FrameServerError {
+    std::string Message;
+};
+
+enum class ColourSpace { YV411, YV24, YV16, Y8, YV12, YUY2, RGB24, RGB32, Unknown, NoVideo };
+
+// The clip's properties as plain values, read once after the script was
+// evaluated.
+struct ClipFacts {
+    bool HasVideo = false;
+    bool AudioOnly = false;         // audio and no video
+    int32_t FrameCount = 0;         // as the clip reports it
+    uint32_t FramesToRead = 0;      // 0 for an audio-only clip
+    int64_t LengthMs = 0;           // play length; 0 for an audio-only clip
+    int32_t Width = 0;
+    int32_t Height = 0;
+    uint32_t FpsNumerator = 0;
+    uint32_t FpsDenominator = 0;
+    bool TopFieldFirst = false;     // field-based with that parity
+    bool BottomFieldFirst = false;
+    ColourSpace Colour = ColourSpace::NoVideo;
+    int32_t AudioChannels = 0;
+    int32_t SampleType = 0;         // the frame server's sample-type code
+    int32_t SamplesPerSecond = 0;
+    int64_t AudioSamples = 0;
+    bool MTModeQueried = false;     // the frame server knows "GetMTMode"
+    int32_t ActiveMTMode = 0;
+};
+
+// What a script must deliver; each text is a format with one %s for the
+// script's path, raised as the frame server's own error.
+struct ScriptChecks {
+    const char* NotAClip = nullptr;
+    const char* NoVideo = nullptr;   // null: not checked
+    const char* NoFrames = nullptr;  // null: not checked
+};
+
+enum class EnvironmentOutcome { Ready, NoFactory, NoEnvironment };
+
+class FrameSource;
+
+// Runs f() as a guarded region that talks to the frame server: a processor
+// fault becomes SE_Exception and a frame-server error FrameServerError.
+// Frames between a fault and this call may be abandoned (see Guarded).
+void FrameServerGuardedCall(void (*fn)(void*), void* context);
+template <class F>
+void FrameServerGuarded(F&& f) {
+    using Callable = std::remove_reference_t<F>;
+    FrameServerGuardedCall([](void* context) { (*static_cast<Callable*>(context))(); },
+                           const_cast<void*>(static_cast<const void*>(&f)));
+}
+
+class FrameServerContext {
+public:
+    FrameServerContext();
+    // Unloads a library that is still loaded, leaving its values alone.
+    ~FrameServerContext();
+    FrameServerContext(const FrameServerContext&) = delete;
+    FrameServerContext& operator=(const FrameServerContext&) = delete;
+
+    // Loads the library (the configured path, else the platform's name).
+    bool Load(const std::string& libraryPath);
+    // An exported name of the loaded library; null when there is none.
+    void* LibrarySymbol(const char* name) const;
+    // Creates the environment for an interface version (call it guarded)
+    // and takes the library's linkage table.
+    EnvironmentOutcome CreateEnvironment(int interfaceVersion);
+
+    // Version facts. AcceptsVersion: the environment's version check passes.
+    bool AcceptsVersion(int version);
+    bool FunctionExists(const char* name);
+    // Calls a function without arguments; false when there is none of that
+    // name or it gave no text.
+    bool CallTextFunction(const char* name, std::string& text);
+
+    // Imports the script, checks it and applies the multi-threading
+    // convention: ask "GetMTMode" and, for modes 1 to 4 when allowed, let
+    // "Distributor" wrap the result. Then reads the clip's facts.
+    void Evaluate(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor);
+    const ClipFacts& Facts() const;
+    // Raises a frame-server error formatted by the frame server (one %s).
+    [[noreturn]] void RaiseError(const char* format, const std::string& argument);
+    // The frames of the evaluated clip.
+    FrameSource Frames() const;
+
+    // Drops every reference, waits 100 ms and deletes the environment.
+    void ReleaseScript();
+    // The remaining values go through the library's table, then Unload.
+    bool Close();
+    // Clears the linkage pointer and unloads the library (after an error the
+    // values are abandoned). With settle, waits 50 ms afterwards. False when
+    // the system refused to unload it.
+    bool Unload(bool settle = false);
+
+private:
+    struct Values;
+    void* Library = nullptr;
+    void* Environment = nullptr;
+    std::unique_ptr<Values> Held;
+    ClipFacts Clip;
+};
+
+// Why a guarded region ended.
+enum class RegionEnd { Finished, FrameServerError, ProcessorFault, OtherException };
+
+struct RegionResult {
+    RegionEnd End = RegionEnd::Finished;
+    std::string Text;       // the frame server's message, the fault's name, or otherText()
+    uint32_t FaultCode = 0;
+    bool Failed() const { return End != RegionEnd::Finished; }
+};
+
+// The one place with the three catch clauses of a guarded frame-server
+// region. When it returns, every handler has ended: only then may the caller
+// unload the library.
+template <class Region, class OtherText>
+RegionResult RunFrameServerRegion(Region&& region, OtherText&& otherText);
+
+// The library name rule: the configured path, else the platform's default.
+std::string FrameServerLibraryName(const std::string& configuredPath);
+
+// Play length in ms of `frames` at numerator/denominator; 0 when the rate is
+// unusable.
+int64_t ClipLengthMsFor(unsigned numerator, unsigned denominator, int frames);
+
+#include "support/SEException.h"
+
+template <class Region, class OtherText>
+RegionResult RunFrameServerRegion(Region&& region, OtherText&& otherText) {
+    RegionResult result;
+    try {
+        FrameServerGuarded(region);
+    } catch (FrameServerError& error) {
+        result.End = RegionEnd::FrameServerError;
+        result.Text = error.Message;
+    } catch (SE_Exception& fault) {
+        result.End = RegionEnd::ProcessorFault;
+        result.FaultCode = fault.ExceptionCode;
+        result.Text = ExceptionCodeText(fault.ExceptionCode);
+    } catch (...) {
+        result.End = RegionEnd::OtherException;
+        result.Text = otherText();
+    }
+    return result;
+}

@@ -1,0 +1,92 @@
+// The frame-server session against the test frame server: how each kind of
+// failure of a guarded region comes back, and the clip's facts as plain
+// values.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "frameserver/FrameSource.h"
+#include "frameserver/Session.h"
+#include "tests/support/ScratchDir.h"
+
+namespace {
+
+// Opens the test frame server, evaluates a script with this text and
+// requests its first frame, inside one region; the session stays open for
+// the caller.
+RegionResult EvaluateIn(FrameServerContext& session, ScratchDir& scratch, const std::string& text) {
+    const std::string path = scratch.Path("clip.avs");
+    EXPECT_TRUE(WriteBytes(path, text));
+    EXPECT_TRUE(session.Load(TESTFS_LIBRARY));
+    return RunFrameServerRegion(
+        [&] {
+            EXPECT_EQ(session.CreateEnvironment(7), EnvironmentOutcome::Ready);
+            session.Evaluate(path, ScriptChecks{"not a clip: %s"}, true);
+            session.Frames().Fetch(0);
+        },
+        [] { return std::string("other"); });
+}
+
+TEST(FrameServerSession, EachFailureComesBackAsItsKindWithItsText) {
+    const struct {
+        const char* script;
+        RegionEnd end;
+        std::string text;  // a prefix for the script's path
+    } cases[] = {
+        {"frames=10\n", RegionEnd::Finished, ""},
+        {"import_error=Bad thing\n", RegionEnd::FrameServerError, "Bad thing"},
+        {"return=int\n", RegionEnd::FrameServerError, "not a clip: "},
+        {"fail_at=0\nfail_message=broken frame\n", RegionEnd::FrameServerError, "broken frame"},
+        {"fail_at=0\nfail_with=access_violation\n", RegionEnd::ProcessorFault,
+         "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"},
+        {"fail_at=0\nfail_with=foreign\n", RegionEnd::OtherException, "other"},
+    };
+    for (const auto& c : cases) {
+        ScratchDir scratch;
+        FrameServerContext session;
+        const RegionResult result = EvaluateIn(session, scratch, c.script);
+        EXPECT_EQ(result.End, c.end) << c.script;
+        EXPECT_EQ(result.Text.rfind(c.text, 0), 0u) << c.script << result.Text;
+        EXPECT_EQ(result.Failed(), c.end != RegionEnd::Finished) << c.script;
+        // The handler has ended: the environment that held the message and
+        // the library may go; the copied message outlives them.
+        const std::string copied = result.Text;
+        session.ReleaseScript();
+        EXPECT_TRUE(session.Unload()) << c.script;
+        EXPECT_EQ(result.Text, copied);
+    }
+}
+
+TEST(FrameServerSession, ClipFactsArePlainValues) {
+    const struct {
+        const char* script;
+        ColourSpace colour;
+        bool audioOnly;
+        uint32_t framesToRead;
+        bool topFieldFirst, bottomFieldFirst;
+        int64_t lengthMs;
+    } cases[] = {
+        {"frames=250\nfps=25\n", ColourSpace::YV12, false, 250, false, false, 10000},
+        {"frames=3\nfps=30000/1001\npixel_type=RGB32\nfield_based=tff\n", ColourSpace::RGB32, false, 3, true, false, 100},
+        {"frames=3\npixel_type=YUY2\nfield_based=bff\n", ColourSpace::YUY2, false, 3, false, true, 120},
+        {"frames=3\nfps=0/1\npixel_type=none\n", ColourSpace::Unknown, false, 3, false, false, 0},
+        {"video=none\nsample_rate=48000\naudio_channels=2\naudio_samples=96000\n", ColourSpace::NoVideo, true, 0, false,
+         false, 0},
+    };
+    for (const auto& c : cases) {
+        ScratchDir scratch;
+        FrameServerContext session;
+        ASSERT_FALSE(EvaluateIn(session, scratch, c.script).Failed()) << c.script;
+        const ClipFacts facts = session.Facts();
+        EXPECT_EQ(facts.Colour, c.colour) << c.script;
+        EXPECT_EQ(facts.AudioOnly, c.audioOnly) << c.script;
+        EXPECT_EQ(facts.FramesToRead, c.framesToRead) << c.script;
+        EXPECT_EQ(facts.TopFieldFirst, c.topFieldFirst) << c.script;
+        EXPECT_EQ(facts.BottomFieldFirst, c.bottomFieldFirst) << c.script;
+        EXPECT_EQ(facts.LengthMs, c.lengthMs) << c.script;
+        session.ReleaseScript();
+        EXPECT_TRUE(session.Close()) << c.script;
+    }
+}
+
+}  // namespace
