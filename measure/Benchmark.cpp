@@ -169,6 +169,8 @@ void PrepareRun(BenchmarkState& state, uint32_t firstFrame, uint32_t lastFrame, 
     const size_t entries = SampleArrayEntries(frames, interval);
     state.Samples.reset(new FrameSample[entries]());
     state.SampleCapacity = entries;
+    state.FrameTimes.reset(state.TimeFrames ? new FrameTimeRecorder() : nullptr);
+    state.Stop = StopReason::None;
 
     state.Stats = RunStatistics();
     RunStatistics& s = state.Stats;
@@ -196,8 +198,13 @@ bool SamplingPoint(BenchmarkState& state) {
                                                        state.Samples.get(), state.SampleCapacity);
     if (outcome != SamplingOutcome::StoredRefresh) return false;
     state.Hooks.Refresh(state);
-    if (TimeLimitReached(state.Stats.ElapsedMs, state.TimeLimit)) return true;
-    return state.Hooks.EscPressed(state);
+    if (TimeLimitReached(state.Stats.ElapsedMs, state.TimeLimit)) {
+        state.Stop = StopReason::TimeLimit;
+        return true;
+    }
+    if (!state.Hooks.EscPressed(state)) return false;
+    state.Stop = StopReason::Esc;
+    return true;
 }
 
 KeyboardSession::KeyboardSession() { platform::KeyboardBegin(); }
@@ -208,6 +215,7 @@ void BeginBenchmark(const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& 
     state.MonitorGPU = setup.Display.MonitorGPULoad;
     state.TimeLimit = setup.TimeLimit;
     state.Display = setup.Display;
+    state.TimeFrames = setup.FrameTimes;
     state.KeyboardInteractive = platform::StdinIsInteractive();
     state.Hooks = LiveSamplingHooks();
     PrepareRun(state, setup.FirstFrame, setup.LastFrame, setup.SamplingInterval);

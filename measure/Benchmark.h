@@ -10,8 +10,10 @@
 #include <string>
 
 #include "measure/Display.h"
+#include "measure/FrameTimes.h"
 #include "measure/ProcessInfo.h"
 #include "measure/Statistics.h"
+#include "platform/Platform.h"
 #include "support/SEException.h"
 
 class CGPUInfo;
@@ -78,6 +80,9 @@ enum class BenchmarkOutcome {
     Failed,    // a frame request failed; ErrorText says how
 };
 
+// Why a measured loop ended before the last frame of its range.
+enum class StopReason { None, TimeLimit, Esc, Signal };
+
 // What the benchmark leaves for the run sequence: plain data, readable at
 // any moment, also while or after a frame request fails. It lives with the
 // caller, never in the loop's frame, which a processor fault may abandon.
@@ -91,6 +96,9 @@ struct BenchmarkResult {
     // blank the display lines only when it is clear.
     bool DisplayNotStarted = true;
     std::string ErrorText;
+    StopReason Stop = StopReason::None;
+    // Each frame's time, only when asked for (allocated by PrepareRun).
+    std::unique_ptr<FrameTimeRecorder> FrameTimes;
 };
 
 // The result and the machinery of the loop.
@@ -102,11 +110,13 @@ struct BenchmarkState : BenchmarkResult {
     SamplingHooks Hooks = LiveSamplingHooks();
     std::optional<CProcessInfo> Process;
     CGPUInfo* GPU = nullptr;
-    void* User = nullptr;  // free for replaced hooks
+    bool TimeFrames = false;  // PrepareRun allocates FrameTimes
+    void* User = nullptr;     // free for replaced hooks
 };
 
-// Preparation: enlarges N, allocates the zeroed sample array, resets the
-// statistics for frames first..last and clears DisplayNotStarted.
+// Preparation: enlarges N, allocates the zeroed sample array (and the frame
+// times when TimeFrames is set), resets the statistics for frames
+// first..last and clears DisplayNotStarted.
 void PrepareRun(BenchmarkState& state, uint32_t firstFrame, uint32_t lastFrame, uint32_t samplingInterval);
 
 // The samplers' first readings, then the start time.
@@ -115,12 +125,41 @@ void StartMeasurement(BenchmarkState& state);
 // One sampling point; true when the run is to stop (time limit or Esc).
 bool SamplingPoint(BenchmarkState& state);
 
+// The loop's per-frame timing: nothing at all by default, so that the
+// default loop is the same code as without the policy.
+struct NoFrameTiming {
+    void Start() {}
+    void Frame(uint32_t) {}
+    void Restart() {}
+};
+
+// -frametimes: one counter reading per frame; the time of a frame runs from
+// the previous reading to its own. The counter is read again after a
+// sampling point, so that the sampling, the display and the key check are no
+// frame's time.
+class FrameTiming {
+public:
+    explicit FrameTiming(FrameTimeRecorder& recorder) : Recorder(recorder) {}
+    void Start() { Previous = platform::ReadFrameCounter(); }
+    void Frame(uint32_t frame) {
+        const int64_t now = platform::ReadFrameCounter();
+        Recorder.Record(now - Previous, frame);
+        Previous = now;
+    }
+    void Restart() { Previous = platform::ReadFrameCounter(); }
+
+private:
+    FrameTimeRecorder& Recorder;
+    int64_t Previous = 0;
+};
+
 // Requests every frame of the prepared range from `frames` (Fetch(n):
 // request and release). Between sampling points it does only the request,
 // the count, one compare and the release: instantiated for the concrete
 // frame source, nothing else stands between the loop and the frame server.
-template <class Frames>
-void RunFrameLoop(const Frames& frames, BenchmarkState& state) {
+// The timing policy is chosen once, before the loop, by instantiation.
+template <class Frames, class Timing = NoFrameTiming>
+void RunFrameLoop(const Frames& frames, BenchmarkState& state, Timing timing = Timing()) {
     RunStatistics& s = state.Stats;
     const uint32_t total = s.FramesToProcess;
     const uint32_t interval = s.SamplingInterval;
@@ -128,8 +167,10 @@ void RunFrameLoop(const Frames& frames, BenchmarkState& state) {
     // The frame count of the next sampling point: the next multiple of N,
     // or the last frame when that comes first. One compare per frame.
     uint32_t nextPoint = interval < total ? interval : total;
+    timing.Start();
     for (;;) {
         frames.Fetch(s.CurrentFrame);
+        timing.Frame(s.CurrentFrame);
         if (++s.FramesProcessed != nextPoint) {
             ++s.CurrentFrame;
             continue;
@@ -141,6 +182,7 @@ void RunFrameLoop(const Frames& frames, BenchmarkState& state) {
         ++s.CurrentFrame;
         if (s.FramesProcessed == total) return;
         nextPoint = total - nextPoint > interval ? nextPoint + interval : total;
+        timing.Restart();
     }
 }
 
@@ -155,6 +197,7 @@ struct BenchmarkSetup {
     uint32_t SamplingInterval = 0;
     int64_t TimeLimit = -1;  // seconds, -1: none
     DisplayOptions Display;  // MonitorGPULoad also switches the GPU readings on
+    bool FrameTimes = false;  // time every frame
 };
 
 // Raw key mode for the loop, restored however the loop ends.
@@ -179,7 +222,10 @@ void RunBenchmark(const Frames& frames, const BenchmarkSetup& setup, CGPUInfo& g
     BeginBenchmark(setup, gpu, state);
     {
         KeyboardSession keyboard;
-        Guarded([&state, &frames] { RunFrameLoop(frames, state); });
+        if (state.FrameTimes)
+            Guarded([&state, &frames] { RunFrameLoop(frames, state, FrameTiming(*state.FrameTimes)); });
+        else
+            Guarded([&state, &frames] { RunFrameLoop(frames, state); });
     }
     EndBenchmark(state);
 }

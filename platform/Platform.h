@@ -238,4 +238,22 @@ bool OpenSharedBlock(const char* name, SharedBlock& block, std::string& error);
 // Closes the mapping handle; the view stays mapped until the process ends.
 void CloseSharedBlockHandle(SharedBlock& block);
 
+// ---------------------------------------------------------------- results
+
+// The counter for timing single frames: cheap enough to read once per frame
+// (Windows: QueryPerformanceCounter without pinning the thread, which is
+// consistent across processors on every supported system; POSIX:
+// CLOCK_MONOTONIC in ns). Ticks, and ticks per second (never 0).
+int64_t ReadFrameCounter();
+int64_t FrameCounterFrequency();
+
+// Narrow text as UTF-8: converted from the ANSI code page on Windows; POSIX
+// narrow text is UTF-8 already and comes back unchanged (invalid sequences
+// included: the caller repairs them).
+std::string NarrowToUtf8(const std::string& text);
+
+// The system the program was built for, as the result files name it:
+// "Windows x64", "Linux x64".
+const char* SystemName();
+
 }  // namespace platform
