@@ -30,3 +30,24 @@ std::string WriteCSVFile(const RunReport& report) {
     return WriteReportFile(CsvFileName(report.ScriptPath), report.ScriptPath,
                            [&](TextSink& sink) { ProduceCsv(report, sink); });
 }
+
+void ProduceSeriesCsv(const SeriesReport& series, TextSink& sink) {
+    if (series.RunsRequested <= 1) {
+        ProduceCsv(RunReportOf(series, 0), sink);
+        return;
+    }
+    const SampleColumnChoice& c = series.Columns;
+    bool headerWritten = false;
+    for (const RunRecord& run : series.Runs) {
+        if (run.Samples.empty()) continue;
+        if (!headerWritten) sink.Write("Run," + CsvHeader(c.MonitorGPU, c.HasVideoEngine));
+        headerWritten = true;
+        const std::string number = std::to_string(run.Number) + ",";
+        for (const FrameSample& sample : run.Samples) sink.Write(number + CsvRow(sample, c.MonitorGPU, c.HasVideoEngine));
+    }
+}
+
+std::string WriteSeriesCSVFile(const SeriesReport& series) {
+    return WriteReportFile(CsvFileName(series.ScriptPath), series.ScriptPath,
+                           [&](TextSink& sink) { ProduceSeriesCsv(series, sink); });
+}

@@ -6,6 +6,7 @@
 
 #include "report/ReportFile.h"
 #include "report/RunReport.h"
+#include "report/SeriesReport.h"
 
 // Writes the file. Returns the empty text on success, else the message to
 // show.
@@ -19,3 +20,9 @@ std::string CsvFileName(const std::string& scriptPath);
 std::string CsvHeader(bool monitorGPU, bool hasVideoEngine);
 // One line, ended by "\n".
 std::string CsvRow(const FrameSample& sample, bool monitorGPU, bool hasVideoEngine);
+
+// The CSV file of a series: with one run requested, that of the run (byte
+// for byte); with more, every run's rows under one header whose first column
+// is "Run" (the run's number, from 1).
+void ProduceSeriesCsv(const SeriesReport& series, TextSink& sink);
+std::string WriteSeriesCSVFile(const SeriesReport& series);

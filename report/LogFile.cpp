@@ -70,3 +70,60 @@ std::string WriteLogFile(const RunReport& report) {
                            [&](TextSink& sink) { ProduceLog(report, scriptBytes, sink); });
 }
 
+
+// ------------------------------------------------------- several runs
+
+namespace {
+
+// A section heading as the single-run log writes it, for a run of a series.
+std::string RenumberedSection(const std::string& text, const char* heading, uint32_t run, uint32_t runs) {
+    const size_t at = text.find(heading);
+    if (at == std::string::npos) return text;
+    return text.substr(0, at) + RunHeading(heading, run, runs) + text.substr(at + std::char_traits<char>::length(heading));
+}
+
+}  // namespace
+
+std::string RunHeading(const std::string& heading, uint32_t run, uint32_t runs) {
+    if (heading.size() < 2 || heading.back() != ']') return heading;
+    return heading.substr(0, heading.size() - 1) + ", run " + std::to_string(run) + " of " + std::to_string(runs) + "]";
+}
+
+void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileBytes, TextSink& sink) {
+    if (series.RunsRequested <= 1 || series.Runs.empty()) {
+        ProduceLog(RunReportOf(series, 0), scriptFileBytes, sink);
+        return;
+    }
+    const uint32_t runs = series.RunsRequested;
+    // The facts, then every run's summary and the runs' section.
+    std::string report = ReportSectionsText(RunReportOf(series, series.Runs.size()));
+    for (const RunRecord& run : series.Runs) {
+        if (run.RuntimeInfo.empty()) continue;
+        std::string section = RenumberedSection(run.RuntimeInfo, "[Runtime info]", run.Number, runs);
+        if (section.back() != '\n') section += "\n";
+        report += section;
+    }
+    if (report.empty() || report.back() != '\n') report += "\n";
+    report += "\n\n[Runs]\n";
+    for (const std::string& line : SeriesLines(RunLinesOf(series), runs, SeriesFiguresOf(series))) report += line + "\n";
+
+    const SampleColumnChoice& c = series.Columns;
+    sink.Write(LogHeadText(report, LogScriptCopy(scriptFileBytes), series.GraphicsCardText, c.MonitorGPU));
+    for (const RunRecord& run : series.Runs) {
+        if (run.Samples.empty()) continue;
+        sink.Write(RenumberedSection(LogPerformanceHeader(c.MonitorGPU, c.HasVideoEngine), "[Performance data]",
+                                     run.Number, runs));
+        for (const FrameSample& sample : run.Samples)
+            sink.Write(LogPerformanceRow(sample, c.MonitorGPU, c.HasVideoEngine));
+    }
+    for (const RunRecord& run : series.Runs)
+        if (run.Outcome == RunOutcome::FrameServerError && !run.Message.empty())
+            sink.Write(RenumberedSection(LogErrorSection(run.Message), "[AviSynth error]", run.Number, runs));
+}
+
+std::string WriteSeriesLogFile(const SeriesReport& series) {
+    std::string scriptBytes;
+    if (!ReadFileText(series.ScriptPath, scriptBytes)) return CannotOpenMessage(series.ScriptPath);
+    return WriteReportFile(LogFileName(series.ScriptPath), series.ScriptPath,
+                           [&](TextSink& sink) { ProduceSeriesLog(series, scriptBytes, sink); });
+}

@@ -7,6 +7,7 @@
 
 #include "report/ReportFile.h"
 #include "report/RunReport.h"
+#include "report/SeriesReport.h"
 
 // Reads the script and writes the log. Returns the empty text on success,
 // else the message to show.
@@ -31,3 +32,16 @@ std::string LogPerformanceRow(const FrameSample& sample, bool monitorGPU, bool h
 
 // "[AviSynth error]" section; empty for an empty error text.
 std::string LogErrorSection(const std::string& runErrorText);
+
+// ------------------------------------------------------- several runs
+
+// The log of a series: with one run requested, the log of that run (as
+// above, byte for byte); with more, the runs' summaries under "[Runtime
+// info, run r of n]", the "[Runs]" section, the script, then each run's
+// rows under "[Performance data, run r of n]" and a frame-server error under
+// "[AviSynth error, run r of n]".
+void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileBytes, TextSink& sink);
+std::string WriteSeriesLogFile(const SeriesReport& series);
+
+// "[Heading]" with ", run r of n" added inside the brackets.
+std::string RunHeading(const std::string& heading, uint32_t run, uint32_t runs);

@@ -55,6 +55,50 @@ void AppendUnsigned(std::string& out, uint64_t value, int width) {
     AppendPadded(out, buffer, static_cast<size_t>(result.ptr - buffer), width);
 }
 
+bool AppendSignificant(std::string& out, double value, int digits) {
+    if (!std::isfinite(value)) return false;
+    char buffer[64];
+    std::to_chars_result result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
+    if (result.ec != std::errc()) return false;
+    out.append(buffer, static_cast<size_t>(result.ptr - buffer));
+    return true;
+}
+
+std::string Utf8Text(const std::string& narrow) { return RepairUtf8(platform::NarrowToUtf8(narrow)); }
+
+std::string RepairUtf8(const std::string& bytes) {
+    static const char kReplacement[] = "\xEF\xBF\xBD";
+    std::string text;
+    text.reserve(bytes.size());
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const unsigned char lead = static_cast<unsigned char>(bytes[at]);
+        size_t length = 0;
+        uint32_t code = 0;
+        uint32_t least = 0;
+        if (lead < 0x80) length = 1, code = lead;
+        else if (lead >= 0xC2 && lead <= 0xDF) length = 2, code = lead & 0x1F, least = 0x80;
+        else if (lead >= 0xE0 && lead <= 0xEF) length = 3, code = lead & 0x0F, least = 0x800;
+        else if (lead >= 0xF0 && lead <= 0xF4) length = 4, code = lead & 0x07, least = 0x10000;
+        bool valid = length > 0 && at + length <= bytes.size();
+        for (size_t i = 1; valid && i < length; ++i) {
+            const unsigned char next = static_cast<unsigned char>(bytes[at + i]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (valid && length > 1) valid = code >= least && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (valid) {
+            text.append(bytes, at, length);
+            at += length;
+        } else {
+            text += kReplacement;
+            at += 1;
+        }
+    }
+    return text;
+}
+
 // ------------------------------------------------------------------ writer
 
 namespace {

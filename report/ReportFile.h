@@ -21,6 +21,17 @@ bool ReportWouldReplaceScript(const std::string& reportFile, const std::string& 
 // printf "%*.*f" and "%*u", always with a full stop as decimal separator.
 void AppendFixed(std::string& out, double value, int precision, int width = 0);
 void AppendUnsigned(std::string& out, uint64_t value, int width = 0);
+// The shortest form with `digits` significant digits (printf "%.*g" without
+// the locale): 123.456789, 1e+20. Non-finite values append nothing and
+// return false.
+bool AppendSignificant(std::string& out, double value, int digits);
+
+// Text for the UTF-8 formats (JSON, SVG): narrow text converted from the
+// system's code page, every invalid sequence replaced by U+FFFD.
+std::string Utf8Text(const std::string& narrow);
+// The repair alone: valid UTF-8 (no overlong forms, surrogates or values
+// beyond U+10FFFF) stays, every other byte becomes U+FFFD.
+std::string RepairUtf8(const std::string& bytes);
 
 // Where a format puts its text, piece by piece.
 class TextSink {

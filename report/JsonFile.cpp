@@ -1,0 +1,365 @@
+#include "report/JsonFile.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "frameserver/ClipReport.h"
+#include "support/Text.h"
+
+namespace {
+
+// Significant digits of the measured values: far beyond what the clock
+// resolves, and a third of the bytes of the shortest exact form.
+constexpr int kDigits = 10;
+
+// A small streaming writer: objects and arrays indented by two blanks, or
+// kept on one line (the samples, the bins); the text goes to the sink in
+// pieces.
+class JsonOut {
+public:
+    explicit JsonOut(TextSink& sink) : Sink(sink) {}
+    ~JsonOut() { Flush(); }
+
+    void BeginObject(bool compact = false) { Open('{', compact); }
+    void EndObject() { Close('}'); }
+    void BeginArray(bool compact = false) { Open('[', compact); }
+    void EndArray() { Close(']'); }
+
+    JsonOut& Key(const char* name) {
+        Separate();
+        Text += '"';
+        Text += name;
+        Text += Compact() ? "\":" : "\": ";
+        KeyWritten = true;
+        return *this;
+    }
+    void String(const std::string& narrow) { Value(JsonString(narrow)); }
+    void Unsigned(uint64_t value) { Value(std::to_string(value)); }
+    void Integer(int64_t value) { Value(std::to_string(value)); }
+    void Bool(bool value) { Value(value ? "true" : "false"); }
+    void Null() { Value("null"); }
+    void Number(double value) {
+        std::string text;
+        Value(AppendSignificant(text, value, kDigits) ? text : std::string("null"));
+    }
+    void Finish() {
+        Text += "\n";
+        Flush();
+    }
+
+private:
+    struct Level {
+        bool Compact;
+        size_t Count;
+    };
+
+    bool Compact() const { return !Levels.empty() && Levels.back().Compact; }
+
+    // The comma and the line break before a value or a key.
+    void Separate() {
+        if (KeyWritten) {
+            KeyWritten = false;
+            return;
+        }
+        if (Levels.empty()) return;
+        Level& level = Levels.back();
+        if (level.Count++ > 0) Text += ',';
+        if (!level.Compact) {
+            Text += '\n';
+            Text.append(2 * Levels.size(), ' ');
+        }
+    }
+    void Value(const std::string& text) {
+        Separate();
+        Text += text;
+        if (Text.size() >= 64 * 1024) Flush();
+    }
+    void Open(char bracket, bool compact) {
+        Separate();
+        Text += bracket;
+        Levels.push_back(Level{compact || Compact(), 0});
+    }
+    void Close(char bracket) {
+        const Level level = Levels.back();
+        Levels.pop_back();
+        if (!level.Compact && level.Count > 0) {
+            Text += '\n';
+            Text.append(2 * Levels.size(), ' ');
+        }
+        Text += bracket;
+    }
+    void Flush() {
+        if (!Text.empty()) Sink.Write(Text);
+        Text.clear();
+    }
+
+    TextSink& Sink;
+    std::string Text;
+    std::vector<Level> Levels;
+    bool KeyWritten = false;
+};
+
+std::string Trimmed(std::string text) {
+    TrimText(text);
+    return text;
+}
+
+void WriteFrameServer(JsonOut& json, const SeriesReport& series) {
+    if (!series.General) {
+        json.Null();
+        return;
+    }
+    const CAvisynthInfo& info = series.General->FrameServer;
+    json.BeginObject();
+    json.Key("versionString").String(info.FrameServerVersion);
+    json.Key("fileVersion").String(info.FileVersion);
+    json.Key("interface").String(series.FrameServerInterface);
+    json.Key("interfaceVersion").Integer(info.InterfaceVersion);
+    json.Key("mtSupport").Bool(info.MTSupport);
+    json.Key("linkerVersion").String(info.LinkerVersion);
+    json.Key("location").String(info.DLLLocation);
+    json.Key("timeStamp").String(info.TimeStamp);
+    json.EndObject();
+}
+
+void WriteClip(JsonOut& json, const SeriesReport& series) {
+    if (!series.Clip) {
+        json.Null();
+        return;
+    }
+    const ClipFacts& clip = *series.Clip;
+    json.BeginObject();
+    json.Key("hasVideo").Bool(clip.HasVideo);
+    json.Key("frames").Integer(clip.FrameCount);
+    json.Key("lengthMs").Integer(clip.LengthMs);
+    json.Key("width").Integer(clip.Width);
+    json.Key("height").Integer(clip.Height);
+    json.Key("fpsNumerator").Unsigned(clip.FpsNumerator);
+    json.Key("fpsDenominator").Unsigned(clip.FpsDenominator);
+    json.Key("colourSpace").String(Trimmed(BuildClipReport(clip).ColourSpaceName));
+    json.Key("topFieldFirst").Bool(clip.TopFieldFirst);
+    json.Key("bottomFieldFirst").Bool(clip.BottomFieldFirst);
+    json.Key("audio");
+    if (clip.SamplesPerSecond > 0) {
+        json.BeginObject();
+        json.Key("channels").Integer(clip.AudioChannels);
+        json.Key("bitsPerSample").Integer(BitsPerSample(clip.SampleType));
+        json.Key("sampleRate").Integer(clip.SamplesPerSecond);
+        json.Key("samples").Integer(clip.AudioSamples);
+        json.EndObject();
+    } else {
+        json.Null();
+    }
+    json.Key("mtMode");
+    if (clip.MTModeQueried) json.Integer(clip.ActiveMTMode);
+    else json.Null();
+    json.EndObject();
+}
+
+void WriteSettings(JsonOut& json, const MeasurementSettings& settings) {
+    json.BeginObject();
+    json.Key("frameRange").BeginObject();
+    json.Key("first").Integer(settings.FrameFirst);
+    json.Key("last").Integer(settings.FrameLast);
+    json.EndObject();
+    json.Key("timeLimitSeconds");
+    if (settings.TimeLimit == -1) json.Null();
+    else json.Integer(settings.TimeLimit);
+    json.Key("processPriority").Integer(settings.ProcessPriority);
+    json.Key("runs").Unsigned(settings.Runs);
+    json.Key("frameTimes").Bool(settings.FrameTimes);
+    json.Key("monitorGPU").Bool(settings.MonitorGPU);
+    json.Key("invokeDistributor").Bool(settings.InvokeDistributor);
+    json.Key("switches").String(settings.Switches);
+    json.EndObject();
+}
+
+void WriteOutcome(JsonOut& json, const char* kind, const std::string& message) {
+    json.BeginObject();
+    json.Key("kind").String(kind);
+    json.Key("message").String(message);
+    json.EndObject();
+}
+
+void WriteSummary(JsonOut& json, const RunRecord& run, const SampleColumnChoice& columns) {
+    const RunStatistics& s = run.Stats;
+    json.BeginObject();
+    json.Key("framesProcessed").Unsigned(s.FramesProcessed);
+    json.Key("firstFrame").Unsigned(s.FirstFrame);
+    json.Key("lastFrame").Unsigned(s.LastFrame);
+    json.Key("fpsMin").Number(s.FPSMin);
+    json.Key("fpsMax").Number(s.FPSMax);
+    json.Key("fpsAverage").Number(s.FPSAverage);
+    json.Key("timePerFrameAverageMs").Number(1000.0 / s.FPSAverage);
+    json.Key("cpuAverage").Unsigned(s.CPUAverage);
+    if (columns.MonitorGPU) json.Key("gpuAverage").Unsigned(s.GPUAverage);
+    if (columns.MonitorGPU && columns.HasVideoEngine) json.Key("vpuAverage").Unsigned(s.VPUAverage);
+    json.Key("physMemPeakMB").Unsigned(s.PhysMemPeakMB);
+    json.Key("virtMemPeakMB").Unsigned(s.VirtMemPeakMB);
+    json.Key("threads").Unsigned(run.Readings.ThreadCount);
+    json.Key("elapsedMs").Integer(s.ElapsedMs);
+    json.Key("estimatedMs").Integer(s.EstimatedMs);
+    json.EndObject();
+}
+
+void WriteFrameTimes(JsonOut& json, const FrameTimeSummary& times) {
+    json.BeginObject();
+    json.Key("frames").Unsigned(times.Frames);
+    json.Key("meanMs").Number(times.MeanMs);
+    json.Key("medianMs").Number(times.MedianMs);
+    json.Key("p99Ms").Number(times.P99Ms);
+    json.Key("p999Ms").Number(times.P999Ms);
+    json.Key("slowest").BeginArray();
+    for (const FrameTimeSummary::Slow& slow : times.Slowest) {
+        json.BeginObject(true);
+        json.Key("frame").Unsigned(slow.Frame);
+        json.Key("ms").Number(slow.Ms);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Key("histogram").BeginObject();
+    json.Key("binsPerOctave").Unsigned(16);
+    json.Key("bins").BeginArray();
+    for (const FrameTimeBin& bin : times.Bins) {
+        json.BeginObject(true);
+        json.Key("fromMs").Number(bin.FromMs);
+        json.Key("toMs").Number(bin.ToMs);
+        json.Key("count").Unsigned(bin.Count);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+    json.EndObject();
+}
+
+void WriteSample(JsonOut& json, const FrameSample& sample, const SampleColumnChoice& columns) {
+    json.BeginObject(true);
+    json.Key("frame").Unsigned(sample.FrameNumber);
+    json.Key("fps").Number(sample.FPS);
+    json.Key("fpsAverage").Number(sample.FPSAverage);
+    json.Key("timePerFrameMs").Number(1000.0 / sample.FPS);
+    json.Key("timePerFrameAverageMs").Number(1000.0 / sample.FPSAverage);
+    json.Key("cpu").Unsigned(sample.CPUUsage);
+    if (columns.MonitorGPU) json.Key("gpu").Unsigned(sample.GPULoad);
+    if (columns.MonitorGPU && columns.HasVideoEngine) json.Key("vpu").Unsigned(sample.VideoEngineLoad);
+    json.Key("threads").Unsigned(sample.ThreadCount);
+    json.Key("physMemMB").Unsigned(sample.PhysMemMB);
+    json.Key("virtMemMB").Unsigned(sample.VirtMemMB);
+    json.EndObject();
+}
+
+void WriteRun(JsonOut& json, const RunRecord& run, const SeriesReport& series) {
+    json.BeginObject();
+    json.Key("run").Unsigned(run.Number);
+    json.Key("outcome");
+    WriteOutcome(json, RunOutcomeName(run.Outcome), run.Message);
+    json.Key("measured").Bool(run.Measured);
+    json.Key("counted").Bool(run.Counted());
+    json.Key("range");
+    if (run.Measured) {
+        json.BeginObject();
+        json.Key("first").Unsigned(run.Stats.FirstFrame);
+        json.Key("last").Unsigned(run.Stats.FirstFrame + run.Stats.FramesToProcess - 1);
+        json.Key("frames").Unsigned(run.Stats.FramesToProcess);
+        json.EndObject();
+        json.Key("samplingInterval").Unsigned(run.Stats.SamplingInterval);
+    } else {
+        json.Null();
+        json.Key("samplingInterval").Null();
+    }
+    json.Key("summary");
+    if (run.Measured && run.Stats.SamplesStored > 0) WriteSummary(json, run, series.Columns);
+    else json.Null();
+    if (series.Settings.FrameTimes) {
+        json.Key("frameTimes");
+        if (run.FrameTimes) WriteFrameTimes(json, *run.FrameTimes);
+        else json.Null();
+    }
+    json.Key("samples").BeginArray();
+    for (const FrameSample& sample : run.Samples) WriteSample(json, sample, series.Columns);
+    json.EndArray();
+    json.EndObject();
+}
+
+void WriteSeriesFigures(JsonOut& json, const SeriesReport& series) {
+    const SeriesFigures figures = SeriesFiguresOf(series);
+    if (series.InfoOnly || figures.Runs == 0) {
+        json.Null();
+        return;
+    }
+    json.BeginObject();
+    json.Key("runsCounted").Unsigned(figures.Runs);
+    json.Key("fpsMean").Number(figures.Mean);
+    json.Key("fpsStandardDeviation");
+    if (figures.StandardDeviation) json.Number(*figures.StandardDeviation);
+    else json.Null();
+    json.Key("fpsMin").Number(figures.Min);
+    json.Key("fpsMax").Number(figures.Max);
+    json.EndObject();
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& narrow) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string text = "\"";
+    for (char character : Utf8Text(narrow)) {
+        const unsigned char byte = static_cast<unsigned char>(character);
+        switch (character) {
+        case '"': text += "\\\""; break;
+        case '\\': text += "\\\\"; break;
+        case '\n': text += "\\n"; break;
+        case '\r': text += "\\r"; break;
+        case '\t': text += "\\t"; break;
+        default:
+            if (byte < 0x20) {
+                text += "\\u00";
+                text += kHex[byte >> 4];
+                text += kHex[byte & 15];
+            } else {
+                text += character;
+            }
+        }
+    }
+    return text + "\"";
+}
+
+std::string JsonFileName(const std::string& scriptPath) { return ReportFileName(scriptPath, ".json"); }
+
+void ProduceJson(const SeriesReport& series, TextSink& sink) {
+    JsonOut json(sink);
+    json.BeginObject();
+    json.Key("format").String("tachoro-results");
+    json.Key("schemaVersion").Integer(kResultsSchemaVersion);
+    json.Key("program").BeginObject();
+    json.Key("name").String("Tachoro");
+    json.Key("version").String(series.ProgramVersion);
+    json.Key("platform").String(series.Platform);
+    json.EndObject();
+    json.Key("started").String(series.StartedUtc);
+    json.Key("script").String(series.ScriptPath);
+    json.Key("mode").String(series.InfoOnly ? "info" : "measure");
+    json.Key("frameServer");
+    WriteFrameServer(json, series);
+    json.Key("clip");
+    WriteClip(json, series);
+    json.Key("settings");
+    WriteSettings(json, series.Settings);
+    const SeriesEnding ending = SeriesEndingOf(series);
+    json.Key("outcome");
+    WriteOutcome(json, ending.Name, ending.Message);
+    json.Key("runsRequested").Unsigned(series.InfoOnly ? 0 : series.RunsRequested);
+    json.Key("runs").BeginArray();
+    if (!series.InfoOnly)
+        for (const RunRecord& run : series.Runs) WriteRun(json, run, series);
+    json.EndArray();
+    json.Key("series");
+    WriteSeriesFigures(json, series);
+    json.EndObject();
+    json.Finish();
+}
+
+std::string WriteJSONFile(const SeriesReport& series) {
+    return WriteReportFile(JsonFileName(series.ScriptPath), series.ScriptPath,
+                           [&](TextSink& sink) { ProduceJson(series, sink); });
+}

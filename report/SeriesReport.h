@@ -1,0 +1,100 @@
+// One script's series of runs as the report files tell it: the facts shared
+// by every run (program, frame server, clip, settings) and one record per
+// evaluate-measure-release cycle. With one run the log and the CSV file are
+// those of RunReportOf(series, 0), byte for byte; with more they keep every
+// run (LogFile.h, CsvFile.h). The JSON file and the chart are made from it
+// too (JsonFile.h, PlotFile.h).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measure/Display.h"
+#include "measure/FrameTimes.h"
+#include "measure/Series.h"
+#include "measure/Statistics.h"
+#include "report/RunReport.h"
+
+// How one run ended.
+enum class RunOutcome {
+    Completed,           // every frame of the range
+    StoppedByEsc,
+    StoppedByTimeLimit,
+    StoppedBySignal,
+    FrameServerError,    // the frame server's error, in evaluation or in a frame request
+    Fault,               // a processor fault
+    Exception,           // any other exception
+};
+
+// "completed", "stopped by Esc", ... as the console and the log say it.
+const char* RunOutcomeText(RunOutcome outcome);
+// "completed", "stoppedByEsc", ... as the JSON file says it.
+const char* RunOutcomeName(RunOutcome outcome);
+// A frame-server error, a fault or another exception.
+bool RunFailed(RunOutcome outcome);
+
+struct RunRecord {
+    uint32_t Number = 1;  // counted from 1
+    RunOutcome Outcome = RunOutcome::Completed;
+    std::string Message;  // the error's or the fault's text
+    bool Measured = false;  // the benchmark loop was prepared
+    RunStatistics Stats;
+    SamplerReadings Readings;  // the last readings
+    std::vector<FrameSample> Samples;
+    // The summary's part of the report (heading included, the frame-time
+    // lines after it with -frametimes); empty when no summary was printed.
+    std::string RuntimeInfo;
+    std::optional<FrameTimeSummary> FrameTimes;
+
+    // Its average frame rate enters the series figures: it was measured to
+    // its end or stopped, with at least one whole sampling interval.
+    bool Counted() const;
+};
+
+// The settings a series was measured with.
+struct MeasurementSettings {
+    int64_t FrameFirst = 0;
+    int64_t FrameLast = -1;
+    int64_t TimeLimit = -1;  // seconds, -1: none
+    int ProcessPriority = 2;
+    uint32_t Runs = 1;
+    bool FrameTimes = false;
+    bool MonitorGPU = false;
+    bool InvokeDistributor = true;
+    std::string Switches;  // as typed
+};
+
+struct SeriesReport {
+    std::string ScriptPath;
+    std::string ProgramVersion;      // "2.1.3"
+    std::string Platform;            // "Linux x64", "Windows x64"
+    std::string FrameServerInterface;  // "class"
+    std::string StartedUtc;          // "2024-05-01T10:34:56Z"
+    std::string StartedLocal;        // "2024-05-01 12:34"
+    std::optional<GeneralInfo> General;  // once the script was evaluated
+    std::optional<ClipFacts> Clip;       // once the script was evaluated
+    std::string GraphicsCardText;
+    SampleColumnChoice Columns;
+    MeasurementSettings Settings;
+    bool InfoOnly = false;
+    bool RangeRefused = false;  // the default range was declined: nothing was measured
+    uint32_t RunsRequested = 1;
+    std::vector<RunRecord> Runs;
+};
+
+// The figures of the runs that counted, and the lines of the runs' section.
+SeriesFigures SeriesFiguresOf(const SeriesReport& series);
+std::vector<RunLine> RunLinesOf(const SeriesReport& series);
+
+// The one-run view of run `index` (the report of a single run).
+RunReport RunReportOf(const SeriesReport& series, size_t index);
+
+// The ending of the whole series: the first run that did not complete, else
+// completed.
+struct SeriesEnding {
+    const char* Name = "completed";  // as the JSON file says it; "rangeRefused" too
+    std::string Message;
+};
+SeriesEnding SeriesEndingOf(const SeriesReport& series);
