@@ -8,14 +8,36 @@ namespace {
 
 std::string Quoted(const char* format, const std::string& argument) { return FormatText(format, argument.c_str()); }
 
+// Two scripts whose report files would be the same files (the same script
+// twice, or names that differ only in the extension's letter case).
+bool ShareReportFiles(std::string a, std::string b) {
+    a = a.size() > 4 ? a.substr(0, a.size() - 4) : a;
+    b = b.size() > 4 ? b.substr(0, b.size() - 4) : b;
+    if (platform::FileNamesIgnoreCase()) {
+        ToLowerText(a);
+        ToLowerText(b);
+    }
+    return a == b;
+}
+
 // Full path of a script candidate; false when no full path can be formed.
-// Sets ScriptPath and, when the file is missing, the "File not found" error.
+// Adds the script and, when the file is missing, sets the "File not found"
+// error.
 bool TakeScript(const std::string& candidate, const std::string& shownName, const PathServices& paths,
                 CommandLineResult& result) {
     std::string fullPath;
     if (!paths.FullPath(candidate, fullPath)) return false;
     result.ScriptPath = fullPath;
-    if (!paths.FileExists(fullPath)) result.ErrorMessage = Quoted("\nFile not found: \"%s\"\n", shownName);
+    if (!paths.FileExists(fullPath)) {
+        result.ErrorMessage = Quoted("\nFile not found: \"%s\"\n", shownName);
+        return true;
+    }
+    for (const std::string& earlier : result.ScriptPaths)
+        if (ShareReportFiles(earlier, fullPath)) {
+            result.ErrorMessage = Quoted("\nTwo scripts would share their report files: \"%s\"\n", shownName);
+            return true;
+        }
+    result.ScriptPaths.push_back(fullPath);
     return true;
 }
 
@@ -59,6 +81,24 @@ CommandLineResult ParseArguments(const std::vector<std::string>& args, Settings&
         } else if (lowered == "-gpu") {
             recordSwitch();
             settings.MonitorGPULoad = true;
+        } else if (lowered == "-json") {
+            recordSwitch();
+            result.Results.Json = true;
+        } else if (lowered == "-plot") {
+            recordSwitch();
+            result.Results.Plot = true;
+        } else if (lowered == "-frametimes") {
+            recordSwitch();
+            result.Results.FrameTimes = true;
+        } else if (isPrefix("-runs=", 6)) {
+            recordSwitch();
+            int32_t runs = 0;
+            if (ParseBoundedInteger(lowered.substr(6), 1, 100, runs) != BoundedValue::Valid) {
+                result.ErrorMessage =
+                    Quoted("\nInvalid parameter value: \"%s\"\nValue must be between 1 and 100\n", raw);
+                return result;
+            }
+            result.Results.Runs = static_cast<uint32_t>(runs);
         } else if (isPrefix("-range=", 7)) {
             recordSwitch();
             const std::string value = lowered.substr(7);
@@ -119,6 +159,12 @@ const std::vector<std::string>& UsageLines() {
         "  For more info on the command line switches and INI file\n",
         "  options, read the documentation (Tachoro.html) included\n",
         "  in the distribution package.\n",
+        "\nResults and comparisons:  Tachoro script.avs [script2.avs ...] [switches]\n\n",
+        "  -json               Create json file\n",
+        "  -plot               Create svg chart of the frame rate\n",
+        "  -runs=n             Measure each script n times (1 to 100)\n",
+        "  -frametimes         Time every frame (median, percentiles, slowest)\n",
+        "  Several scripts are measured in turn and compared.\n",
     };
     return lines;
 }

@@ -1,17 +1,31 @@
 // The command line: the script to measure and the switches.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "app/Settings.h"
 
+// What the result switches ask for. They have no settings keys: they are
+// choices of one invocation, and the settings file stays as it was.
+struct ResultOptions {
+    bool Json = false;        // -json
+    bool Plot = false;        // -plot
+    bool FrameTimes = false;  // -frametimes
+    uint32_t Runs = 1;        // -runs=n
+};
+
 struct CommandLineResult {
+    // The scripts in the order named; ScriptPath is the last of them (the
+    // one script of an ordinary run).
+    std::vector<std::string> ScriptPaths;
     std::string ScriptPath;
     std::string SwitchesText;  // as typed, each followed by one blank
     bool InfoOnly = false;
     bool AvsInfoMode = false;
+    ResultOptions Results;
     std::string ErrorMessage;  // empty when every argument was accepted
 };
 
@@ -28,7 +42,8 @@ PathServices SystemPathServices();
 CommandLineResult ParseArguments(const std::vector<std::string>& args, Settings& settings,
                                  const PathServices& paths);
 
-// The usage text, line by line.
+// The usage text, line by line: the switches of every run, then a block
+// with the result switches and the comparison of scripts.
 const std::vector<std::string>& UsageLines();
 
 // Prints the usage text on standard output.

@@ -1,9 +1,11 @@
 #include "app/RunSequence.h"
 
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/Series.h"
 #include "app/Settings.h"
 #include "frameserver/AvisynthInfo.h"
 #include "frameserver/Calibration.h"
@@ -14,8 +16,11 @@
 #include "measure/GPUInfo.h"
 #include "platform/Platform.h"
 #include "report/CsvFile.h"
+#include "report/JsonFile.h"
 #include "report/LogFile.h"
+#include "report/PlotFile.h"
 #include "report/RunReport.h"
+#include "report/SeriesReport.h"
 #include "support/Console.h"
 #include "support/SEException.h"
 
@@ -23,8 +28,11 @@ namespace {
 
 const char* const kInstanceLockName = "__tachoro__single__instance__lock__";
 
-// The texts and flags one run hands from step to step, and the report facts
-// gathered so far.
+// The interface the frame server is reached through, as the JSON file names
+// it.
+const char* const kFrameServerInterface = "class";
+
+// The texts and flags one run hands from step to step.
 struct RunState {
     std::string VersionText;
     std::string ScriptPath;
@@ -32,7 +40,6 @@ struct RunState {
     bool InfoOnly = false;
     bool AvsInfoMode = false;
     std::string RunErrorText;
-    RunReport Report;
     int ExitCode = 0;
     // Decisions of the run that outlive the settings they start from: an
     // error forces the log on, and the GPU prompt can switch monitoring off.
@@ -42,9 +49,11 @@ struct RunState {
 
 int Stream() { return MessageStream(); }
 
+void PrintError(const std::string& message) { ConsolePrint(Stream(), ColourError, "%s", message.c_str()); }
+
 // Every step that fails ends the same way: the message, the exit pause, -1.
 int Fail(const std::string& message) {
-    ConsolePrint(Stream(), ColourError, "%s", message.c_str());
+    PrintError(message);
     WaitBeforeExit();
     return -1;
 }
@@ -94,27 +103,6 @@ int ConnectGPUMonitor(CGPUInfo& gpu, RunState& run) {
     if (!gpu.OpenSharedMemory())
         return Fail(FormatText("\nCannot initialize GPU-Z shared memory:\n%s", gpu.ErrorText.c_str()));
     return 0;
-}
-
-// The run report as it stands: the facts gathered so far and what the
-// benchmark has measured.
-RunReport CurrentReport(const RunState& run, const BenchmarkResult& benchmark, const CGPUInfo& gpu) {
-    RunReport report = run.Report;
-    report.ScriptPath = run.ScriptPath;
-    report.Columns.MonitorGPU = run.MonitorGPU;
-    report.Columns.HasVideoEngine = gpu.HasVideoEngine;
-    report.Samples = benchmark.Samples.get();
-    report.SampleCount = benchmark.Stats.SamplesStored;
-    report.FrameServerError = run.RunErrorText;
-    return report;
-}
-
-// Writes the log after an information-only run or a refused range; its
-// failure is shown but does not change the exit code.
-void WriteEarlyLog(const RunState& run, const BenchmarkResult& benchmark, const CGPUInfo& gpu, uint16_t colour) {
-    if (!run.WriteLog) return;
-    const std::string error = WriteLogFile(CurrentReport(run, benchmark, gpu));
-    if (!error.empty()) ConsolePrint(Stream(), colour, "%s", error.c_str());
 }
 
 // The first steps of every handler of a caught exception.
@@ -190,6 +178,283 @@ std::string OtherExceptionText() {
     return text.empty() ? std::string("Unknown exception") : text;
 }
 
+// The calendar time now: as UTC in ISO 8601 for the JSON file, local for
+// the chart's title.
+void StampStart(SeriesReport& series) {
+    const std::time_t now = std::time(nullptr);
+    if (const std::tm* utc = std::gmtime(&now))
+        series.StartedUtc = FormatText("%04d-%02d-%02dT%02d:%02d:%02dZ", utc->tm_year + 1900, utc->tm_mon + 1,
+                                       utc->tm_mday, utc->tm_hour, utc->tm_min, utc->tm_sec);
+    if (const std::tm* local = std::localtime(&now))
+        series.StartedLocal = FormatText("%04d-%02d-%02d %02d:%02d", local->tm_year + 1900, local->tm_mon + 1,
+                                         local->tm_mday, local->tm_hour, local->tm_min);
+}
+
+// How a measured loop ended.
+RunOutcome OutcomeOf(StopReason stop) {
+    switch (stop) {
+    case StopReason::None: return RunOutcome::Completed;
+    case StopReason::TimeLimit: return RunOutcome::StoppedByTimeLimit;
+    case StopReason::Esc: return RunOutcome::StoppedByEsc;
+    case StopReason::Signal: return RunOutcome::StoppedBySignal;
+    }
+    return RunOutcome::Completed;
+}
+
+RunOutcome OutcomeOf(RegionEnd end) {
+    switch (end) {
+    case RegionEnd::FrameServerError: return RunOutcome::FrameServerError;
+    case RegionEnd::ProcessorFault: return RunOutcome::Fault;
+    case RegionEnd::OtherException: return RunOutcome::Exception;
+    case RegionEnd::Finished: break;
+    }
+    return RunOutcome::Completed;
+}
+
+// The record of a run from what the benchmark left, however it ended.
+RunRecord RecordOf(const BenchmarkState& benchmark, uint32_t number) {
+    RunRecord record;
+    record.Number = number;
+    record.Measured = !benchmark.DisplayNotStarted;
+    record.Stats = benchmark.Stats;
+    record.Readings = benchmark.Readings;
+    if (benchmark.Samples)
+        record.Samples.assign(benchmark.Samples.get(), benchmark.Samples.get() + benchmark.Stats.SamplesStored);
+    if (benchmark.FrameTimes)
+        record.FrameTimes = SummariseFrameTimes(*benchmark.FrameTimes, platform::FrameCounterFrequency());
+    return record;
+}
+
+// The steps of a script's series over the frame server and the console:
+// the calibration, one evaluate-measure-release cycle, the files.
+class FrameServerSteps final : public ScriptSteps {
+public:
+    FrameServerSteps(Settings& settings, const CAvisynthInfo& avisynthInfo, CGPUInfo& gpu, RunState& run,
+                     const ResultOptions& results)
+        : settings(settings), avisynthInfo(avisynthInfo), gpu(gpu), run(run), results(results) {}
+
+    SeriesReport NewSeries(const std::string& script) override {
+        run.ScriptPath = script;
+        run.WriteLog = settings.CreateLog;
+        samplingInterval = 0;
+        defaultRangeAccepted = false;
+        endedEarly = false;
+
+        SeriesReport series;
+        series.ScriptPath = script;
+        series.ProgramVersion = ProgramVersionShort();
+        series.Platform = platform::SystemName();
+        series.FrameServerInterface = kFrameServerInterface;
+        StampStart(series);
+        series.InfoOnly = run.InfoOnly;
+        series.RunsRequested = run.InfoOnly ? 1 : results.Runs;
+        MeasurementSettings& measured = series.Settings;
+        measured.FrameFirst = settings.FrameFirst;
+        measured.FrameLast = settings.FrameLast;
+        measured.TimeLimit = settings.TimeLimit;
+        measured.ProcessPriority = settings.ProcessPriority;
+        measured.Runs = series.RunsRequested;
+        measured.FrameTimes = results.FrameTimes;
+        measured.MonitorGPU = run.MonitorGPU;
+        measured.InvokeDistributor = settings.InvokeDistributor;
+        measured.Switches = run.SwitchesText;
+        series.Columns.MonitorGPU = run.MonitorGPU;
+        return series;
+    }
+
+    bool Calibrate(SeriesReport& series) override {
+        run.RunErrorText.clear();
+        ShowStatus("Analysing script...");
+        samplingInterval = AnalyseScript(series.ScriptPath, settings.AVSDLL, avisynthInfo.InterfaceVersion,
+                                         settings.InvokeDistributor, run.RunErrorText);
+        ClearStatus();
+        if (samplingInterval == 0 || !run.RunErrorText.empty()) {
+            PrintError(FormatText("\n%s\n", run.RunErrorText.c_str()));
+            return false;
+        }
+        return true;
+    }
+
+    CycleEnd Cycle(SeriesReport& series, uint32_t number) override;
+
+    bool WriteFiles(const SeriesReport& series) override {
+        bool written = true;
+        auto attempt = [&](const std::string& error) {
+            if (error.empty()) return true;
+            PrintError(error);
+            written = false;
+            return false;
+        };
+        // The log and the CSV file as always: a log that fails leaves no CSV.
+        if (!endedEarly && (!run.WriteLog || attempt(WriteSeriesLogFile(series))) && settings.CreateCSV)
+            attempt(WriteSeriesCSVFile(series));
+        if (results.Json) attempt(WriteJSONFile(series));
+        if (results.Plot && !series.InfoOnly && !series.Runs.empty()) attempt(WritePlotFile(series));
+        return written;
+    }
+
+    void ShowLines(const std::vector<std::string>& lines) override {
+        ConsolePrint(Stream(), ColourUnchanged, "\n");
+        for (const std::string& line : lines) PrintPermanentLine(ColourReport, line);
+    }
+
+private:
+    // The log written before the library goes, after an information-only
+    // run or a refused range; its failure is shown but does not change the
+    // exit code.
+    void WriteEarlyLog(SeriesReport& series, uint16_t colour) {
+        endedEarly = true;
+        series.Columns.HasVideoEngine = gpu.HasVideoEngine;
+        if (!run.WriteLog) return;
+        const std::string error = WriteSeriesLogFile(series);
+        if (!error.empty()) ConsolePrint(Stream(), colour, "%s", error.c_str());
+    }
+
+    Settings& settings;
+    const CAvisynthInfo& avisynthInfo;
+    CGPUInfo& gpu;
+    RunState& run;
+    const ResultOptions& results;
+    uint32_t samplingInterval = 0;
+    bool defaultRangeAccepted = false;  // asked once per script
+    bool endedEarly = false;            // the log was written before the library went
+    bool firstCycle = true;             // the GPU block is open for the first cycle only
+};
+
+CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
+    const bool severalRuns = series.RunsRequested > 1;
+    run.RunErrorText.clear();
+    run.ExitCode = 0;
+    // The block is closed after each measurement; later cycles open it anew.
+    if (run.MonitorGPU && !firstCycle && !gpu.OpenSharedMemory()) {
+        PrintError(FormatText("\nCannot initialize GPU-Z shared memory:\n%s", gpu.ErrorText.c_str()));
+        return CycleEnd::SetupFailed;
+    }
+    firstCycle = false;
+
+    // Main connection.
+    FrameServerContext session;
+    if (!session.Load(settings.AVSDLL)) {
+        PrintError(FormatText("\nCannot load avisynth.dll\n%s\n", SystemErrorText().c_str()));
+        return CycleEnd::SetupFailed;
+    }
+    switch (session.CreateEnvironment(avisynthInfo.InterfaceVersion)) {
+    case EnvironmentOutcome::NoFactory:
+        PrintError("\nFailed to load CreateScriptEnvironment()\n");
+        return CycleEnd::SetupFailed;
+    case EnvironmentOutcome::NoEnvironment:
+        PrintError("\nCould not create IScriptenvironment\n");
+        return CycleEnd::SetupFailed;
+    case EnvironmentOutcome::Ready:
+        break;
+    }
+
+    BenchmarkState benchmark;
+    CycleEnd earlyEnd = CycleEnd::Ran;  // an information-only run or a refused range
+    bool exceptionPathBegun = false;
+    std::string runtimeInfo;
+    const RegionResult work = RunFrameServerRegion(
+        [&] {
+            // The script and the report facts.
+            ShowStatus("Loading script...");
+            ScriptChecks checks;
+            checks.NotAClip = "\"%s\":\nScript did not return a clip";
+            session.Evaluate(series.ScriptPath, checks, settings.InvokeDistributor);
+            ClearStatus();
+            const ClipFacts& clip = session.Facts();
+            series.General = GeneralInfo{run.VersionText, series.ScriptPath, run.SwitchesText, avisynthInfo};
+            if (run.MonitorGPU) series.GraphicsCardText = GraphicsCardSection(gpu);
+            series.Clip = clip;
+            if (number == 1) PrintClipReport(BuildClipReport(clip));
+
+            // Information only.
+            if (run.InfoOnly) {
+                session.ReleaseScript();
+                RunRecord record;
+                record.Number = number;
+                series.Runs.push_back(record);
+                WriteEarlyLog(series, ColourError);
+                earlyEnd = CycleEnd::InfoOnly;
+                return;
+            }
+
+            // Frame-range check; the prompt is asked once per script.
+            if (number == 1) ConsolePrint(Stream(), ColourUnchanged, "\n");
+            const uint32_t clipFrames = clip.FramesToRead;
+            const FrameRange range = ResolveFrameRange(settings.FrameFirst, settings.FrameLast, clipFrames);
+            BenchmarkSetup setup;
+            setup.FirstFrame = range.First;
+            setup.LastFrame = range.Last;
+            if (!range.Valid) {
+                if (!defaultRangeAccepted && !AcceptDefaultRange(clipFrames, settings.FrameRangeText)) {
+                    session.ReleaseScript();
+                    series.RangeRefused = true;
+                    WriteEarlyLog(series, ColourUnchanged);
+                    earlyEnd = CycleEnd::RangeRefused;
+                    return;
+                }
+                defaultRangeAccepted = true;
+                setup.FirstFrame = 0;
+                setup.LastFrame = clipFrames - 1;
+            }
+
+            // Measurement.
+            if (severalRuns) {
+                if (number > 1) ConsolePrint(Stream(), ColourUnchanged, "\n");
+                PrintPermanentLine(ColourReport, FormatText("Run %u of %u", number, series.RunsRequested));
+            }
+            ShowStatus(ReadingMessage(setup.LastFrame - setup.FirstFrame + 1));
+            setup.SamplingInterval = samplingInterval;
+            setup.TimeLimit = settings.TimeLimit;
+            setup.Display = DisplayOptionsFor(settings, run.MonitorGPU);
+            setup.FrameTimes = results.FrameTimes;
+            RunBenchmark(session.Frames(), setup, gpu, benchmark);
+
+            // Summary and teardown of the frame server.
+            if (run.MonitorGPU) gpu.CloseSharedMemory();
+            session.ReleaseScript();
+            const RunSummary summary = PrintRunSummary(benchmark.Stats, benchmark.Readings, WithGPUFacts(setup.Display, gpu));
+            runtimeInfo = summary.ReportPart;
+            if (benchmark.FrameTimes && !summary.Insufficient) {
+                const FrameTimeSummary times =
+                    SummariseFrameTimes(*benchmark.FrameTimes, platform::FrameCounterFrequency());
+                for (const std::string& line : FrameTimeLines(times)) {
+                    PrintPermanentLine(ColourReport, line);
+                    runtimeInfo += line + "\n";
+                }
+            }
+            session.Close();
+        },
+        [&] {
+            // The system's text is read after the display lines are cleared,
+            // as for the other failures.
+            BeginExceptionPath(run, benchmark);
+            exceptionPathBegun = true;
+            return OtherExceptionText();
+        });
+    // The library goes only now that the handler has ended: the exception
+    // object may have come from the frame server's own runtime.
+    if (work.Failed()) {
+        if (!exceptionPathBegun) BeginExceptionPath(run, benchmark);
+        ReportFailure(work, run, benchmark);
+        session.Unload();
+    }
+    if (earlyEnd != CycleEnd::Ran && !work.Failed()) {
+        session.Unload();
+        return earlyEnd;
+    }
+
+    RunRecord record = RecordOf(benchmark, number);
+    record.RuntimeInfo = runtimeInfo;
+    record.Outcome = work.Failed() ? OutcomeOf(work.End) : OutcomeOf(benchmark.Stop);
+    if (work.Failed()) record.Message = work.Text.empty() ? std::string("Unknown exception") : work.Text;
+    if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
+    series.Runs.push_back(record);
+    series.Columns.MonitorGPU = run.MonitorGPU;
+    series.Columns.HasVideoEngine = gpu.HasVideoEngine;
+    return CycleEnd::Ran;
+}
+
 }  // namespace
 
 int RunTachoro(int argc, char** argv) {
@@ -262,120 +527,13 @@ int RunTachoro(int argc, char** argv) {
     CGPUInfo gpu;
     if (ConnectGPUMonitor(gpu, run) != 0) return -1;
 
-    // Calibration.
-    uint32_t samplingInterval = 0;
-    if (!run.InfoOnly) {
-        run.RunErrorText.clear();
-        ShowStatus("Analysing script...");
-        samplingInterval = AnalyseScript(run.ScriptPath, settings.AVSDLL, avisynthInfo.InterfaceVersion,
-                                         settings.InvokeDistributor, run.RunErrorText);
-        ClearStatus();
-        if (samplingInterval == 0 || !run.RunErrorText.empty())
-            return Fail(FormatText("\n%s\n", run.RunErrorText.c_str()));
-    }
-
-    // Main connection.
-    FrameServerContext session;
-    if (!session.Load(settings.AVSDLL))
-        return Fail(FormatText("\nCannot load avisynth.dll\n%s\n", SystemErrorText().c_str()));
-    switch (session.CreateEnvironment(avisynthInfo.InterfaceVersion)) {
-    case EnvironmentOutcome::NoFactory:
-        return Fail("\nFailed to load CreateScriptEnvironment()\n");
-    case EnvironmentOutcome::NoEnvironment:
-        return Fail("\nCould not create IScriptenvironment\n");
-    case EnvironmentOutcome::Ready:
-        break;
-    }
-
-    BenchmarkState benchmark;
-    bool endedEarly = false;  // an information-only run or a refused range
-    bool exceptionPathBegun = false;
-    const RegionResult work = RunFrameServerRegion(
-        [&] {
-            // The script and the report facts.
-            ShowStatus("Loading script...");
-            ScriptChecks checks;
-            checks.NotAClip = "\"%s\":\nScript did not return a clip";
-            session.Evaluate(run.ScriptPath, checks, settings.InvokeDistributor);
-            ClearStatus();
-            const ClipFacts& clip = session.Facts();
-            run.Report.General = GeneralInfo{run.VersionText, run.ScriptPath, run.SwitchesText, avisynthInfo};
-            if (run.MonitorGPU) run.Report.GraphicsCardText = GraphicsCardSection(gpu);
-            run.Report.Clip = clip;
-            PrintClipReport(BuildClipReport(clip));
-
-            // Information only.
-            if (run.InfoOnly) {
-                session.ReleaseScript();
-                WriteEarlyLog(run, benchmark, gpu, ColourError);
-                endedEarly = true;
-                return;
-            }
-
-            // Frame-range check.
-            ConsolePrint(Stream(), ColourUnchanged, "\n");
-            const uint32_t clipFrames = clip.FramesToRead;
-            const FrameRange range = ResolveFrameRange(settings.FrameFirst, settings.FrameLast, clipFrames);
-            BenchmarkSetup setup;
-            setup.FirstFrame = range.First;
-            setup.LastFrame = range.Last;
-            if (!range.Valid) {
-                if (!AcceptDefaultRange(clipFrames, settings.FrameRangeText)) {
-                    session.ReleaseScript();
-                    WriteEarlyLog(run, benchmark, gpu, ColourUnchanged);
-                    endedEarly = true;
-                    return;
-                }
-                setup.FirstFrame = 0;
-                setup.LastFrame = clipFrames - 1;
-            }
-
-            // Measurement.
-            ShowStatus(ReadingMessage(setup.LastFrame - setup.FirstFrame + 1));
-            setup.SamplingInterval = samplingInterval;
-            setup.TimeLimit = settings.TimeLimit;
-            setup.Display = DisplayOptionsFor(settings, run.MonitorGPU);
-            RunBenchmark(session.Frames(), setup, gpu, benchmark);
-
-            // Summary and teardown of the frame server.
-            if (run.MonitorGPU) gpu.CloseSharedMemory();
-            session.ReleaseScript();
-            run.Report.RuntimeInfo =
-                PrintRunSummary(benchmark.Stats, benchmark.Readings, WithGPUFacts(setup.Display, gpu)).ReportPart;
-            session.Close();
-        },
-        [&] {
-            // The system's text is read after the display lines are cleared,
-            // as for the other failures.
-            BeginExceptionPath(run, benchmark);
-            exceptionPathBegun = true;
-            return OtherExceptionText();
-        });
-    // The library goes only now that the handler has ended: the exception
-    // object may have come from the frame server's own runtime.
-    if (work.Failed()) {
-        if (!exceptionPathBegun) BeginExceptionPath(run, benchmark);
-        ReportFailure(work, run, benchmark);
-        session.Unload();
-    }
-    if (endedEarly) {
-        session.Unload();
-        WaitBeforeExit();
-        return 0;
-    }
-
-    // The log and the CSV file.
-    const RunReport report = CurrentReport(run, benchmark, gpu);
-    if (run.WriteLog) {
-        const std::string error = WriteLogFile(report);
-        if (!error.empty()) return Fail(error);
-    }
-    if (settings.CreateCSV) {
-        const std::string error = WriteCSVFile(report);
-        if (!error.empty()) return Fail(error);
-    }
-
-    // Exit pause and exit code.
+    // The scripts, each measured as often as asked, then the exit pause.
+    SeriesPlan plan;
+    plan.Scripts = commandLine.ScriptPaths;
+    plan.Runs = commandLine.Results.Runs;
+    plan.InfoOnly = run.InfoOnly;
+    FrameServerSteps steps(settings, avisynthInfo, gpu, run, commandLine.Results);
+    const int exitCode = MeasureScripts(plan, steps);
     WaitBeforeExit();
-    return run.ExitCode;
+    return exitCode;
 }
