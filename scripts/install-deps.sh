@@ -9,7 +9,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 packages=(cmake make g++ googletest libgtest-dev clang libclang-rt-dev)
 if [ "$what" = all ]; then
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-             wine wine64 xvfb xauth python3 python3-pyte locales
+             wine wine64 xvfb xauth python3 python3-pyte python3-jsonschema locales
              mandoc dpkg-dev file)
 fi
 

@@ -38,10 +38,12 @@ deb=$out/tachoro_${version}_amd64.deb
 top=tachoro-$version-Linux
 expect_files "$tarball" "$(tar -tzf "$tarball" | files_only)" "$(printf '%s\n' \
   "$top/bin/tachoro" "$top/share/doc/tachoro/LICENSE" "$top/share/doc/tachoro/README.md" \
-  "$top/share/doc/tachoro/Tachoro.html" "$top/share/man/man1/tachoro.1" | sort)"
+  "$top/share/doc/tachoro/Tachoro.html" "$top/share/doc/tachoro/tachoro-results.schema.json" \
+  "$top/share/man/man1/tachoro.1" | sort)"
 expect_files "$deb" "$(dpkg-deb -c "$deb" | awk '{print $6}' | files_only)" "$(printf '%s\n' \
   usr/bin/tachoro usr/share/doc/tachoro/LICENSE usr/share/doc/tachoro/README.md \
-  usr/share/doc/tachoro/Tachoro.html usr/share/man/man1/tachoro.1 | sort)"
+  usr/share/doc/tachoro/Tachoro.html usr/share/doc/tachoro/tachoro-results.schema.json \
+  usr/share/man/man1/tachoro.1 | sort)"
 for field in "Package: tachoro" "Version: $version" "Section: video" "Architecture: amd64"; do
   dpkg-deb -f "$deb" "${field%%:*}" | grep -qxF "${field#*: }" || fail "$deb: no '$field'"
 done
@@ -100,7 +102,8 @@ if [ -f build/windows/CPackConfig.cmake ]; then
     wintop=tachoro-$version-win64
     expect_files "$zip" "$(python3 -c 'import sys, zipfile
 print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip" | files_only)" "$(printf '%s\n' \
-      "$wintop/LICENSE" "$wintop/README.md" "$wintop/Tachoro.exe" "$wintop/Tachoro.html" | sort)"
+      "$wintop/LICENSE" "$wintop/README.md" "$wintop/Tachoro.exe" "$wintop/Tachoro.html" \
+      "$wintop/tachoro-results.schema.json" | sort)"
     exe_type=$(python3 -c 'import sys, zipfile
 sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' "$zip" "$wintop/Tachoro.exe" | file -b -)
     grep -q 'PE32+ executable.*x86-64' <<<"$exe_type" || fail "Tachoro.exe is '$exe_type'"

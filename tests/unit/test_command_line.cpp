@@ -131,7 +131,33 @@ TEST(UsageText, ListsEverySwitch) {
     for (const char* name : {"-avsinfo", "-info [-i]", "-log  [-l]", "-csv", "-gpu", "-range=first,last",
                              "-timelimit=n", "-priority=n         Set process priority (1:low, 2:normal, 3:high)\n\n"})
         EXPECT_NE(usage.find(name), std::string::npos) << name;
-    EXPECT_EQ(UsageLines().size(), 13u);
+    // The lines of every run stay first; the result switches follow them.
+    ASSERT_GT(UsageLines().size(), 13u);
+    EXPECT_EQ(UsageLines()[12], "  in the distribution package.\n");
+    const std::string more = usage.substr(usage.find("  in the distribution package.\n"));
+    for (const char* name : {"-json", "-plot", "-runs=n", "-frametimes", "script2.avs"})
+        EXPECT_NE(more.find(name), std::string::npos) << name;
+}
+
+TEST(CommandLine, ResultSwitchesAndSeveralScripts) {
+    FakePaths paths;
+    paths.files = {"/work/a.avs", "/work/b.avs"};
+    Parsed parsed = Parse({"a.avs", "-JSON", "-plot", "b.avs", "-runs=7", "-frametimes"}, paths);
+    EXPECT_EQ(parsed.result.ErrorMessage, "");
+    EXPECT_EQ(parsed.result.ScriptPaths, (std::vector<std::string>{"/work/a.avs", "/work/b.avs"}));
+    EXPECT_TRUE(parsed.result.Results.Json && parsed.result.Results.Plot && parsed.result.Results.FrameTimes);
+    EXPECT_EQ(parsed.result.Results.Runs, 7u);
+    EXPECT_EQ(parsed.result.SwitchesText, "-JSON -plot -runs=7 -frametimes ");
+    EXPECT_EQ(Parse({"a.avs"}, paths).result.Results.Runs, 1u);
+    EXPECT_EQ(Parse({"-runs=100"}).result.Results.Runs, 100u);
+    for (const char* bad : {"-runs=0", "-runs=101", "-runs=x", "-runs="})
+        EXPECT_EQ(Parse({bad}).result.ErrorMessage,
+                  std::string("\nInvalid parameter value: \"") + bad + "\"\nValue must be between 1 and 100\n");
+    // The same script twice would write the same files twice.
+    EXPECT_EQ(Parse({"a.avs", "b.avs", "a.avs"}, paths).result.ErrorMessage,
+              "\nTwo scripts would share their report files: \"a.avs\"\n");
+    // A second script that is missing stops the run before anything is measured.
+    EXPECT_EQ(Parse({"a.avs", "c.avs"}, paths).result.ErrorMessage, "\nFile not found: \"c.avs\"\n");
 }
 
 }  // namespace

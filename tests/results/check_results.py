@@ -1,0 +1,189 @@
+#!/usr/bin/env python3
+"""Runs Tachoro (natively, or Tachoro.exe through Wine) against the test frame
+server and checks the files it writes: every JSON file validates against
+docs/tachoro-results.schema.json, every chart parses as XML, is
+self-contained and draws one point per pixel column that holds samples,
+keeping each column's lowest and highest rate.
+
+    check_results.py --program PATH --frameserver PATH --schema PATH
+                     --version 2.1.3 [--emulator WINE]
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ElementTree
+
+import jsonschema
+
+SVG = "{http://www.w3.org/2000/svg}"
+PLOT_COLUMNS = 840
+PLOT_LEFT = 90
+
+
+class Runner:
+    def __init__(self, args, directory):
+        self.directory = directory
+        self.emulator = args.emulator
+        if self.emulator:
+            # Windows keeps the settings file beside the program.
+            self.program = os.path.join(directory, "Tachoro.exe")
+            shutil.copy(args.program, self.program)
+            settings = os.path.join(directory, "Tachoro.ini")
+            library = "Z:" + os.path.abspath(args.frameserver).replace("/", "\\")
+        else:
+            self.program = args.program
+            os.makedirs(os.path.join(directory, "config", "tachoro"))
+            settings = os.path.join(directory, "config", "tachoro", "Tachoro.ini")
+            library = os.path.abspath(args.frameserver)
+        with open(settings, "wb") as file:
+            file.write(("[Main]\r\nVersion=%s\r\nAVSDLL=%s\r\nAllowOnlyOneInstance=0\r\n"
+                        % (args.version, library)).encode())
+
+    def script(self, name, text):
+        with open(os.path.join(self.directory, name), "wb") as file:
+            file.write(text.encode())
+
+    def run(self, *arguments):
+        command = ([self.emulator] if self.emulator else []) + [self.program] + list(arguments)
+        environment = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.directory, "config"),
+                           ASAN_OPTIONS="detect_leaks=0")
+        done = subprocess.run(command, cwd=self.directory, env=environment, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+        return done.returncode
+
+    def path(self, name):
+        return os.path.join(self.directory, name)
+
+
+def check_json(path, validator):
+    with open(path, "rb") as file:
+        document = json.loads(file.read().decode("utf-8"))
+    errors = sorted(validator.iter_errors(document), key=lambda error: list(error.path))
+    for error in errors[:5]:
+        print("%s: %s at %s" % (path, error.message, "/".join(str(part) for part in error.path)))
+    assert not errors, path + " does not match the schema"
+    return document
+
+
+def points_of(polyline):
+    return [tuple(float(value) for value in point.split(",")) for point in polyline.get("points").split()]
+
+
+def check_chart(path, document):
+    with open(path, "rb") as file:
+        text = file.read().decode("utf-8")
+    lowered = text.lower()
+    for forbidden in ("<script", "href", "url(", "@import", "<image", "<foreignobject", "<style"):
+        assert forbidden not in lowered, "%s holds %s" % (path, forbidden)
+    root = ElementTree.fromstring(text.encode("utf-8"))
+    assert root.tag == SVG + "svg", root.tag
+    title = "".join(element.text or "" for element in root.iter(SVG + "text") if element.get("class") == "title")
+    assert title == os.path.basename(document["script"]), title
+
+    measured = [run for run in document["runs"] if run["range"]]
+    first = min(run["range"]["first"] for run in measured)
+    last = max(run["range"]["last"] for run in measured)
+    span = last - first + 1
+    groups = {group.get("data-run"): group for group in root.iter(SVG + "g") if group.get("class") == "run"}
+    drawn = []  # (rate, y) of every point
+    for run in document["runs"]:
+        if not run["samples"]:
+            assert str(run["run"]) not in groups
+            continue
+        columns = {}
+        for sample in run["samples"]:
+            column = min((sample["frame"] - first) * PLOT_COLUMNS // span, PLOT_COLUMNS - 1)
+            low, high = columns.get(column, (sample["fps"], sample["fps"]))
+            columns[column] = (min(low, sample["fps"]), max(high, sample["fps"]))
+        group = groups[str(run["run"])]
+        lines = {line.get("class"): points_of(line) for line in group.iter(SVG + "polyline")}
+        highest, lowest = lines["fps-max"], lines["fps-min"]
+        # One point per drawn column, in column order, on both edges.
+        assert len(highest) == len(columns) == len(lowest), (len(highest), len(columns), len(lowest))
+        expected_x = [PLOT_LEFT + column + 0.5 for column in sorted(columns)]
+        assert [x for x, _ in highest] == expected_x and [x for x, _ in lowest] == expected_x
+        for (_, top), (_, bottom), column in zip(highest, lowest, sorted(columns)):
+            drawn += [(columns[column][1], top), (columns[column][0], bottom)]
+    # Every point lies on the one linear scale through the extremes: each
+    # column keeps its own lowest and highest rate (to the 0.1 px written).
+    if drawn:
+        (low_rate, low_y), (high_rate, high_y) = min(drawn), max(drawn)
+        if high_rate > low_rate:
+            slope = (high_y - low_y) / (high_rate - low_rate)
+            assert slope < 0, "higher rates are drawn higher"
+            for rate, y in drawn:
+                assert abs(low_y + (rate - low_rate) * slope - y) <= 0.11, (rate, y)
+    return len(groups)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--frameserver", required=True)
+    parser.add_argument("--schema", required=True)
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--emulator", default="")
+    args = parser.parse_args()
+    with open(args.schema, "rb") as file:
+        schema = json.load(file)
+    jsonschema.Draft202012Validator.check_schema(schema)
+    validator = jsonschema.Draft202012Validator(schema)
+
+    with tempfile.TemporaryDirectory(prefix="tachoro-results-") as directory:
+        tachoro = Runner(args, directory)
+        slow = "frames=300\nframe_delay_us=2000\n"
+
+        # A long run: more samples than pixel columns, and every frame timed.
+        tachoro.script("long.avs", "frames=10000000\n")
+        assert tachoro.run("long.avs", "-json", "-plot", "-frametimes") == 0
+        document = check_json(tachoro.path("long.json"), validator)
+        assert len(document["runs"][0]["samples"]) > PLOT_COLUMNS
+        assert document["runs"][0]["frameTimes"]["frames"] == 10000000
+        assert sum(b["count"] for b in document["runs"][0]["frameTimes"]["histogram"]["bins"]) == 10000000
+        check_chart(tachoro.path("long.svg"), document)
+
+        # Several runs of several scripts: a file pair for each script.
+        tachoro.script("a.avs", slow)
+        tachoro.script("b.avs", "frames=200\nframe_delay_us=1000\n")
+        assert tachoro.run("a.avs", "b.avs", "-runs=2", "-json", "-plot") == 0
+        for name in ("a", "b"):
+            document = check_json(tachoro.path(name + ".json"), validator)
+            assert [run["run"] for run in document["runs"]] == [1, 2]
+            assert document["series"]["runsCounted"] == 2
+            assert check_chart(tachoro.path(name + ".svg"), document) == 2
+
+        # How runs end: a frame-server error and a fault mid-run, an error in
+        # the evaluation, a time limit; and the information-only run.
+        cases = [
+            ("error.avs", slow + "fail_at=150\nfail_in_load=4\nfail_message=Filter crashed\n", [], 255,
+             "frameServerError", "Filter crashed"),
+            ("fault.avs", slow + "fail_at=150\nfail_in_load=4\nfail_with=access_violation\n", [], 255, "fault",
+             "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"),
+            # (-info: a measured run stops at the calibration, which writes no file.)
+            ("import.avs", "import_error=No such filter\n", ["-info"], 255, "frameServerError", "No such filter"),
+            ("limit.avs", "frames=700\nframe_delay_us=2000\n", ["-timelimit=1"], 0, "stoppedByTimeLimit", ""),
+            ("info.avs", slow, ["-info"], 0, "completed", ""),
+        ]
+        for name, text, extra, exit_code, kind, message in cases:
+            tachoro.script(name, text)
+            code = tachoro.run(name, "-json", *extra)
+            assert code == exit_code, (name, code)
+            document = check_json(tachoro.path(name[:-4] + ".json"), validator)
+            assert document["outcome"] == {"kind": kind, "message": message}, (name, document["outcome"])
+
+        # A script name beyond ASCII stays readable in the JSON file.
+        if not args.emulator:
+            tachoro.script("caf\u00e9.avs", slow)
+            assert tachoro.run("caf\u00e9.avs", "-json") == 0
+            document = check_json(tachoro.path("caf\u00e9.json"), validator)
+            assert document["script"].endswith("caf\u00e9.avs"), document["script"]
+    print("results: JSON and charts valid")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

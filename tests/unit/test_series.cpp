@@ -1,0 +1,211 @@
+// Repeated runs and several scripts: the order of the steps, where a series
+// ends, the exit code, and the log and CSV file of a series.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/Series.h"
+#include "report/CsvFile.h"
+#include "report/LogFile.h"
+#include "tests/support/ReportTestSupport.h"
+
+namespace {
+
+// Steps whose cycles end as a table says: outcome per script and run.
+class ScriptedSteps final : public ScriptSteps {
+public:
+    std::map<std::string, std::vector<RunOutcome>> Outcomes;
+    std::map<std::string, CycleEnd> Ends;  // a cycle that adds no run
+    std::vector<std::string> FailingCalibrations;
+    std::vector<std::string> Trace;
+
+    SeriesReport NewSeries(const std::string& script) override {
+        SeriesReport series;
+        series.ScriptPath = script;
+        series.RunsRequested = 3;
+        return series;
+    }
+    bool Calibrate(SeriesReport& series) override {
+        Trace.push_back("calibrate " + series.ScriptPath);
+        for (const std::string& failing : FailingCalibrations)
+            if (failing == series.ScriptPath) return false;
+        return true;
+    }
+    CycleEnd Cycle(SeriesReport& series, uint32_t run) override {
+        Trace.push_back("cycle " + series.ScriptPath + " " + std::to_string(run));
+        if (Ends.count(series.ScriptPath)) {
+            series.RangeRefused = Ends[series.ScriptPath] == CycleEnd::RangeRefused;
+            return Ends[series.ScriptPath];
+        }
+        RunRecord record;
+        record.Number = run;
+        const std::vector<RunOutcome>& outcomes = Outcomes[series.ScriptPath];
+        record.Outcome = run <= outcomes.size() ? outcomes[run - 1] : RunOutcome::Completed;
+        record.Measured = true;
+        record.Stats.SamplesStored = 1;
+        record.Stats.FPSAverage = 10.0 * run;
+        series.Runs.push_back(record);
+        return CycleEnd::Ran;
+    }
+    bool WriteFiles(const SeriesReport& series) override {
+        Trace.push_back("files " + series.ScriptPath + " " + std::to_string(series.Runs.size()));
+        return true;
+    }
+    void ShowLines(const std::vector<std::string>& lines) override {
+        Trace.push_back("show " + lines.front());
+    }
+};
+
+const RunOutcome kDone = RunOutcome::Completed;
+const char* const kTableHead = "show Script  Runs  FPS (mean | sd)    Relative speed";
+
+TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
+    const struct {
+        const char* name;
+        std::vector<std::string> scripts;
+        uint32_t runs;
+        std::map<std::string, std::vector<RunOutcome>> outcomes;
+        std::vector<std::string> failingCalibrations;
+        int exitCode;
+        std::vector<std::string> trace;
+    } cases[] = {
+        {"one script, one run: nothing shown besides the run",
+         {"a"}, 1, {{"a", {kDone}}}, {}, 0,
+         {"calibrate a", "cycle a 1", "files a 1"}},
+        {"three runs after one calibration, then the runs' figures",
+         {"a"}, 3, {{"a", {kDone, kDone, RunOutcome::StoppedByTimeLimit}}}, {}, 0,
+         {"calibrate a", "cycle a 1", "cycle a 2", "cycle a 3", "show Run 1:                          10.00 fps, completed",
+          "files a 3"}},
+        {"an error in run 2 of 3 ends that series; the next script follows",
+         {"a", "b"}, 3, {{"a", {kDone, RunOutcome::FrameServerError}}, {"b", {kDone, kDone, kDone}}}, {}, -1,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2",
+          "show Run 1:                          10.00 fps, completed", "files a 2", "show Script 2 of 2: b",
+          "calibrate b", "cycle b 1", "cycle b 2", "cycle b 3", "show Run 1:                          10.00 fps, completed",
+          "files b 3", kTableHead}},
+        {"Esc ends everything after the files of its script",
+         {"a", "b"}, 1, {{"a", {RunOutcome::StoppedByEsc}}}, {}, 0,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "files a 1",
+          kTableHead}},
+        {"a failed calibration skips its script",
+         {"a", "b"}, 1, {{"b", {kDone}}}, {"a"}, -1,
+         {"show Script 1 of 2: a", "calibrate a", "show Script 2 of 2: b", "calibrate b", "cycle b 1", "files b 1",
+          kTableHead}},
+    };
+    for (const auto& c : cases) {
+        ScriptedSteps steps;
+        steps.Outcomes = c.outcomes;
+        steps.FailingCalibrations = c.failingCalibrations;
+        SeriesPlan plan;
+        plan.Scripts = c.scripts;
+        plan.Runs = c.runs;
+        EXPECT_EQ(MeasureScripts(plan, steps), c.exitCode) << c.name;
+        EXPECT_EQ(steps.Trace, c.trace) << c.name;
+    }
+}
+
+TEST(MeasureScripts, CyclesThatAddNoRun) {
+    const struct {
+        CycleEnd end;
+        int exitCode;
+        std::vector<std::string> trace;
+    } cases[] = {
+        // Nothing measured, nothing to write, and nothing after it: the frame
+        // server could not be opened.
+        {CycleEnd::SetupFailed, -1, {"show Script 1 of 2: a", "calibrate a", "cycle a 1", kTableHead}},
+        // A declined range ends the series (its log was written in the cycle).
+        {CycleEnd::RangeRefused, 0,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "files a 0", "show Script 2 of 2: b", "calibrate b",
+          "cycle b 1", "cycle b 2", "show Run 1:                          10.00 fps, completed", "files b 2",
+          kTableHead}},
+    };
+    for (const auto& c : cases) {
+        ScriptedSteps steps;
+        steps.Ends["a"] = c.end;
+        SeriesPlan plan;
+        plan.Scripts = {"a", "b"};
+        plan.Runs = 2;
+        EXPECT_EQ(MeasureScripts(plan, steps), c.exitCode);
+        EXPECT_EQ(steps.Trace, c.trace);
+    }
+    // -info: no calibration and one cycle per script, no comparison.
+    ScriptedSteps info;
+    info.Ends["a"] = info.Ends["b"] = CycleEnd::InfoOnly;
+    SeriesPlan plan{{"a", "b"}, 5, true};
+    EXPECT_EQ(MeasureScripts(plan, info), 0);
+    EXPECT_EQ(info.Trace, (std::vector<std::string>{"show Script 1 of 2: a", "cycle a 1", "show Script 2 of 2: b",
+                                                      "cycle b 1"}));
+}
+
+TEST(ComparisonNames, FileNamesUnlessTwoShareOne) {
+    EXPECT_EQ(ComparisonNames({"/x/a.avs", "/y/b.avs"}), (std::vector<std::string>{"a.avs", "b.avs"}));
+    EXPECT_EQ(ComparisonNames({"/x/a.avs", "C:\\y\\a.avs", "/z/c.avs"}),
+              (std::vector<std::string>{"/x/a.avs", "C:\\y\\a.avs", "c.avs"}));
+}
+
+// A series of `runs` runs of two samples each; run 2 failed with an error.
+SeriesReport TwoRunSeries(uint32_t requested) {
+    SeriesReport series;
+    series.ScriptPath = "/x/clip.avs";
+    series.RunsRequested = requested;
+    for (uint32_t number = 1; number <= 2; ++number) {
+        RunRecord run;
+        run.Number = number;
+        run.Measured = true;
+        run.Stats.SamplesStored = 2;
+        run.Stats.FPSAverage = 20.0 * number;
+        run.RuntimeInfo = "\n\n[Runtime info]\nFrames processed:               20\n";
+        run.Samples = {MakeSample(9, 10, 10, 1, 0, 0, 1, 2, 3), MakeSample(19, 30, 20, 1, 0, 0, 1, 2, 3)};
+        series.Runs.push_back(run);
+    }
+    series.Runs[1].Outcome = RunOutcome::FrameServerError;
+    series.Runs[1].Message = "boom";
+    series.Runs[1].RuntimeInfo.clear();
+    return series;
+}
+
+TEST(SeriesFiles, OneRunIsTheLogAndCsvOfThatRun) {
+    const SeriesReport series = TwoRunSeries(1);
+    const RunReport single = RunReportOf(series, 0);
+    StringSink seriesLog, runLog, seriesCsv, runCsv;
+    ProduceSeriesLog(series, "x = 1\n", seriesLog);
+    ProduceLog(single, "x = 1\n", runLog);
+    EXPECT_EQ(seriesLog.Text, runLog.Text);
+    ProduceSeriesCsv(series, seriesCsv);
+    ProduceCsv(single, runCsv);
+    EXPECT_EQ(seriesCsv.Text, runCsv.Text);
+    EXPECT_EQ(seriesCsv.Text.substr(0, 6), "Frame,");
+}
+
+TEST(SeriesFiles, SeveralRunsKeepEveryRun) {
+    const SeriesReport series = TwoRunSeries(3);
+    StringSink log, csv;
+    ProduceSeriesLog(series, "x = 1\n", log);
+    const std::string expectedParts[] = {
+        "\n\n[Runtime info, run 1 of 3]\nFrames processed:               20\n\n\n[Runs]\n"
+        "Run 1:                          20.00 fps, completed\nRun 2:                          frame-server error\n"
+        "Runs counted:                   1 of 3\n",
+        "\n\n[Script]\nx = 1\n\n",
+        "\n[Performance data, run 1 of 3]\n",
+        "\n[Performance data, run 2 of 3]\n",
+        "\n\n[AviSynth error, run 2 of 3]\nboom\n",
+    };
+    size_t at = 0;
+    for (const std::string& part : expectedParts) {
+        const size_t found = log.Text.find(part, at);
+        ASSERT_NE(found, std::string::npos) << part << "\nin\n" << log.Text;
+        at = found + part.size();
+    }
+    EXPECT_EQ(log.Text.find("[Runtime info, run 2"), std::string::npos);  // no summary for the failed run
+
+    ProduceSeriesCsv(series, csv);
+    EXPECT_EQ(csv.Text, "Run,Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),"
+                        "Threads,PhysMEM(MB),VirtMEM(MB)\n"
+                        "1,10,10.000,10.000,100.000000,100.000000,1,1,2,3\n"
+                        "1,20,30.000,20.000,33.333333,50.000000,1,1,2,3\n"
+                        "2,10,10.000,10.000,100.000000,100.000000,1,1,2,3\n"
+                        "2,20,30.000,20.000,33.333333,50.000000,1,1,2,3\n");
+}
+
+}  // namespace
