@@ -1,7 +1,8 @@
 // Measures what Tachoro's frame loop adds to the frame requests themselves:
-// over the same clip it runs a bare loop (request, release) and the
-// benchmark's own loop (RunFrameLoop with the live timer and process sampler;
-// the display texts are built but not printed), in alternating rounds.
+// over the same clip it runs a bare loop (request, release), the benchmark's
+// own loop (RunFrameLoop with the live timer and process sampler; the
+// display texts are built but not printed) and that loop timing every frame
+// (-frametimes), in alternating rounds.
 //
 //   tachoro_bench [library [script]] [--rounds=N] [--frames=N] [--interval=N]
 //
@@ -82,19 +83,25 @@ bool NoKey(BenchmarkState&) {
     return false;
 }
 
-// The benchmark's loop exactly as RunBenchmark runs it.
-Span TachoroRound(const FrameSource& source, uint32_t frames, uint32_t interval) {
+// The benchmark's loop exactly as RunBenchmark runs it, with or without the
+// frame times.
+Span TachoroRound(const FrameSource& source, uint32_t frames, uint32_t interval, bool timed) {
     BenchmarkState state;
     state.Hooks = LiveSamplingHooks();
     state.Hooks.Refresh = SilentRefresh;
     state.Hooks.EscPressed = NoKey;
+    state.TimeFrames = timed;
     PrepareRun(state, 0, frames - 1, interval);
     StartMeasurement(state);
     const Stopwatch watch;
-    Guarded([&state, &source] { RunFrameLoop(source, state); });
+    if (timed)
+        Guarded([&state, &source] { RunFrameLoop(source, state, FrameTiming(*state.FrameTimes)); });
+    else
+        Guarded([&state, &source] { RunFrameLoop(source, state); });
     const Span span = watch.Stop();
     state.Process->CloseHandles();
     if (state.Stats.FramesProcessed != frames) throw FrameServerError{"the loop stopped early"};
+    if (timed && state.FrameTimes->FrameCount() != frames) throw FrameServerError{"frames went untimed"};
     return span;
 }
 
@@ -172,26 +179,40 @@ int main(int argc, char** argv) {
 
         // One unmeasured round of each to settle caches and page in the code.
         BareRound(source, clipFrames);
-        TachoroRound(source, clipFrames, n);
+        TachoroRound(source, clipFrames, n, false);
+        TachoroRound(source, clipFrames, n, true);
 
-        std::vector<double> bareWall, tachoroWall, bareCpu, tachoroCpu;
-        std::printf("round   bare fps (wall)  Tachoro fps (wall)  ratio    ratio (CPU time)\n");
+        std::vector<double> bareWall, tachoroWall, bareCpu, tachoroCpu, timedWall, timedCpu;
+        std::printf("round   bare fps (wall)  Tachoro fps (wall)  ratio    ratio (CPU time)  frame times: ratio (CPU time)\n");
         for (unsigned long long round = 0; round < rounds; ++round) {
-            // Alternate which goes first, so that drifts hit both alike.
-            Span b, t;
-            if (round % 2 == 0) {
+            // Rotate which goes first, so that drifts hit all alike.
+            Span b, t, f;
+            switch (round % 3) {
+            case 0:
                 b = BareRound(source, clipFrames);
-                t = TachoroRound(source, clipFrames, n);
-            } else {
-                t = TachoroRound(source, clipFrames, n);
+                t = TachoroRound(source, clipFrames, n, false);
+                f = TachoroRound(source, clipFrames, n, true);
+                break;
+            case 1:
+                t = TachoroRound(source, clipFrames, n, false);
+                f = TachoroRound(source, clipFrames, n, true);
                 b = BareRound(source, clipFrames);
+                break;
+            default:
+                f = TachoroRound(source, clipFrames, n, true);
+                b = BareRound(source, clipFrames);
+                t = TachoroRound(source, clipFrames, n, false);
+                break;
             }
             bareWall.push_back(b.Wall);
             tachoroWall.push_back(t.Wall);
+            timedWall.push_back(f.Wall);
             bareCpu.push_back(b.Cpu);
             tachoroCpu.push_back(t.Cpu);
-            std::printf("%5llu   %-15.0f  %-18.0f  %.4f   %.4f\n", round + 1, clipFrames / b.Wall, clipFrames / t.Wall,
-                        b.Wall / t.Wall, t.Cpu > 0 ? b.Cpu / t.Cpu : 0.0);
+            timedCpu.push_back(f.Cpu);
+            std::printf("%5llu   %-15.0f  %-18.0f  %.4f   %.4f            %.4f\n", round + 1, clipFrames / b.Wall,
+                        clipFrames / t.Wall, b.Wall / t.Wall, t.Cpu > 0 ? b.Cpu / t.Cpu : 0.0,
+                        f.Cpu > 0 ? b.Cpu / f.Cpu : 0.0);
         }
 
         // Noise from other work only ever adds time, so the best round is the
@@ -211,6 +232,8 @@ int main(int argc, char** argv) {
         };
         report("wall time", bareWall, tachoroWall);
         report("CPU time (clock())", bareCpu, tachoroCpu);
+        report("with -frametimes, wall time", bareWall, timedWall);
+        report("with -frametimes, CPU time (clock())", bareCpu, timedCpu);
         session.ReleaseScript();
         session.Close();
     }, [] { return std::string("unknown exception"); });

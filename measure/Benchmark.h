@@ -129,7 +129,7 @@ bool SamplingPoint(BenchmarkState& state);
 // default loop is the same code as without the policy.
 struct NoFrameTiming {
     void Start() {}
-    void Frame(uint32_t) {}
+    void Frame(const RunStatistics&) {}
     void Restart() {}
 };
 
@@ -141,9 +141,9 @@ class FrameTiming {
 public:
     explicit FrameTiming(FrameTimeRecorder& recorder) : Recorder(recorder) {}
     void Start() { Previous = platform::ReadFrameCounter(); }
-    void Frame(uint32_t frame) {
+    void Frame(const RunStatistics& stats) {
         const int64_t now = platform::ReadFrameCounter();
-        Recorder.Record(now - Previous, frame);
+        Recorder.Record(now - Previous, stats.CurrentFrame);
         Previous = now;
     }
     void Restart() { Previous = platform::ReadFrameCounter(); }
@@ -170,7 +170,7 @@ void RunFrameLoop(const Frames& frames, BenchmarkState& state, Timing timing = T
     timing.Start();
     for (;;) {
         frames.Fetch(s.CurrentFrame);
-        timing.Frame(s.CurrentFrame);
+        timing.Frame(s);
         if (++s.FramesProcessed != nextPoint) {
             ++s.CurrentFrame;
             continue;
