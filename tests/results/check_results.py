@@ -82,7 +82,7 @@ def check_chart(path, document):
     root = ElementTree.fromstring(text.encode("utf-8"))
     assert root.tag == SVG + "svg", root.tag
     title = "".join(element.text or "" for element in root.iter(SVG + "text") if element.get("class") == "title")
-    assert title == os.path.basename(document["script"]), title
+    assert title == document["script"].replace("\\", "/").split("/")[-1], title
 
     measured = [run for run in document["runs"] if run["range"]]
     first = min(run["range"]["first"] for run in measured)
