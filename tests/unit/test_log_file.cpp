@@ -8,7 +8,9 @@
 
 #include "frameserver/AvisynthInfo.h"
 #include "report/CsvFile.h"
+#include "report/JsonFile.h"
 #include "report/LogFile.h"
+#include "report/PlotFile.h"
 #include "tests/support/ReportTestSupport.h"
 #include "tests/support/ScratchDir.h"
 
@@ -166,9 +168,26 @@ TEST(LogAndCsvNumbers, UseFullStopsWhateverTheCLocaleSays) {
     FrameSample sample = MakeSample(0, 25.0, 25.0, 1, 0, 0, 1, 1, 1);
     std::string row = LogPerformanceRow(sample, false, 0);
     std::string csv = CsvRow(sample, false, 0);
+    // The JSON file and the chart of a run with one sample of 12.5 fps.
+    SeriesReport series;
+    series.ScriptPath = "/x/clip.avs";
+    RunRecord run;
+    run.Measured = true;
+    run.Stats.SamplesStored = 1;
+    run.Stats.FramesToProcess = 2;
+    run.Stats.FPSMin = run.Stats.FPSMax = run.Stats.FPSAverage = 12.5;
+    run.Samples = {MakeSample(0, 12.5, 12.5, 1, 0, 0, 1, 1, 1)};
+    series.Runs = {run};
+    StringSink json, chart;
+    ProduceJson(series, json);
+    ProducePlot(series, chart);
     std::setlocale(LC_NUMERIC, saved.c_str());
     EXPECT_NE(row.find("       25.000        40.000000"), std::string::npos) << commaLocale << ": " << row;
     EXPECT_EQ(csv, "1,25.000,25.000,40.000000,40.000000,1,1,1,1\n") << commaLocale;
+    EXPECT_NE(json.Text.find("{\"frame\":0,\"fps\":12.5,\"fpsAverage\":12.5,\"timePerFrameMs\":80,"), std::string::npos)
+        << json.Text;
+    EXPECT_NE(chart.Text.find(">average 12.50 fps</text>"), std::string::npos) << chart.Text;
+    EXPECT_EQ(chart.Text.find("12,5"), std::string::npos);
 }
 
 TEST(GeneralInfoSection, ListsTheFrameServerFactsAndPluginDirectories) {
