@@ -325,7 +325,9 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
     const bool severalRuns = series.RunsRequested > 1;
     run.RunErrorText.clear();
     run.ExitCode = 0;
-    // The block is closed after each measurement; later cycles open it anew.
+    // The block is closed after each measurement (not after a failed one);
+    // later cycles open it anew.
+    if (run.MonitorGPU && !firstCycle) gpu.CloseSharedMemory();
     if (run.MonitorGPU && !firstCycle && !gpu.OpenSharedMemory()) {
         PrintError(FormatText("\nCannot initialize GPU-Z shared memory:\n%s", gpu.ErrorText.c_str()));
         return CycleEnd::SetupFailed;

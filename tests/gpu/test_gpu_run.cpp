@@ -1,5 +1,6 @@
 // Measured runs with GPU monitoring: without GPU-Z, and against a published
 // block with and without a video engine.
+#include <set>
 #include <sstream>
 
 #include "tests/e2e/Harness.h"
@@ -162,6 +163,33 @@ TEST(GpuRun, ACardWithoutVideoEngineGivesTheGpuColumnOnly) {
     EXPECT_EQ(csv[0],
               "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),Threads,"
               "PhysMEM(MB),VirtMEM(MB)");
+}
+
+// The block is closed after each measurement: every run reads it anew.
+TEST(GpuRun, EveryRunOfASeriesReadsTheGpu) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+    ScratchDir blockDirectory;
+    PublishedBlock block(blockDirectory, "title=GPU-Z 2.61.0\ndata CUDA=1\ndata CUDA_Capability=8.6\n"
+                                         "sensor GPU Load=40\nsensor Video Engine Load=12.5\n");
+    REQUIRE_PUBLISHED(block);
+    ProcessResult result = tachoro.Run({script, "-gpu", "-runs=2", "-csv"});
+    EXPECT_EXIT_CODE(result, 0);
+    const std::vector<std::string> csv = CrLfLines(ReadBytes(tachoro.Path("clip.csv")));
+    ASSERT_GE(csv.size(), 3u);
+    EXPECT_EQ(csv[0].substr(0, 4), "Run,");
+    std::set<std::string> runs;
+    for (size_t row = 1; row < csv.size(); ++row) {
+        std::vector<std::string> fields;
+        std::istringstream stream(csv[row]);
+        for (std::string field; std::getline(stream, field, ',');) fields.push_back(field);
+        ASSERT_EQ(fields.size(), 12u) << csv[row];
+        runs.insert(fields[0]);
+        EXPECT_EQ(fields[7], "40") << csv[row];
+        EXPECT_EQ(fields[8], "13") << csv[row];
+    }
+    EXPECT_EQ(runs, (std::set<std::string>{"1", "2"}));
 }
 
 }  // namespace
