@@ -2,6 +2,9 @@
 
 #include <sstream>
 
+const char* const kUnloadedUnderItsThreads =
+    "the library is unloaded under the running threads of its undeleted environment";
+
 RealRun::RealRun(const std::vector<std::string>& settings) {
     std::vector<std::string> lines = {"AVSDLL=" + NativePath(REAL_FRAMESERVER)};
     lines.insert(lines.end(), settings.begin(), settings.end());

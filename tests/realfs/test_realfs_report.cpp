@@ -16,7 +16,11 @@ TEST(RealFS, AvsInfoDescribesTheLibrary) {
     std::vector<std::string> lines = ScreenLines(result.Out);
     ASSERT_GE(lines.size(), 7u) << result.Out;
     EXPECT_EQ(lines[0].rfind("Avisynth version string:     AviSynth+ 3.7.5 (", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1], "File version:                3.7.5.0");
+#if defined(_WIN32)
+    EXPECT_EQ(lines[1], "File version:                0.0.0.0");  // the MinGW build has no version resource
+#else
+    EXPECT_EQ(lines[1], "File version:                3.7.5.0");  // from the file name libavisynth.so.3.7.5
+#endif
     // The library speaks a newer interface; Tachoro asks for no more than 7.
     EXPECT_EQ(lines[2], "Avisynth Interface Version:  7");
     EXPECT_EQ(lines[3], "Muli-threading support:      Yes");
@@ -83,6 +87,7 @@ TEST(RealFS, InfoReportsEachFormat) {
 }
 
 TEST(RealFS, ScriptErrorsAreShownAsTheFrameServerWordsThem) {
+    SKIP_UNDER_WINE(kUnloadedUnderItsThreads);
     RealRun tachoro;
     const std::string path = tachoro.Path("clip.avs");
     // The frame server adds where in the script an error was raised.
