@@ -33,10 +33,12 @@ run_config() {
   echo "$name: $((SECONDS - started)) s"
 }
 
-# Builds (or finds in the cache) the real frame server for a target; prints
-# the install prefix. Exit status as the build script's: 2 means no source.
+# Builds (or finds in the cache) the real frame server for a target, through
+# the command given after it if any; prints the install prefix. Exit status
+# as the build script's: 2 means no source.
 frameserver() {
-  bash scripts/build-frameserver.sh "$1" 2>"build/frameserver-$1.log" | tail -n 1
+  local target=$1; shift
+  "$@" bash scripts/build-frameserver.sh "$target" 2>"build/frameserver-$target.log" | tail -n 1
   return "${PIPESTATUS[0]}"
 }
 
@@ -61,8 +63,9 @@ mkdir -p build
 TEST_PREFIX=""
 
 # The Windows frame server takes longest to build: it builds in the
-# background while the native configurations build and test.
-frameserver windows >build/frameserver-windows.prefix &
+# background while the native configurations build and test, at a lower
+# priority, so that it takes mostly the time their tests leave idle.
+frameserver windows nice -n 10 >build/frameserver-windows.prefix &
 windows_frameserver_job=$!
 realfs_native=${TACHORO_REAL_FRAMESERVER:-}
 if [ -z "$realfs_native" ]; then
@@ -83,11 +86,13 @@ run_config native -DTACHORO_REAL_FRAMESERVER="$realfs_native"
 run_config asan -DTACHORO_SANITIZE=ON -DTACHORO_REAL_FRAMESERVER="$realfs_native"
 
 realfs_windows=""
+waited=$SECONDS
 if wait $windows_frameserver_job; then
   realfs_windows=$(cat build/frameserver-windows.prefix)/bin/AviSynth.dll
 else
   frameserver_failed windows $?
 fi
+echo "waited $((SECONDS - waited)) s for the Windows frame server"
 
 unset LOCPATH
 # Wine: a throw-away prefix, quiet, without the .NET and HTML installers.
