@@ -129,7 +129,6 @@ TEST(RealFS, AFailureMidRunKeepsTheSamplesSoFar) {
 }
 
 TEST(RealFS, AProcessorFaultInAPlugInMidRunKeepsTheSamplesSoFar) {
-    SKIP_UNDER_WINE("a fault in a plug-in built without -fnon-call-exceptions still ends the process");
     for (const Failure& failure : {Failure{"access_violation", "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION", false},
                                    Failure{"divide_by_zero", "Exception 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO", false}})
         ExpectSamplesKept(failure);
