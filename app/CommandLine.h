@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Settings.h"
+#include "platform/Platform.h"
 
 struct CommandLineResult {
     std::string ScriptPath;
@@ -18,7 +19,8 @@ struct CommandLineResult {
 // What the parser needs of the file system, so that it is tested without one.
 struct PathServices {
     std::function<bool(const std::string& path, std::string& fullPath)> FullPath;
-    std::function<bool(const std::string& path)> FileExists;
+    // What a full path names (platform::InspectFile).
+    std::function<platform::FileFacts(const std::string& path)> Inspect;
 };
 
 PathServices SystemPathServices();

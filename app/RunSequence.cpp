@@ -52,8 +52,16 @@ int Fail(const std::string& message) {
 // The installation check: refuses a missing, 32-bit or too old frame server.
 int CheckFrameServer(const Settings& settings, CAvisynthInfo& avisynthInfo) {
     ShowStatus("Query Avisynth info...");
-    if (!settings.AVSDLL.empty() && !FileExists(settings.AVSDLL))
-        return Fail(FormatText("Specified avisynth.dll does not exist:\n%s\n", settings.AVSDLL.c_str()));
+    if (!settings.AVSDLL.empty()) {
+        // Only a regular file is inspected: a pipe would make the check
+        // wait forever, a device that never ends would fill the memory.
+        const platform::FileFacts library = platform::InspectFile(settings.AVSDLL);
+        const char* problem = nullptr;
+        if (library.Kind == platform::FileKind::Special) problem = "is not a regular file";
+        else if (library.Kind != platform::FileKind::Regular) problem = "does not exist";
+        else if (library.Size > kLibraryFileLimit) problem = "is too large";
+        if (problem) return Fail(FormatText("Specified avisynth.dll %s:\n%s\n", problem, settings.AVSDLL.c_str()));
+    }
     std::string errorText;
     const int queried = avisynthInfo.Query(errorText, settings.AVSDLL);
     ClearStatus();
@@ -185,9 +193,25 @@ DisplayOptions DisplayOptionsFor(const Settings& settings, bool monitorGPU) {
     return options;
 }
 
-std::string OtherExceptionText() {
-    const std::string text = SystemErrorText();
-    return text.empty() ? std::string("Unknown exception") : text;
+// The single-instance lock; a lock that cannot be taken for another reason
+// than a running instance is said once and the run goes on without it.
+int TakeSingleInstanceLock() {
+    platform::ClearSystemError();
+    switch (platform::AcquireSingleInstanceLock(kInstanceLockName)) {
+    case platform::LockResult::AlreadyRunning:
+        return Fail("\nOne instance of Tachoro is already running\n");
+    case platform::LockResult::Failed: {
+        std::string reason = SystemErrorText();
+        TrimText(reason);
+        if (reason.empty()) reason = "unknown error";
+        ConsolePrint(Stream(), ColourError, "\nSingle-instance lock not taken (%s); running without it\n",
+                     reason.c_str());
+        break;
+    }
+    case platform::LockResult::Acquired:
+        break;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -207,9 +231,13 @@ int RunTachoro(int argc, char** argv) {
         return 0;
     }
 
+    // A file-size limit must make a report write fail, not end the run.
+    platform::ReportFileSizeLimitAsError();
+
     // Version and settings.
     run.VersionText = ProgramVersionShort() + " (x64)";
-    const std::string settingsError = LoadSettings(settings);
+    std::string settingsNotice;
+    const std::string settingsError = LoadSettings(settings, &settingsNotice);
     if (!settingsError.empty()) {
         ConsolePrint(1, ColourError, "%s", settingsError.c_str());
         WaitBeforeExit();
@@ -219,12 +247,11 @@ int RunTachoro(int argc, char** argv) {
 
     // Banner and the installation check of the frame server.
     ConsolePrint(Stream(), ColourBanner, "\nTachoro %s\n", run.VersionText.c_str());
+    if (!settingsNotice.empty()) ConsolePrint(Stream(), ColourError, "%s", settingsNotice.c_str());
     if (CheckFrameServer(settings, avisynthInfo) != 0) return -1;
 
     // Single-instance check.
-    if (settings.AllowOnlyOneInstance &&
-        platform::AcquireSingleInstanceLock(kInstanceLockName) == platform::LockResult::AlreadyRunning)
-        return Fail("\nOne instance of Tachoro is already running\n");
+    if (settings.AllowOnlyOneInstance && TakeSingleInstanceLock() != 0) return -1;
 
     // Command line.
     if (argc < 2) {
@@ -261,6 +288,12 @@ int RunTachoro(int argc, char** argv) {
     // GPU monitor.
     CGPUInfo gpu;
     if (ConnectGPUMonitor(gpu, run) != 0) return -1;
+
+    // The script as it is loaded: the log shows this copy, whatever becomes
+    // of the file during the run. A copy that cannot be taken now is read
+    // again when the log is written.
+    std::string scriptBytes;
+    if (ReadFileText(run.ScriptPath, scriptBytes) == platform::FileRead::Done) run.Report.ScriptBytes = scriptBytes;
 
     // Calibration.
     uint32_t samplingInterval = 0;
@@ -349,7 +382,7 @@ int RunTachoro(int argc, char** argv) {
             // as for the other failures.
             BeginExceptionPath(run, benchmark);
             exceptionPathBegun = true;
-            return OtherExceptionText();
+            return std::string("Unknown exception");
         });
     // The library goes only now that the handler has ended: the exception
     // object may have come from the frame server's own runtime.
@@ -364,16 +397,19 @@ int RunTachoro(int argc, char** argv) {
         return 0;
     }
 
-    // The log and the CSV file.
+    // The log and the CSV file, each on its own: one that cannot be written
+    // keeps no other from being written. A log that nobody asked for (after
+    // an error) keeps an existing one as its backup.
     const RunReport report = CurrentReport(run, benchmark, gpu);
-    if (run.WriteLog) {
-        const std::string error = WriteLogFile(report);
-        if (!error.empty()) return Fail(error);
-    }
-    if (settings.CreateCSV) {
-        const std::string error = WriteCSVFile(report);
-        if (!error.empty()) return Fail(error);
-    }
+    bool written = true;
+    auto show = [&](const std::string& error) {
+        if (error.empty()) return;
+        ConsolePrint(Stream(), ColourError, "%s", error.c_str());
+        written = false;
+    };
+    if (run.WriteLog) show(WriteLogFile(report, !settings.CreateLog));
+    if (settings.CreateCSV) show(WriteCSVFile(report));
+    if (!written) run.ExitCode = -1;
 
     // Exit pause and exit code.
     WaitBeforeExit();

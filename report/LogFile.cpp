@@ -63,10 +63,13 @@ void ProduceLog(const RunReport& report, const std::string& scriptFileBytes, Tex
     sink.Write(LogErrorSection(report.FrameServerError));
 }
 
-std::string WriteLogFile(const RunReport& report) {
+std::string WriteLogFile(const RunReport& report, bool keepPrevious) {
     std::string scriptBytes;
-    if (!ReadFileText(report.ScriptPath, scriptBytes)) return CannotOpenMessage(report.ScriptPath);
+    if (report.ScriptBytes)
+        scriptBytes = *report.ScriptBytes;
+    else if (ReadFileText(report.ScriptPath, scriptBytes) != platform::FileRead::Done)
+        return CannotOpenMessage(report.ScriptPath);
     return WriteReportFile(LogFileName(report.ScriptPath), report.ScriptPath,
-                           [&](TextSink& sink) { ProduceLog(report, scriptBytes, sink); });
+                           [&](TextSink& sink) { ProduceLog(report, scriptBytes, sink); }, keepPrevious);
 }
 

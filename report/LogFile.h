@@ -8,11 +8,12 @@
 #include "report/ReportFile.h"
 #include "report/RunReport.h"
 
-// Reads the script and writes the log. Returns the empty text on success,
-// else the message to show.
-std::string WriteLogFile(const RunReport& report);
+// Writes the log with the script as it was loaded (read now when the report
+// holds no copy). With keepPrevious an existing log is kept as "<name>.bak".
+// Returns the empty text on success, else the message to show.
+std::string WriteLogFile(const RunReport& report, bool keepPrevious = false);
 
-// The log's text for the script's bytes as read now. "\n" becomes CR LF only
+// The log's text for the script's bytes. "\n" becomes CR LF only
 // on writing.
 void ProduceLog(const RunReport& report, const std::string& scriptFileBytes, TextSink& sink);
 
