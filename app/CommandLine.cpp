@@ -20,16 +20,37 @@ bool ShareReportFiles(std::string a, std::string b) {
     return a == b;
 }
 
+// Why a script file cannot be used; null when it can. Only a regular file of
+// a text file's size is handed to the frame server: a pipe would make it
+// wait forever, a device that never ends would fill the memory.
+const char* ScriptFileError(const platform::FileFacts& facts) {
+    switch (facts.Kind) {
+    case platform::FileKind::Regular:
+        return facts.Size > kTextFileLimit ? "\nFile too large: \"%s\"\n" : nullptr;
+    case platform::FileKind::Special:
+        return "\nNot a regular file: \"%s\"\n";
+    case platform::FileKind::NameTooLong:
+        return "\nPath too long: \"%s\"\n";
+    case platform::FileKind::Missing:
+    case platform::FileKind::Directory:
+        break;
+    }
+    return "\nFile not found: \"%s\"\n";
+}
+
 // Full path of a script candidate; false when no full path can be formed.
-// Adds the script and, when the file is missing, sets the "File not found"
-// error.
+// Sets ScriptPath and, when the file cannot be used, the error.
 bool TakeScript(const std::string& candidate, const std::string& shownName, const PathServices& paths,
                 CommandLineResult& result) {
     std::string fullPath;
-    if (!paths.FullPath(candidate, fullPath)) return false;
+    if (!paths.FullPath(candidate, fullPath)) {
+        // Windows cannot even complete a name beyond its path limit.
+        if (paths.Inspect(candidate).Kind != platform::FileKind::NameTooLong) return false;
+        fullPath = candidate;
+    }
     result.ScriptPath = fullPath;
-    if (!paths.FileExists(fullPath)) {
-        result.ErrorMessage = Quoted("\nFile not found: \"%s\"\n", shownName);
+    if (const char* error = ScriptFileError(paths.Inspect(fullPath))) {
+        result.ErrorMessage = Quoted(error, shownName);
         return true;
     }
     for (const std::string& earlier : result.ScriptPaths)
@@ -50,7 +71,7 @@ bool EndsWithAvs(const std::string& lowered) {
 PathServices SystemPathServices() {
     PathServices services;
     services.FullPath = [](const std::string& path, std::string& fullPath) { return platform::FullPath(path, fullPath); };
-    services.FileExists = [](const std::string& path) { return platform::FileExists(path); };
+    services.Inspect = [](const std::string& path) { return platform::InspectFile(path); };
     return services;
 }
 

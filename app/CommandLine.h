@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/Settings.h"
+#include "platform/Platform.h"
 
 // What the result switches ask for. They have no settings keys: they are
 // choices of one invocation, and the settings file stays as it was.
@@ -32,7 +33,8 @@ struct CommandLineResult {
 // What the parser needs of the file system, so that it is tested without one.
 struct PathServices {
     std::function<bool(const std::string& path, std::string& fullPath)> FullPath;
-    std::function<bool(const std::string& path)> FileExists;
+    // What a full path names (platform::InspectFile).
+    std::function<platform::FileFacts(const std::string& path)> Inspect;
 };
 
 PathServices SystemPathServices();

@@ -61,8 +61,16 @@ int Fail(const std::string& message) {
 // The installation check: refuses a missing, 32-bit or too old frame server.
 int CheckFrameServer(const Settings& settings, CAvisynthInfo& avisynthInfo) {
     ShowStatus("Query Avisynth info...");
-    if (!settings.AVSDLL.empty() && !FileExists(settings.AVSDLL))
-        return Fail(FormatText("Specified avisynth.dll does not exist:\n%s\n", settings.AVSDLL.c_str()));
+    if (!settings.AVSDLL.empty()) {
+        // Only a regular file is inspected: a pipe would make the check
+        // wait forever, a device that never ends would fill the memory.
+        const platform::FileFacts library = platform::InspectFile(settings.AVSDLL);
+        const char* problem = nullptr;
+        if (library.Kind == platform::FileKind::Special) problem = "is not a regular file";
+        else if (library.Kind != platform::FileKind::Regular) problem = "does not exist";
+        else if (library.Size > kLibraryFileLimit) problem = "is too large";
+        if (problem) return Fail(FormatText("Specified avisynth.dll %s:\n%s\n", problem, settings.AVSDLL.c_str()));
+    }
     std::string errorText;
     const int queried = avisynthInfo.Query(errorText, settings.AVSDLL);
     ClearStatus();
@@ -173,9 +181,25 @@ DisplayOptions DisplayOptionsFor(const Settings& settings, bool monitorGPU) {
     return options;
 }
 
-std::string OtherExceptionText() {
-    const std::string text = SystemErrorText();
-    return text.empty() ? std::string("Unknown exception") : text;
+// The single-instance lock; a lock that cannot be taken for another reason
+// than a running instance is said once and the run goes on without it.
+int TakeSingleInstanceLock() {
+    platform::ClearSystemError();
+    switch (platform::AcquireSingleInstanceLock(kInstanceLockName)) {
+    case platform::LockResult::AlreadyRunning:
+        return Fail("\nOne instance of Tachoro is already running\n");
+    case platform::LockResult::Failed: {
+        std::string reason = SystemErrorText();
+        TrimText(reason);
+        if (reason.empty()) reason = "unknown error";
+        ConsolePrint(Stream(), ColourError, "\nSingle-instance lock not taken (%s); running without it\n",
+                     reason.c_str());
+        break;
+    }
+    case platform::LockResult::Acquired:
+        break;
+    }
+    return 0;
 }
 
 // The calendar time now: as UTC in ISO 8601 for the JSON file, local for
@@ -246,6 +270,11 @@ public:
         series.Platform = platform::SystemName();
         series.FrameServerInterface = kFrameServerInterface;
         StampStart(series);
+        // The script as it is loaded: the log shows this copy, whatever
+        // becomes of the file during the run. A copy that cannot be taken now
+        // is read again when the log is written.
+        std::string scriptBytes;
+        if (ReadFileText(script, scriptBytes) == platform::FileRead::Done) series.ScriptBytes = scriptBytes;
         series.InfoOnly = run.InfoOnly;
         series.RunsRequested = run.InfoOnly ? 1 : results.Runs;
         MeasurementSettings& measured = series.Settings;
@@ -280,14 +309,15 @@ public:
     bool WriteFiles(const SeriesReport& series) override {
         bool written = true;
         auto attempt = [&](const std::string& error) {
-            if (error.empty()) return true;
+            if (error.empty()) return;
             PrintError(error);
             written = false;
-            return false;
         };
-        // The log and the CSV file as always: a log that fails leaves no CSV.
-        if (!endedEarly && (!run.WriteLog || attempt(WriteSeriesLogFile(series))) && settings.CreateCSV)
-            attempt(WriteSeriesCSVFile(series));
+        // Each file on its own: one that cannot be written keeps no other
+        // from being written. A log that nobody asked for (after an error)
+        // keeps an existing one as its backup.
+        if (!endedEarly && run.WriteLog) attempt(WriteSeriesLogFile(series, !settings.CreateLog));
+        if (!endedEarly && settings.CreateCSV) attempt(WriteSeriesCSVFile(series));
         if (results.Json) attempt(WriteJSONFile(series));
         if (results.Plot && !series.InfoOnly && !series.Runs.empty()) attempt(WritePlotFile(series));
         return written;
@@ -432,7 +462,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             // as for the other failures.
             BeginExceptionPath(run, benchmark);
             exceptionPathBegun = true;
-            return OtherExceptionText();
+            return std::string("Unknown exception");
         });
     // The library goes only now that the handler has ended: the exception
     // object may have come from the frame server's own runtime.
@@ -474,9 +504,13 @@ int RunTachoro(int argc, char** argv) {
         return 0;
     }
 
+    // A file-size limit must make a report write fail, not end the run.
+    platform::ReportFileSizeLimitAsError();
+
     // Version and settings.
     run.VersionText = ProgramVersionShort() + " (x64)";
-    const std::string settingsError = LoadSettings(settings);
+    std::string settingsNotice;
+    const std::string settingsError = LoadSettings(settings, &settingsNotice);
     if (!settingsError.empty()) {
         ConsolePrint(1, ColourError, "%s", settingsError.c_str());
         WaitBeforeExit();
@@ -486,12 +520,11 @@ int RunTachoro(int argc, char** argv) {
 
     // Banner and the installation check of the frame server.
     ConsolePrint(Stream(), ColourBanner, "\nTachoro %s\n", run.VersionText.c_str());
+    if (!settingsNotice.empty()) ConsolePrint(Stream(), ColourError, "%s", settingsNotice.c_str());
     if (CheckFrameServer(settings, avisynthInfo) != 0) return -1;
 
     // Single-instance check.
-    if (settings.AllowOnlyOneInstance &&
-        platform::AcquireSingleInstanceLock(kInstanceLockName) == platform::LockResult::AlreadyRunning)
-        return Fail("\nOne instance of Tachoro is already running\n");
+    if (settings.AllowOnlyOneInstance && TakeSingleInstanceLock() != 0) return -1;
 
     // Command line.
     if (argc < 2) {

@@ -9,14 +9,16 @@
 
 namespace {
 
+// Lines end in CR LF, LF or a CR alone (as older editors save them).
 std::vector<std::string> SplitLines(const std::string& content) {
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < content.size()) {
-        size_t end = content.find('\n', start);
+        size_t end = content.find_first_of("\r\n", start);
         if (end == std::string::npos) end = content.size();
         lines.push_back(content.substr(start, end - start));
         start = end + 1;
+        if (end < content.size() && content[end] == '\r' && start < content.size() && content[start] == '\n') ++start;
     }
     return lines;
 }
@@ -36,6 +38,15 @@ bool StartsWith(const std::string& text, const char* prefix) { return text.rfind
 
 char LastCharacter(const std::string& text) { return text.empty() ? '\0' : text.back(); }
 
+// Why a settings file could not be read, as the message shows it.
+std::string CannotReadMessage(const std::string& path, platform::FileRead result) {
+    std::string message = FormatText("\nCannot open \"%s\"\n", path.c_str());
+    if (result == platform::FileRead::NotRegular) message += "It is not a regular file.\n";
+    if (result == platform::FileRead::TooLarge)
+        message += FormatText("It is larger than %u MB.\n", static_cast<unsigned>(kTextFileLimit >> 20));
+    return message;
+}
+
 bool WriteFile(const std::string& path, const std::string& content) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
@@ -52,6 +63,20 @@ void ApplyFrameRange(const std::string& rawLine, const std::string& normalised, 
 }
 
 }  // namespace
+
+std::string DecodeSettingsText(const std::string& bytes) {
+    const auto startsWith = [&](const char* mark, size_t length) { return bytes.compare(0, length, mark, length) == 0; };
+    if (startsWith("\xEF\xBB\xBF", 3)) return bytes.substr(3);
+    const bool littleEndian = startsWith("\xFF\xFE", 2);
+    if (!littleEndian && !startsWith("\xFE\xFF", 2)) return bytes;
+    std::u16string wide;
+    wide.reserve(bytes.size() / 2);
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        const auto first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
+        wide += static_cast<char16_t>(littleEndian ? first | second << 8 : first << 8 | second);
+    }
+    return platform::WideToNarrow(wide, wide.size() * 3);
+}
 
 bool ParseFrameRange(const std::string& value, int64_t& first, int64_t& last) {
     first = last = InvalidRangeMarker;
@@ -155,26 +180,35 @@ void ApplySettingsText(const std::string& content, Settings& settings) {
     }
 }
 
-std::string LoadSettings(Settings& settings) {
-    const std::string path = platform::SettingsFilePath();
+std::string LoadSettings(Settings& settings, std::string* notice) {
+    std::string missing;
+    const std::string path = platform::SettingsFilePath(&missing);
     settings = Settings();
     const std::string version = ProgramVersionShort();
+    if (path.empty()) return FormatText("\nCannot create the settings file: %s\n", missing.c_str());
 
-    std::string content;
-    bool exists = FileExists(path);
-    if (exists && !ReadFileText(path, content)) return FormatText("\nCannot open \"%s\"\n", path.c_str());
+    // A folder of that name counts as no file; creating one then fails.
+    const platform::FileKind kind = platform::InspectFile(path).Kind;
+    const bool exists = kind == platform::FileKind::Regular || kind == platform::FileKind::Special;
+    std::string bytes;
+    if (exists) {
+        const platform::FileRead read = ReadFileText(path, bytes);
+        if (read != platform::FileRead::Done) return CannotReadMessage(path, read);
+    }
+    const std::string content = DecodeSettingsText(bytes);
 
     if (!exists || !SettingsFileIsCurrent(content, version)) {
         // An outdated file is kept beside the new one, so the user's values
         // are never lost without a trace.
-        if (exists && !WriteFile(path + ".bak", content))
-            return FormatText("\nCannot create \"%s\"\n", (path + ".bak").c_str());
-        if (path.empty() || !platform::EnsureParentDirectory(path) || !WriteFile(path, DefaultSettingsFileText(version)))
+        const std::string backup = path + ".bak";
+        if (exists && !WriteFile(backup, bytes)) return FormatText("\nCannot create \"%s\"\n", backup.c_str());
+        if (!platform::EnsureParentDirectory(path) || !WriteFile(path, DefaultSettingsFileText(version)))
             return FormatText("\nCannot create \"%s\"\n", path.c_str());
+        if (exists && notice)
+            *notice = FormatText("\nOutdated settings file replaced; the old one is kept as \"%s\"\n", backup.c_str());
         return std::string();
     }
 
-    if (!ReadFileText(path, content)) return FormatText("\nCannot open \"%s\"\n", path.c_str());
     ApplySettingsText(content, settings);
     return std::string();
 }

@@ -46,9 +46,15 @@ bool SettingsFileIsCurrent(const std::string& content, const std::string& versio
 // values it holds).
 void ApplySettingsText(const std::string& content, Settings& settings);
 
+// The text of a settings file's bytes as editors save them: UTF-16 (little
+// or big endian, with its byte-order mark) as narrow text, a UTF-8 mark
+// dropped; other bytes unchanged.
+std::string DecodeSettingsText(const std::string& bytes);
+
 // Fills `settings`: defaults, then the file (created or replaced when missing
-// or outdated). Returns the message to show, empty on success.
-std::string LoadSettings(Settings& settings);
+// or outdated). Returns the message to show, empty on success; when an
+// existing file was replaced, `notice` gets the line that says so.
+std::string LoadSettings(Settings& settings, std::string* notice = nullptr);
 
 // "first,last" of a frame range (lower-cased, blanks removed): true with both
 // ends set when it parses; otherwise false with both ends at the marker.

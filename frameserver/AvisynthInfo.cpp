@@ -99,7 +99,8 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     platform::ClearSystemError();
     std::string moduleName;
     std::vector<uint8_t> image;
-    if (!platform::ResolveLibraryFile(name, moduleName) || !platform::ReadWholeFile(moduleName, image)) {
+    if (!platform::ResolveLibraryFile(name, moduleName) ||
+        platform::ReadRegularFile(moduleName, kLibraryFileLimit, image) != platform::FileRead::Done) {
         DLLNotFound = true;
         errorText = WithSystemErrorText(kCannotLoad);
         return 0;
@@ -149,6 +150,12 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     }
 
     FileVersion = GetFileVersionText(DLLLocation);
+    // Any library can be named in the settings: one without a factory is no
+    // frame server at all, however old.
+    if (!facts.HasLinkageExport && !facts.HasFactoryExport) {
+        errorText = FormatText("The library exports no frame-server interface:\n%s", DLLLocation.c_str());
+        return 0;
+    }
     if (!facts.HasLinkageExport) {
         errorText = FormatText("Avisynth version is too old (%s).\nPlease update to Avisynth 2.6 or Avisynth+.",
                                FileVersion.c_str());

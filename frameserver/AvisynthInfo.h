@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// The largest library file the installation check reads (it is read whole):
+// far beyond any frame-server library, debug information included.
+constexpr uint64_t kLibraryFileLimit = 512u << 20;
+
 class CAvisynthInfo {
 public:
     CAvisynthInfo();

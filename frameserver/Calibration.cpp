@@ -59,10 +59,8 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
             interval = SamplingIntervalFor(elapsed, fetched);
             session.ReleaseScript();
         },
-        [] {
-            const std::string system = SystemErrorText();
-            return system.empty() ? std::string("Unknown exception") : system;
-        });
+        // The system's last error has nothing to do with a thrown object.
+        [] { return std::string("Unknown exception"); });
     if (outcome != EnvironmentOutcome::Ready) {
         session.Unload();
         return 0;

@@ -57,6 +57,13 @@ bool NamesLinkage(std::string name) {
     return name.find(kLinkageMarker) != std::string::npos;
 }
 
+// Notes what an exported name tells; true once nothing more can be learnt.
+bool NoteExport(const std::string& name, ImageFacts& facts) {
+    if (name == "CreateScriptEnvironment" || name == "avs_create_script_environment") facts.HasFactoryExport = true;
+    if (NamesLinkage(name)) facts.HasLinkageExport = true;
+    return facts.HasLinkageExport && facts.HasFactoryExport;
+}
+
 ImageFacts Invalid(const char* reason) {
     ImageFacts facts;
     facts.ErrorText = reason;
@@ -157,10 +164,7 @@ ImageFacts InspectPEImage(const uint8_t* data, size_t size) {
         if (!sections.Translate(reader.U32(names + uint64_t(i) * 4), name, nameLimit) ||
             !reader.Text(name, nameLimit, text))
             return Damaged(facts, "An export name of the PE image lies outside the file");
-        if (NamesLinkage(text)) {
-            facts.HasLinkageExport = true;
-            break;
-        }
+        if (NoteExport(text, facts)) break;
     }
     return facts;
 }
@@ -251,7 +255,7 @@ ImageFacts InspectELFImage(const uint8_t* data, size_t size) {
     bool haveComment = false;
     for (uint64_t index = 1; index < sectionCount; ++index) {
         ElfSection current = section(index);
-        if (current.type == kSectionTypeDynamicSymbols && !facts.HasLinkageExport) {
+        if (current.type == kSectionTypeDynamicSymbols && !(facts.HasLinkageExport && facts.HasFactoryExport)) {
             if (current.link == 0 || current.link >= sectionCount)
                 return Damaged(facts, "The dynamic symbol table of the ELF image has no string table");
             ElfSection strings = section(current.link);
@@ -270,10 +274,7 @@ ImageFacts InspectELFImage(const uint8_t* data, size_t size) {
                 if (nameOffset >= strings.size ||
                     !reader.Text(strings.offset + nameOffset, strings.offset + strings.size, text))
                     return Damaged(facts, "A dynamic symbol name of the ELF image lies outside its string table");
-                if (NamesLinkage(text)) {
-                    facts.HasLinkageExport = true;
-                    break;
-                }
+                if (NoteExport(text, facts)) break;
             }
         }
         if (haveNames && !haveComment) {

@@ -21,6 +21,10 @@ struct ImageFacts {
     // Some exported name contains "avs_linkage" once lower-cased. Only looked
     // for in 64-bit images.
     bool HasLinkageExport = false;
+    // It exports one of the frame server's factories ("CreateScriptEnvironment"
+    // or "avs_create_script_environment"): a frame server, if perhaps an old
+    // one. Only looked for in 64-bit images.
+    bool HasFactoryExport = false;
     // Empty when the image could be read in full; otherwise what is damaged.
     // A Valid image can still carry a text here (a damaged export table).
     std::string ErrorText;

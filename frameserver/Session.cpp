@@ -1,5 +1,7 @@
 #include "frameserver/Session.h"
 
+#include <exception>
+
 #include "frameserver/Avisynth.h"
 #include "frameserver/FrameSource.h"
 #include "platform/Platform.h"
@@ -40,6 +42,20 @@ void FrameServerGuardedCall(void (*fn)(void*), void* context) {
     } catch (AvisynthError& error) {
         // The object belongs to the library's runtime: only its text leaves.
         throw FrameServerError{error.msg ? error.msg : ""};
+    }
+}
+
+std::string CurrentExceptionText() {
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        const char* text = error.what();
+        if (!text) return std::string();
+        size_t length = 0;
+        while (length < 1024 && text[length] != '\0') ++length;
+        return std::string(text, length);
+    } catch (...) {
+        return std::string();
     }
 }
 

@@ -120,7 +120,9 @@ enum class RegionEnd { Finished, FrameServerError, ProcessorFault, OtherExceptio
 
 struct RegionResult {
     RegionEnd End = RegionEnd::Finished;
-    std::string Text;       // the frame server's message, the fault's name, or otherText()
+    // The frame server's message, the fault's name, or otherText() followed,
+    // for an exception derived from std::exception, by a line with its text.
+    std::string Text;
     uint32_t FaultCode = 0;
     bool Failed() const { return End != RegionEnd::Finished; }
 };
@@ -130,6 +132,11 @@ struct RegionResult {
 // unload the library.
 template <class Region, class OtherText>
 RegionResult RunFrameServerRegion(Region&& region, OtherText&& otherText);
+
+// Inside a handler: the text of the exception being handled when it derives
+// from std::exception (a plug-in's own, built with the same runtime), cut to
+// a sane length; empty for any other exception.
+std::string CurrentExceptionText();
 
 // The library name rule: the configured path, else the platform's default.
 std::string FrameServerLibraryName(const std::string& configuredPath);
@@ -155,6 +162,8 @@ RegionResult RunFrameServerRegion(Region&& region, OtherText&& otherText) {
     } catch (...) {
         result.End = RegionEnd::OtherException;
         result.Text = otherText();
+        const std::string own = CurrentExceptionText();
+        if (!own.empty()) result.Text += "\n" + own;
     }
     return result;
 }

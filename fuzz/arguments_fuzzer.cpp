@@ -3,12 +3,15 @@
 //   bit 0  AutoCompleteExtension is on
 //   bit 1  no full path can be formed
 //   bit 2  every file exists
+//   bit 3  every file is a pipe (wins over bit 2)
+//   bit 4  every file is larger than a text file may be (wins over bit 2)
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "support/Console.h"
 #include "fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -32,7 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fullPath = "/fuzz/" + path;
         return true;
     };
-    paths.FileExists = [flags](const std::string&) { return (flags & 4) != 0; };
+    paths.Inspect = [flags](const std::string&) {
+        platform::FileFacts facts;
+        if (flags & 4) facts.Kind = platform::FileKind::Regular;
+        if (flags & 16) facts = {platform::FileKind::Regular, kTextFileLimit + 1};
+        if (flags & 8) facts.Kind = platform::FileKind::Special;
+        return facts;
+    };
 
     Settings settings;
     settings.AutoCompleteExtension = flags & 1;
@@ -42,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result.ErrorMessage.empty()) {
         FUZZ_CHECK(settings.ProcessPriority >= 1 && settings.ProcessPriority <= 3);
         FUZZ_CHECK(settings.TimeLimit == -1 || (settings.TimeLimit >= 1 && settings.TimeLimit <= 999999));
-        FUZZ_CHECK(result.ScriptPath.empty() || (flags & 4));
+        // Only a usable file becomes the script.
+        FUZZ_CHECK(result.ScriptPath.empty() || ((flags & 4) && !(flags & 24)));
     }
     return 0;
 }

@@ -166,7 +166,10 @@ bool WriteArguments(const std::filesystem::path& folder) {
            Write(folder / "case-and-blanks", Arguments(4, {" -AVSINFO ", "-L", "CLIP.AVS\t", "-Info"})) &&
            Write(folder / "bad-range", Arguments(4, {"-range=5", "clip.avs"})) &&
            Write(folder / "missing-file", Arguments(0, {"-priority=2", "clip.avs"})) &&
-           Write(folder / "no-full-path", Arguments(3, {"x", "-timelimit=0"}));
+           Write(folder / "no-full-path", Arguments(3, {"x", "-timelimit=0"})) &&
+           Write(folder / "malformed-numbers", Arguments(4, {"clip.avs", "-timelimit=1-", "-priority=2-", "-range=5-,9"})) &&
+           Write(folder / "pipe-script", Arguments(12, {"-log", "pipe.avs"})) &&
+           Write(folder / "huge-script", Arguments(20, {"huge.avs", "-csv"}));
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 #include "fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string content(reinterpret_cast<const char*>(data), size);
+    // As the program reads it: editors' encodings decoded first.
+    const std::string content = DecodeSettingsText(std::string(reinterpret_cast<const char*>(data), size));
     SettingsFileIsCurrent(content, "2.1.3");
 
     Settings settings;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -112,8 +113,10 @@ void SetProcessPriority(int level);
 std::string ExecutablePath();
 
 // Where the settings file lives: beside the executable on Windows,
-// $XDG_CONFIG_HOME/tachoro/Tachoro.ini on POSIX. Empty when unknown.
-std::string SettingsFilePath();
+// $XDG_CONFIG_HOME/tachoro/Tachoro.ini on POSIX. Empty when unknown; then
+// `missing` says what is missing (POSIX: "neither HOME nor XDG_CONFIG_HOME
+// is set").
+std::string SettingsFilePath(std::string* missing = nullptr);
 
 // Creates the directory that will hold `filePath` when it is missing
 // (POSIX settings directory). True when it exists afterwards.
@@ -130,8 +133,49 @@ bool FileExists(const std::string& path);
 // False when there is none.
 bool FileVersion(const std::string& fileName, uint16_t parts[4]);
 
-// Reads the whole file. False when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
+// ------------------------------------------------------------------ files
+
+// What a path names, symbolic links followed. Special: a device, a pipe, a
+// socket: nothing that holds a fixed text. NameTooLong: the path is longer
+// than the system's limit, so nothing can be said about the file.
+enum class FileKind { Missing, Regular, Directory, Special, NameTooLong };
+struct FileFacts {
+    FileKind Kind = FileKind::Missing;
+    uint64_t Size = 0;  // regular files only
+};
+FileFacts InspectFile(const std::string& path);
+
+enum class FileRead { Done, CannotOpen, NotRegular, TooLarge, Failed };
+// Reads a regular file of at most maxBytes bytes whole. Opening never waits
+// (a pipe without a writer, a device), and no more than maxBytes + 1 bytes
+// are ever read, so a device that never ends cannot exhaust memory.
+FileRead ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes);
+
+// True when both paths name one existing file, however it is reached
+// (symbolic or hard links): device and inode, or volume and file ID.
+bool SameFile(const std::string& first, const std::string& second);
+
+// The file a write to `path` reaches: on POSIX symbolic links are followed
+// (a dangling link gives the path itself); on Windows the path itself.
+std::string WriteTarget(const std::string& path);
+
+// Creates a new file for writing in binary mode; null when the file exists
+// already or cannot be created.
+std::FILE* CreateNewFile(const std::string& path);
+
+// Opens an existing file, device or pipe for writing in binary mode without
+// waiting (a pipe without a reader fails at once). Null on failure.
+std::FILE* OpenExistingForWriting(const std::string& path);
+
+// Renames `from` to `to`, replacing an existing `to` in one step (rename;
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING).
+bool MoveFileReplacing(const std::string& from, const std::string& to);
+
+bool RemoveFile(const std::string& path);
+
+// A write beyond the process's file-size limit fails with an error instead of
+// ending the process (POSIX: SIGXFSZ ignored). No effect on Windows.
+void ReportFileSizeLimitAsError();
 
 // -------------------------------------------------- processor time/memory
 

@@ -19,9 +19,10 @@ std::string CsvRow(const FrameSample& sample, bool monitorGPU, bool hasVideoEngi
 }
 
 void ProduceCsv(const RunReport& report, TextSink& sink) {
-    if (report.SampleCount == 0 || !report.Samples) return;
+    // The header even without rows: an empty file tells a spreadsheet nothing.
     const SampleColumnChoice& c = report.Columns;
     sink.Write(CsvHeader(c.MonitorGPU, c.HasVideoEngine));
+    if (!report.Samples) return;
     for (uint32_t i = 0; i < report.SampleCount; ++i)
         sink.Write(CsvRow(report.Samples[i], c.MonitorGPU, c.HasVideoEngine));
 }

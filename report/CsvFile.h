@@ -12,8 +12,7 @@
 // show.
 std::string WriteCSVFile(const RunReport& report);
 
-// The file's text: the header and one line per sample (nothing when there
-// are none). "\n" becomes CR LF only on writing.
+// The file's text: the header and one line per sample. "\n" becomes CR LF only on writing.
 void ProduceCsv(const RunReport& report, TextSink& sink);
 
 std::string CsvFileName(const std::string& scriptPath);

@@ -63,11 +63,14 @@ void ProduceLog(const RunReport& report, const std::string& scriptFileBytes, Tex
     sink.Write(LogErrorSection(report.FrameServerError));
 }
 
-std::string WriteLogFile(const RunReport& report) {
+std::string WriteLogFile(const RunReport& report, bool keepPrevious) {
     std::string scriptBytes;
-    if (!ReadFileText(report.ScriptPath, scriptBytes)) return CannotOpenMessage(report.ScriptPath);
+    if (report.ScriptBytes)
+        scriptBytes = *report.ScriptBytes;
+    else if (ReadFileText(report.ScriptPath, scriptBytes) != platform::FileRead::Done)
+        return CannotOpenMessage(report.ScriptPath);
     return WriteReportFile(LogFileName(report.ScriptPath), report.ScriptPath,
-                           [&](TextSink& sink) { ProduceLog(report, scriptBytes, sink); });
+                           [&](TextSink& sink) { ProduceLog(report, scriptBytes, sink); }, keepPrevious);
 }
 
 
@@ -121,9 +124,12 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
             sink.Write(RenumberedSection(LogErrorSection(run.Message), "[AviSynth error]", run.Number, runs));
 }
 
-std::string WriteSeriesLogFile(const SeriesReport& series) {
+std::string WriteSeriesLogFile(const SeriesReport& series, bool keepPrevious) {
     std::string scriptBytes;
-    if (!ReadFileText(series.ScriptPath, scriptBytes)) return CannotOpenMessage(series.ScriptPath);
+    if (series.ScriptBytes)
+        scriptBytes = *series.ScriptBytes;
+    else if (ReadFileText(series.ScriptPath, scriptBytes) != platform::FileRead::Done)
+        return CannotOpenMessage(series.ScriptPath);
     return WriteReportFile(LogFileName(series.ScriptPath), series.ScriptPath,
-                           [&](TextSink& sink) { ProduceSeriesLog(series, scriptBytes, sink); });
+                           [&](TextSink& sink) { ProduceSeriesLog(series, scriptBytes, sink); }, keepPrevious);
 }

@@ -9,11 +9,12 @@
 #include "report/RunReport.h"
 #include "report/SeriesReport.h"
 
-// Reads the script and writes the log. Returns the empty text on success,
-// else the message to show.
-std::string WriteLogFile(const RunReport& report);
+// Writes the log with the script as it was loaded (read now when the report
+// holds no copy). With keepPrevious an existing log is kept as "<name>.bak".
+// Returns the empty text on success, else the message to show.
+std::string WriteLogFile(const RunReport& report, bool keepPrevious = false);
 
-// The log's text for the script's bytes as read now. "\n" becomes CR LF only
+// The log's text for the script's bytes. "\n" becomes CR LF only
 // on writing.
 void ProduceLog(const RunReport& report, const std::string& scriptFileBytes, TextSink& sink);
 
@@ -41,7 +42,7 @@ std::string LogErrorSection(const std::string& runErrorText);
 // rows under "[Performance data, run r of n]" and a frame-server error under
 // "[AviSynth error, run r of n]".
 void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileBytes, TextSink& sink);
-std::string WriteSeriesLogFile(const SeriesReport& series);
+std::string WriteSeriesLogFile(const SeriesReport& series, bool keepPrevious = false);
 
 // "[Heading]" with ", run r of n" added inside the brackets.
 std::string RunHeading(const std::string& heading, uint32_t run, uint32_t runs);

@@ -13,6 +13,7 @@ std::string ReportFileName(const std::string& scriptPath, const char* extension)
 }
 
 bool ReportWouldReplaceScript(const std::string& reportFile, const std::string& scriptPath) {
+    if (platform::SameFile(reportFile, scriptPath)) return true;
     if (!platform::FileNamesIgnoreCase()) return reportFile == scriptPath;
     std::string a = reportFile, b = scriptPath;
     ToLowerText(a);
@@ -105,17 +106,10 @@ namespace {
 constexpr size_t kWriteChunk = 64 * 1024;
 }
 
-ReportFileWriter::ReportFileWriter(std::string fileName) : Name(std::move(fileName)) {}
+ReportFileWriter::ReportFileWriter(std::FILE* file) : File(file) {}
 
 ReportFileWriter::~ReportFileWriter() {
     if (File) std::fclose(File);
-}
-
-bool ReportFileWriter::Open() {
-    // Binary mode: the CR LF line ends are written explicitly, so the bytes
-    // are the same on every platform.
-    File = std::fopen(Name.c_str(), "wb");
-    return File != nullptr;
 }
 
 void ReportFileWriter::Write(const std::string& text) {
@@ -142,13 +136,61 @@ bool ReportFileWriter::Finish() {
     return !Failed;
 }
 
+namespace {
+
+// The new file beside the target until it takes the target's name; removed
+// on every other way out, an exception included.
+class TemporaryFile {
+public:
+    // Creates "<target>.tmp" (or .tmp1, .tmp2, ... when that exists: another
+    // run may be writing it).
+    explicit TemporaryFile(const std::string& target) {
+        for (int attempt = 0; attempt < 100 && !File; ++attempt) {
+            Name = target + ".tmp" + (attempt > 0 ? std::to_string(attempt) : std::string());
+            File = platform::CreateNewFile(Name);
+        }
+    }
+    ~TemporaryFile() {
+        if (!Kept && File) platform::RemoveFile(Name);
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    std::FILE* File = nullptr;  // handed to the writer, which closes it
+    std::string Name;
+    bool Kept = false;
+};
+
+}  // namespace
+
 std::string WriteReportFile(const std::string& fileName, const std::string& scriptPath,
-                            const std::function<void(TextSink& sink)>& produce) {
+                            const std::function<void(TextSink& sink)>& produce, bool keepPrevious) {
     if (ReportWouldReplaceScript(fileName, scriptPath)) return WouldReplaceScriptMessage(fileName);
-    ReportFileWriter writer(fileName);
-    if (!writer.Open()) return CannotCreateMessage(fileName);
+    // A link is followed, so that the file it names is replaced and the link
+    // stays a link.
+    const std::string target = platform::WriteTarget(fileName);
+    const platform::FileFacts existing = platform::InspectFile(target);
+    if (existing.Kind == platform::FileKind::Directory) return CannotCreateMessage(fileName);
+    if (existing.Kind == platform::FileKind::Special) {
+        // A device or a pipe cannot be replaced, only written to.
+        std::FILE* file = platform::OpenExistingForWriting(target);
+        if (!file) return CannotCreateMessage(fileName);
+        ReportFileWriter writer(file);
+        produce(writer);
+        if (!writer.Finish()) return CannotWriteMessage(fileName);
+        return std::string();
+    }
+
+    TemporaryFile temporary(target);
+    if (!temporary.File) return CannotCreateMessage(fileName);
+    ReportFileWriter writer(temporary.File);
     produce(writer);
     if (!writer.Finish()) return CannotWriteMessage(fileName);
+    if (keepPrevious && existing.Kind == platform::FileKind::Regular &&
+        !platform::MoveFileReplacing(target, target + ".bak"))
+        return CannotCreateMessage(fileName + ".bak");
+    if (!platform::MoveFileReplacing(temporary.Name, target)) return CannotCreateMessage(fileName);
+    temporary.Kept = true;
     return std::string();
 }
 

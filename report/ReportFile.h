@@ -14,8 +14,9 @@
 // than four) followed by `extension`: "D:\clips\test.avs" -> "D:\clips\test.log".
 std::string ReportFileName(const std::string& scriptPath, const char* extension);
 
-// True when writing `reportFile` would replace the script itself (a script
-// named "x.log" gives the log name "x.log"). Windows file names ignore case.
+// True when writing `reportFile` would replace the script itself: the same
+// name (a script named "x.log" gives the log name "x.log"; Windows file names
+// ignore case), or another name of the same file (a link).
 bool ReportWouldReplaceScript(const std::string& reportFile, const std::string& scriptPath);
 
 // printf "%*.*f" and "%*u", always with a full stop as decimal separator.
@@ -47,35 +48,36 @@ public:
     std::string Text;
 };
 
-// Creates (truncates) a file in binary mode and writes text to it with CR LF
-// line ends. Any failed write, flush or close makes Finish return false.
+// Writes text to an open file with CR LF line ends. Any failed write, flush
+// or close makes Finish return false.
 class ReportFileWriter final : public TextSink {
 public:
-    explicit ReportFileWriter(std::string fileName);
+    explicit ReportFileWriter(std::FILE* file);
     ~ReportFileWriter();
     ReportFileWriter(const ReportFileWriter&) = delete;
     ReportFileWriter& operator=(const ReportFileWriter&) = delete;
 
-    bool Open();
     void Write(const std::string& text) override;
+    // Flushes and closes the file.
     bool Finish();
-
-    const std::string& FileName() const { return Name; }
 
 private:
     void WritePending();
 
-    std::string Name;
-    std::FILE* File = nullptr;
+    std::FILE* File;
     std::string Pending;
     bool Failed = false;
 };
 
 // Writes the text that `produce` puts into its sink to `fileName`, beside
-// the script. Returns the empty text on success, else the message to show;
-// a short file is left where it is but never reported as written.
+// the script, replacing an existing file whole or not at all: the text goes
+// to a new file in the same folder, which takes the name only once it is
+// complete. On any failure the old file is left as it was and the new one
+// removed. With keepPrevious an existing file is first renamed to its name
+// plus ".bak". A device or pipe of that name is written to directly. Returns
+// the empty text on success, else the message to show.
 std::string WriteReportFile(const std::string& fileName, const std::string& scriptPath,
-                            const std::function<void(TextSink& sink)>& produce);
+                            const std::function<void(TextSink& sink)>& produce, bool keepPrevious = false);
 
 // The writers' failure messages, with the file name as given.
 std::string CannotOpenMessage(const std::string& fileName);

@@ -23,6 +23,7 @@ struct GeneralInfo {
 
 struct RunReport {
     std::string ScriptPath;
+    std::optional<std::string> ScriptBytes;  // the script as it was loaded, once read
     std::optional<GeneralInfo> General;   // once the script was evaluated
     std::optional<ClipFacts> Clip;        // once the script was evaluated
     std::string RuntimeInfo;              // the run summary's part, heading included; empty before it

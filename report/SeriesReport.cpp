@@ -59,6 +59,7 @@ RunReport RunReportOf(const SeriesReport& series, size_t index) {
     report.General = series.General;
     report.Clip = series.Clip;
     report.GraphicsCardText = series.GraphicsCardText;
+    report.ScriptBytes = series.ScriptBytes;
     report.Columns = series.Columns;
     if (index < series.Runs.size()) {
         const RunRecord& run = series.Runs[index];

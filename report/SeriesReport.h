@@ -76,6 +76,7 @@ struct SeriesReport {
     std::optional<GeneralInfo> General;  // once the script was evaluated
     std::optional<ClipFacts> Clip;       // once the script was evaluated
     std::string GraphicsCardText;
+    std::optional<std::string> ScriptBytes;  // the script as it was loaded, once read
     SampleColumnChoice Columns;
     MeasurementSettings Settings;
     bool InfoOnly = false;

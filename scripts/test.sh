@@ -5,6 +5,11 @@
 # bounded time (scripts/fuzz.sh); then makes and checks the packages
 # (scripts/package.sh; with TACHORO_INSTALL_PACKAGE=1 it also installs the
 # .deb). Exits non-zero when any of them fails.
+#
+# The realfs tests run Tachoro against the real frame server, built from its
+# source archive by scripts/build-frameserver.sh (cached, so only the first
+# run pays for it). Without the archive they are skipped; an installed
+# library named by TACHORO_REAL_FRAMESERVER serves the native configurations.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh all || exit 1
@@ -14,6 +19,7 @@ status=0
 
 run_config() {
   local name=$1; shift
+  local started=$SECONDS
   echo "=== $name ==="
   if ! cmake -S . -B "build/$name" -DTACHORO_WERROR=ON "$@" >"build-$name.log" 2>&1; then
     cat "build-$name.log"; echo "$name: configure failed"; status=1; return
@@ -27,20 +33,71 @@ run_config() {
       --repeat after-timeout:2; then
     status=1
   fi
+  echo "$name: $((SECONDS - started)) s"
+}
+
+# Builds (or finds in the cache) the real frame server for a target, through
+# the command given after it if any; prints the install prefix. Exit status
+# as the build script's: 2 means no source.
+frameserver() {
+  local target=$1; shift
+  "$@" bash scripts/build-frameserver.sh "$target" 2>"build/frameserver-$target.log" | tail -n 1
+  return "${PIPESTATUS[0]}"
+}
+
+# Reports a frame-server build that did not give a library.
+frameserver_failed() {
+  local target=$1 code=$2
+  if [ "$code" -eq 2 ]; then
+    # Said once: both targets lack the same source.
+    if [ "$target" = linux ]; then
+      echo "realfs tests skipped: the real frame server's source (AviSynthPlus-3.7.5.tar.gz) is not here"
+    elif [ -n "$realfs_native" ]; then
+      echo "realfs tests under Wine skipped: the real frame server's source (AviSynthPlus-3.7.5.tar.gz) is not here"
+    fi
+  else
+    tail -n 40 "build/frameserver-$target.log"
+    echo "the real frame server's $target build failed"
+    status=1
+  fi
 }
 
 mkdir -p build
 TEST_PREFIX=""
+
+# The Windows frame server takes longest to build: it builds in the
+# background while the native configurations build and test, at a lower
+# priority, so that it takes mostly the time their tests leave idle.
+frameserver windows nice -n 10 >build/frameserver-windows.prefix &
+windows_frameserver_job=$!
+realfs_native=${TACHORO_REAL_FRAMESERVER:-}
+if [ -z "$realfs_native" ]; then
+  if prefix=$(frameserver linux); then
+    realfs_native=$prefix/lib/libavisynth.so
+  else
+    frameserver_failed linux $?
+  fi
+fi
+
 # A locale with a decimal comma, so that the test of the number format in the
 # log and CSV files really runs (it is skipped when none can be made).
 mkdir -p build/locales
 if localedef -i de_DE -f UTF-8 "build/locales/de_DE.UTF-8" >/dev/null 2>&1; then
   export LOCPATH="$PWD/build/locales"
 fi
-run_config native
-run_config asan -DTACHORO_SANITIZE=ON
+run_config native -DTACHORO_REAL_FRAMESERVER="$realfs_native"
+run_config asan -DTACHORO_SANITIZE=ON -DTACHORO_REAL_FRAMESERVER="$realfs_native"
 echo "=== fuzz ==="
 bash scripts/fuzz.sh 30 || status=1
+
+realfs_windows=""
+waited=$SECONDS
+if wait $windows_frameserver_job; then
+  realfs_windows=$(cat build/frameserver-windows.prefix)/bin/AviSynth.dll
+else
+  frameserver_failed windows $?
+fi
+echo "waited $((SECONDS - waited)) s for the Windows frame server"
 
 unset LOCPATH
 # Wine: a throw-away prefix, quiet, without the .NET and HTML installers.
@@ -53,7 +110,7 @@ wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /
 wineserver -w || true
 # A display lets the GPU-Z stand-in create its window.
 TEST_PREFIX="xvfb-run -a"
-run_config windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+run_config windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTACHORO_REAL_FRAMESERVER="$realfs_windows"
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX"
 
@@ -64,5 +121,6 @@ else
   echo "=== packages: not made, a configuration failed ==="
 fi
 
+echo "total: $SECONDS s"
 if [ $status -eq 0 ]; then echo "All configurations passed."; else echo "Some configurations FAILED."; fi
 exit $status

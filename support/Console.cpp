@@ -110,11 +110,11 @@ bool AskYesNo(unsigned pollMs) {
 
 bool FileExists(const std::string& path) { return platform::FileExists(path); }
 
-bool ReadFileText(const std::string& path, std::string& content) {
+platform::FileRead ReadFileText(const std::string& path, std::string& content, uint64_t maxBytes) {
     std::vector<uint8_t> bytes;
-    if (!platform::ReadWholeFile(path, bytes)) return false;
+    const platform::FileRead result = platform::ReadRegularFile(path, maxBytes, bytes);
     content.assign(bytes.begin(), bytes.end());
-    return true;
+    return result;
 }
 
 std::string GetFileVersionText(const std::string& fileName) {

@@ -73,9 +73,15 @@ void ClearStatus();                         // ShowStatus("")
 void PrintPermanentLine(uint16_t colour, const std::string& text);  // "\r%s\n", padded
 
 bool FileExists(const std::string& path);
-// The whole file as bytes; false when it cannot be opened or a read fails,
-// so a half-read file is never taken for the whole.
-bool ReadFileText(const std::string& path, std::string& content);
+
+// The largest text file the program reads (the settings file, the script):
+// "a few MB" is far beyond any real one and still harmless to hold.
+constexpr uint64_t kTextFileLimit = 8u << 20;
+// The whole file as bytes, only from a regular file of at most maxBytes; any
+// other outcome leaves `content` empty, so a half-read file is never taken
+// for the whole.
+platform::FileRead ReadFileText(const std::string& path, std::string& content,
+                                uint64_t maxBytes = kTextFileLimit);
 // "%u.%u.%u.%u" of the file's version; empty name = the program itself;
 // "0.0.0.0" on any failure.
 std::string GetFileVersionText(const std::string& fileName);

@@ -52,9 +52,12 @@ void TrimText(std::string& text) {
 }
 
 bool IsIntegerText(const std::string& text) {
-    if (text.empty()) return false;
-    for (char character : text)
-        if (!((character >= '0' && character <= '9') || character == '-')) return false;
+    // A minus sign elsewhere ("1-2", "5-", "-") once passed and was read as
+    // a different number, or as 0.
+    const size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (start == text.size()) return false;
+    for (size_t i = start; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
     return true;
 }
 

@@ -23,7 +23,7 @@ void ToLowerText(std::string& text);
 // Removes blanks, tabs, CR and LF at the end, then at the start.
 void TrimText(std::string& text);
 
-// Not empty, and only the digits 0-9 and '-'.
+// A whole number: an optional leading '-', then one or more digits 0-9.
 bool IsIntegerText(const std::string& text);
 
 // Appends width - length - 1 blanks when that number is 0..999.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,14 +14,24 @@ namespace platform {
 
 namespace {
 
-// Reads a whole shared-memory object as text; false when it does not exist.
+// A window title is short; more is never read.
+constexpr size_t kTitleLimit = 4096;
+// Far beyond GPU-Z's layout; a larger object is not GPU-Z's.
+constexpr off_t kBlockLimit = 64 << 20;
+
+// Opens a shared-memory object without waiting (an object that is a pipe
+// would wait for a writer).
+int OpenShared(const char* name, int access) { return shm_open(name, access | O_NONBLOCK, 0); }
+
+// Reads the start of a shared-memory object as text; false when it does not
+// exist or is no regular file.
 bool ReadSharedText(const char* name, std::string& text) {
-    int descriptor = shm_open(name, O_RDONLY, 0);
+    int descriptor = OpenShared(name, O_RDONLY);
     if (descriptor < 0) return false;
     struct stat info {};
-    bool ok = fstat(descriptor, &info) == 0;
+    bool ok = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
     if (ok) {
-        text.assign(static_cast<size_t>(info.st_size), '\0');
+        text.assign(std::min(static_cast<size_t>(info.st_size), kTitleLimit), '\0');
         ssize_t count = text.empty() ? 0 : pread(descriptor, &text[0], text.size(), 0);
         ok = count >= 0;
         if (ok) text.resize(strnlen(text.c_str(), static_cast<size_t>(count)));
@@ -32,7 +43,7 @@ bool ReadSharedText(const char* name, std::string& text) {
 }  // namespace
 
 void ForEachWindowTitle(void (*visit)(const char* title, void* context), void* context) {
-    int descriptor = shm_open("/GPUZShMem", O_RDONLY, 0);
+    int descriptor = OpenShared("/GPUZShMem", O_RDONLY);
     if (descriptor < 0) return;
     close(descriptor);
     std::string title;
@@ -42,15 +53,24 @@ void ForEachWindowTitle(void (*visit)(const char* title, void* context), void* c
 
 bool OpenSharedBlock(const char* name, SharedBlock& block, std::string& error) {
     std::string objectName = std::string("/") + name;
-    int descriptor = shm_open(objectName.c_str(), O_RDWR, 0);
+    int descriptor = OpenShared(objectName.c_str(), O_RDWR);
     if (descriptor < 0) {
         error = std::strerror(errno);
         posix::SetLastErrorText(error);
         return false;
     }
     struct stat info {};
-    if (fstat(descriptor, &info) != 0 || info.st_size <= 0) {
-        error = info.st_size <= 0 ? "The shared memory block is empty" : std::strerror(errno);
+    std::string refusal;
+    if (fstat(descriptor, &info) != 0)
+        refusal = std::strerror(errno);
+    else if (!S_ISREG(info.st_mode))
+        refusal = "The shared memory block is not a regular file";
+    else if (info.st_size <= 0)
+        refusal = "The shared memory block is empty";
+    else if (info.st_size > kBlockLimit)
+        refusal = "The shared memory block is larger than " + std::to_string(kBlockLimit >> 20) + " MB";
+    if (!refusal.empty()) {
+        error = refusal;
         close(descriptor);
         return false;
     }

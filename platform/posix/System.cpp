@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -93,6 +94,7 @@ LockResult AcquireSingleInstanceLock(const char* name) {
     }
     if (flock(descriptor, LOCK_EX | LOCK_NB) == 0) return LockResult::Acquired;  // held until exit
     int error = errno;
+    posix::SetLastErrorFromErrno();
     close(descriptor);
     return error == EWOULDBLOCK ? LockResult::AlreadyRunning : LockResult::Failed;
 }
@@ -120,14 +122,16 @@ std::string ExecutablePath() {
     }
 }
 
-std::string SettingsFilePath() {
+std::string SettingsFilePath(std::string* missing) {
     std::string base;
-    if (const char* config = EnvOrNull("XDG_CONFIG_HOME"); config && config[0] == '/')
+    if (const char* config = EnvOrNull("XDG_CONFIG_HOME"); config && config[0] == '/') {
         base = config;
-    else if (const char* home = EnvOrNull("HOME"))
+    } else if (const char* home = EnvOrNull("HOME")) {
         base = std::string(home) + "/.config";
-    else
+    } else {
+        if (missing) *missing = "neither HOME nor XDG_CONFIG_HOME is set";
         return std::string();
+    }
     return base + "/tachoro/Tachoro.ini";
 }
 
@@ -225,21 +229,122 @@ bool FileVersion(const std::string& fileName, uint16_t parts[4]) {
     return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    FILE* file = std::fopen(path.c_str(), "rb");
+// ------------------------------------------------------------------ files
+
+FileFacts InspectFile(const std::string& path) {
+    FileFacts facts;
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0) {
+        const bool tooLong = !path.empty() && errno == ENAMETOOLONG;
+        if (!path.empty()) posix::SetLastErrorFromErrno();
+        if (tooLong) facts.Kind = FileKind::NameTooLong;
+        return facts;
+    }
+    if (S_ISREG(info.st_mode)) {
+        facts.Kind = FileKind::Regular;
+        facts.Size = static_cast<uint64_t>(info.st_size);
+    } else {
+        facts.Kind = S_ISDIR(info.st_mode) ? FileKind::Directory : FileKind::Special;
+    }
+    return facts;
+}
+
+FileRead ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    // Non-blocking: opening a FIFO for reading would otherwise wait for a
+    // writer. Regular files ignore the flag.
+    const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        posix::SetLastErrorFromErrno();
+        return FileRead::CannotOpen;
+    }
+    struct stat info {};
+    FileRead result = FileRead::Done;
+    if (fstat(descriptor, &info) != 0) {
+        posix::SetLastErrorFromErrno();
+        result = FileRead::Failed;
+    } else if (!S_ISREG(info.st_mode)) {
+        result = FileRead::NotRegular;
+    } else if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+        result = FileRead::TooLarge;
+    } else {
+        bytes.reserve(static_cast<size_t>(info.st_size));
+        uint8_t buffer[65536];
+        for (;;) {
+            const ssize_t count = read(descriptor, buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) {
+                posix::SetLastErrorFromErrno();
+                result = FileRead::Failed;
+                break;
+            }
+            if (count == 0) break;
+            // The file may grow while it is read.
+            if (bytes.size() + static_cast<size_t>(count) > maxBytes) {
+                result = FileRead::TooLarge;
+                break;
+            }
+            bytes.insert(bytes.end(), buffer, buffer + count);
+        }
+    }
+    close(descriptor);
+    if (result != FileRead::Done) bytes.clear();
+    return result;
+}
+
+bool SameFile(const std::string& first, const std::string& second) {
+    struct stat a {}, b {};
+    return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+std::string WriteTarget(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved) return path;
+    std::string target(resolved);
+    std::free(resolved);
+    return target;
+}
+
+std::FILE* CreateNewFile(const std::string& path) {
+    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        posix::SetLastErrorFromErrno();
+        return nullptr;
+    }
+    std::FILE* file = fdopen(descriptor, "wb");
     if (!file) {
         posix::SetLastErrorFromErrno();
-        return false;
+        close(descriptor);
+        unlink(path.c_str());
     }
-    bytes.clear();
-    uint8_t buffer[65536];
-    size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + count);
-    bool ok = !std::ferror(file);
-    if (!ok) posix::SetLastErrorFromErrno();
-    std::fclose(file);
-    return ok;
+    return file;
 }
+
+std::FILE* OpenExistingForWriting(const std::string& path) {
+    const int descriptor = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        posix::SetLastErrorFromErrno();
+        return nullptr;
+    }
+    // Writes block as usual once it is open.
+    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fdopen(descriptor, "wb");
+    if (!file) close(descriptor);
+    return file;
+}
+
+bool MoveFileReplacing(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    posix::SetLastErrorFromErrno();
+    return false;
+}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+void ReportFileSizeLimitAsError() { signal(SIGXFSZ, SIG_IGN); }
 
 // ------------------------------------------------------ processor / memory
 

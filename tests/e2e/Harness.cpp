@@ -1,5 +1,7 @@
 #include "tests/e2e/Harness.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 #include "app/Settings.h"
@@ -89,6 +91,14 @@ std::string TachoroRun::WriteScript(const std::string& name, const std::string& 
     return path;
 }
 
+std::vector<std::string> TachoroRun::FileNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(Directory.Path("")))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 ProcessResult TachoroRun::Run(const std::vector<std::string>& arguments,
                               const std::vector<std::pair<std::string, std::string>>& environment,
                               const std::string& input, unsigned timeoutMs) {
@@ -98,6 +108,7 @@ ProcessResult TachoroRun::Run(const std::vector<std::string>& arguments,
     run.WorkingDirectory = Directory.Path("");
     run.Input = input;
     run.TimeoutMs = timeoutMs;
+    run.FileSizeLimit = FileSizeLimit;
     run.Environment = {
         {"XDG_CONFIG_HOME", Directory.Path("config")},
         {"XDG_RUNTIME_DIR", Directory.Path("")},

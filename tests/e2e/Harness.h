@@ -47,6 +47,12 @@ public:
                       const std::string& input = std::string(), unsigned timeoutMs = 120000);
 
     std::string Path(const std::string& name) const { return Directory.Path(name); }
+    // The names in the run's directory.
+    std::vector<std::string> FileNames() const;
+
+    // POSIX: the largest file the program may write in the runs that follow
+    // (0: no limit).
+    uint64_t FileSizeLimit = 0;
     std::string CountersFile() const { return Path("counters.txt"); }
 
 private:

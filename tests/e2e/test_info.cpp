@@ -229,13 +229,58 @@ TEST(ScriptFailures, FaultsInsideTheFrameServerAreReportedByName) {
     }
 }
 
-TEST(ScriptFailures, AForeignExceptionIsAnUnknownException) {
+// An exception of a plug-in's own is "Unknown exception", with its text when
+// it has one the program can read (it derives from std::exception); never
+// the system's text of some earlier, unrelated error.
+TEST(ScriptFailures, AnExceptionOfAPluginIsAnUnknownException) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
-    const std::string script = tachoro.WriteScript("foreign.avs", "import_fault=foreign\n");
-    ProcessResult result = tachoro.Run({script, "-info"});
-    EXPECT_EXIT_CODE(result, -1);
-    EXPECT_EQ(result.Err, InfoRunStart() + "\nUnknown exception\n");
+    const struct {
+        const char* script;
+        std::vector<std::string> switches;
+        std::string shown;  // after the banner
+    } cases[] = {
+        {"import_fault=foreign\n", {"-info"}, StatusShownAndCleared("Loading script...") + "\nUnknown exception\n"},
+        {"import_fault=runtime_error\n", {"-info"},
+         StatusShownAndCleared("Loading script...") + "\nUnknown exception\ntestfs: runtime error\n"},
+        {"frames=300\nfail_at=150\nfail_in_load=3\nfail_with=runtime_error\nfail_message=Filter gave up\n", {},
+         StatusShownAndCleared("Analysing script...") + "\nUnknown exception\nFilter gave up\n"},
+        {"frames=300\nfail_at=150\nfail_in_load=4\nfail_with=runtime_error\n", {},
+         "\nUnknown exception\nframe 150 failed\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        const std::string script = tachoro.WriteScript("plugin.avs", c.script);
+        std::vector<std::string> arguments = {script};
+        arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
+        ProcessResult result = tachoro.Run(arguments);
+        EXPECT_EXIT_CODE(result, -1);
+        ASSERT_GE(result.Err.size(), c.shown.size());
+        EXPECT_EQ(result.Err.substr(result.Err.size() - c.shown.size()), c.shown);
+    }
+}
+
+// A log that nobody asked for, written because the run failed, keeps the log
+// of an earlier run as its backup; a log asked for replaces it.
+TEST(ScriptFailures, AnErrorLogNobodyAskedForKeepsTheEarlierLog) {
+    const std::string earlier = "a good log of an earlier run\r\n";
+    for (bool asked : {false, true}) {
+        SCOPED_TRACE(asked ? "-log" : "no -log");
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        const std::string script = tachoro.WriteScript("clip.avs", "import_error=No such filter\n");
+        WriteBytes(tachoro.Path("clip.log"), earlier);
+        std::vector<std::string> arguments = {script, "-info"};
+        if (asked) arguments.push_back("-log");
+        const ProcessResult result = tachoro.Run(arguments);
+        EXPECT_EXIT_CODE(result, -1);
+        EXPECT_NE(ReadBytes(tachoro.Path("clip.log")).find("[AviSynth error]\r\nNo such filter\r\n"),
+                  std::string::npos);
+        EXPECT_EQ(PathExists(tachoro.Path("clip.log.bak")), !asked);
+        if (!asked) {
+            EXPECT_EQ(ReadBytes(tachoro.Path("clip.log.bak")), earlier);
+        }
+    }
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // Measured runs: the display, the summary, the log and the CSV file.
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <functional>
 #include <sstream>
+#include <thread>
 
+#include "support/Text.h"
 #include "tests/e2e/Harness.h"
 #include "tests/support/TestPlatform.h"
 
@@ -248,7 +252,7 @@ TEST(MeasuredRun, ASingleFrameIsTooLittleForASample) {
     EXPECT_EXIT_CODE(result, 0);
     EXPECT_NE(result.Err.find(Status("Reading frame...") + "\r" + Padded("Insufficient data for measurements") + "\n"),
               std::string::npos);
-    EXPECT_EQ(ReadBytes(tachoro.Path("clip.csv")), "");
+    EXPECT_EQ(ReadBytes(tachoro.Path("clip.csv")), std::string(kCsvHeader) + "\r\n");
     const std::string log = ReadBytes(tachoro.Path("clip.log"));
     EXPECT_NE(log.find("[Runtime info]\r\nInsufficient data for measurements\r\n\r\n[Script]\r\n"), std::string::npos);
     EXPECT_EQ(log.find("[Performance data]"), std::string::npos);
@@ -384,17 +388,96 @@ TEST(MeasuredRun, ProcessorFaultsAreReportedAndLoggedWithoutErrorSection) {
     }
 }
 
-TEST(MeasuredRun, AFailingLogWriterLeavesNoCsv) {
-    TachoroRun tachoro;
-    tachoro.WriteSettings();
-    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
-    // A directory where the log should go cannot be created as a file.
-    std::filesystem::create_directory(tachoro.Path("clip.log"));
-    ProcessResult result = tachoro.Run({script, "-log", "-csv"});
-    EXPECT_EXIT_CODE(result, -1);
-    const std::string message = "\nCannot create \"" + tachoro.Path("clip.log") + "\"\n";
-    EXPECT_EQ(result.Err.substr(result.Err.size() - message.size()), message);
-    EXPECT_FALSE(PathExists(tachoro.Path("clip.csv")));
+// A report file that cannot be written leaves the old one as it was and no
+// temporary file behind, and keeps no other file from being written; each
+// failure is shown and the run ends with -1.
+TEST(MeasuredRun, AReportFileIsReplacedWholeOrNotAtAll) {
+    const std::string oldLog = "an earlier log\r\n" + std::string(3000, 'x');
+    const std::string oldCsv = "an earlier CSV file\r\n";
+    const struct {
+        const char* what;
+        bool posixOnly;
+        std::function<void(TachoroRun&)> prepare;
+        uint64_t fileSizeLimit;
+        const char* logMessage;  // the failure of the log ("%s": its path); null: written
+        const char* csvMessage;
+    } cases[] = {
+        {"a folder named like the log", false,
+         [](TachoroRun& t) { std::filesystem::create_directory(t.Path("clip.log")); }, 0, "\nCannot create \"%s\"\n",
+         nullptr},
+        {"the log's name a link to the script", true,
+         [](TachoroRun& t) { std::filesystem::create_symlink(t.Path("clip.avs"), t.Path("clip.log")); }, 0,
+         "\nCannot create \"%s\"\nThat name is the script itself.\n", nullptr},
+        {"the CSV file's name another name of the script", false,
+         [](TachoroRun& t) { std::filesystem::create_hard_link(t.Path("clip.avs"), t.Path("clip.csv")); }, 0,
+         nullptr, "\nCannot create \"%s\"\nThat name is the script itself.\n"},
+        {"a file-size limit below both files", true,
+         [&](TachoroRun& t) {
+             WriteBytes(t.Path("clip.log"), oldLog);
+             WriteBytes(t.Path("clip.csv"), oldCsv);
+         },
+         1024, "\nCannot write \"%s\"\n", "\nCannot write \"%s\"\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.posixOnly && kOnWindows) continue;
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+        c.prepare(tachoro);
+        const std::vector<std::string> before = {ReadBytes(tachoro.Path("clip.log")), ReadBytes(tachoro.Path("clip.csv"))};
+        tachoro.FileSizeLimit = c.fileSizeLimit;
+        ProcessResult result = tachoro.Run({script, "-log", "-csv"});
+        EXPECT_EXIT_CODE(result, -1);
+
+        std::string messages;
+        if (c.logMessage) messages += FormatText(c.logMessage, tachoro.Path("clip.log").c_str());
+        if (c.csvMessage) messages += FormatText(c.csvMessage, tachoro.Path("clip.csv").c_str());
+        ASSERT_GE(result.Err.size(), messages.size()) << result.Err;
+        EXPECT_EQ(result.Err.substr(result.Err.size() - messages.size()), messages);
+        EXPECT_EQ(ReadBytes(script), kSlowClip);
+        const std::string log = ReadBytes(tachoro.Path("clip.log")), csv = ReadBytes(tachoro.Path("clip.csv"));
+        if (c.logMessage)
+            EXPECT_EQ(log, before[0]);
+        else
+            EXPECT_NE(log.find("[Performance data]"), std::string::npos);
+        if (c.csvMessage)
+            EXPECT_EQ(csv, before[1]);
+        else
+            EXPECT_EQ(csv.rfind(std::string(kCsvHeader) + "\r\n", 0), 0u);
+        for (const std::string& name : tachoro.FileNames())
+            EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    }
+}
+
+// The log shows the script as it was loaded, whatever becomes of the file
+// while the frames are read.
+TEST(MeasuredRun, TheLogKeepsTheScriptAsItWasLoaded) {
+    const std::string clip = "frames=1000000\nframe_delay_us=1000\n";
+    for (bool deleted : {true, false}) {
+        SCOPED_TRACE(deleted ? "deleted" : "rewritten");
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        const std::string script = tachoro.WriteScript("clip.avs", clip);
+        // The counters file has a line per unloaded library: after three
+        // (query, version, calibration) the measurement's load has begun.
+        std::thread meddler([&] {
+            for (int wait = 0; wait < 600 && ReadCounterLines(tachoro.CountersFile()).size() < 3; ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            if (deleted)
+                std::filesystem::remove(script);
+            else
+                WriteBytes(script, "frames=1\n");
+        });
+        ProcessResult result = tachoro.Run({script, "-timelimit=3", "-log", "-csv"});
+        meddler.join();
+        EXPECT_EXIT_CODE(result, 0);
+        EXPECT_EQ(PathExists(script), !deleted);
+        const std::string log = ReadBytes(tachoro.Path("clip.log"));
+        EXPECT_NE(log.find("\r\n[Script]\r\nframes=1000000\r\nframe_delay_us=1000\r\n\r\n"), std::string::npos) << log;
+        EXPECT_EQ(ReadBytes(tachoro.Path("clip.csv")).rfind(kCsvHeader, 0), 0u);
+    }
 }
 
 TEST(MeasuredRun, AFullDeviceIsReported) {

@@ -1,12 +1,73 @@
 // The first stages of a run: settings file, banner, arguments, the lock.
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <thread>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include "app/CommandLine.h"
 #include "app/Settings.h"
+#include "platform/Platform.h"
 #include "tests/e2e/Harness.h"
+#include "tests/support/TestPlatform.h"
 
 namespace {
+
+void MakePipe(const std::string& path) {
+#if defined(_WIN32)
+    (void)path;
+#else
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
+#endif
+}
+
+void MakeSparseFile(const std::string& path, uint64_t size) {
+    ASSERT_TRUE(WriteBytes(path, "frames=1\n"));
+    std::filesystem::resize_file(path, size);
+}
+
+// A script whose full path is longer than the system takes (4096 bytes on
+// Linux; the 260 of the ANSI calls on Windows). Linux refuses such a path in
+// every call, so the deepest folders are made, and removed, from inside
+// their parent.
+class DeepScript {
+public:
+    explicit DeepScript(const std::string& base) {
+        std::filesystem::path path = base;
+        for (int level = 0; level < (kOnWindows ? 1 : 15); ++level) path /= Folder;
+        std::filesystem::create_directories(path);
+        Parent = path;
+        InParent([&] {
+            std::filesystem::create_directories(Inner().parent_path());
+            std::ofstream(Inner()) << "frames=10\n";
+        });
+        Path = (Parent / Inner()).make_preferred().string();
+    }
+    ~DeepScript() {
+        InParent([&] { std::filesystem::remove_all(kOnWindows ? Inner() : std::filesystem::path(Folder)); });
+    }
+    std::string Path;
+
+private:
+    // The script's path from inside the parent.
+    std::filesystem::path Inner() const {
+        return kOnWindows ? Parent / "clip.avs" : std::filesystem::path(Folder) / Folder / "clip.avs";
+    }
+    template <class Work>
+    void InParent(Work work) {
+        const std::filesystem::path start = std::filesystem::current_path();
+        if (!kOnWindows) std::filesystem::current_path(Parent);
+        work();
+        std::filesystem::current_path(start);
+    }
+    const std::string Folder = std::string(250, 'd');
+    std::filesystem::path Parent;
+};
 
 std::string UsageText() {
     std::string usage;
@@ -34,11 +95,31 @@ TEST(Startup, ReplacesAnOutdatedSettingsFileAndKeepsABackup) {
     EXPECT_EQ(tachoro.SettingsText(), DefaultSettingsFileText("2.1.3"));
     EXPECT_EQ(ReadBytes(tachoro.SettingsPath() + ".bak"), outdated);
 
-    // A second outdated file replaces the older backup.
+    // A second outdated file replaces the older backup; one line says so.
     const std::string second = "Version=1.0.0\r\nCreateLog=1\r\n";
     WriteBytes(tachoro.SettingsPath(), second);
-    tachoro.Run({"-avsinfo"});
+    ProcessResult result = tachoro.Run({"-avsinfo"});
     EXPECT_EQ(ReadBytes(tachoro.SettingsPath() + ".bak"), second);
+    EXPECT_EQ(result.Err.rfind("\nTachoro 2.1.3 (x64)\n\nOutdated settings file replaced; the old one is kept as \"" +
+                                   tachoro.SettingsPath() + ".bak\"\n",
+                               0),
+              0u)
+        << result.Err;
+}
+
+// A settings file as an editor saves it (UTF-16 with its mark) is read, and
+// kept.
+TEST(Startup, ReadsASettingsFileSavedAsUtf16) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();  // with AVSDLL: without it no frame server loads
+    std::string utf16 = "\xFF\xFE";
+    for (char c : tachoro.SettingsText()) utf16 += std::string{c, '\0'};
+    WriteBytes(tachoro.SettingsPath(), utf16);
+    ProcessResult result = tachoro.Run({"-avsinfo"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_EQ(result.Err, BannerWithVersion() + "\r" + Padded("") + "\n\n");
+    EXPECT_EQ(tachoro.SettingsText(), utf16);
+    EXPECT_FALSE(PathExists(tachoro.SettingsPath() + ".bak"));
 }
 
 TEST(Startup, CurrentSettingsFileIsLeftAlone) {
@@ -161,6 +242,109 @@ TEST(Startup, WithoutTheLockTwoRunsProceedSideBySide) {
     firstRun.join();
     EXPECT_EXIT_CODE(second, 0);
     EXPECT_EXIT_CODE(first, 0);
+}
+
+// Files that are no regular text files, or far too large, are refused at
+// once with one message: nothing waits on a pipe or reads a device that never
+// ends.
+TEST(Startup, RefusesSpecialAndHugeFiles) {
+    enum Place { SettingsFile, Library, Script };
+    const struct {
+        const char* what;
+        bool posixOnly;
+        Place place;
+        std::function<void(const std::string& path)> make;
+    } cases[] = {
+        {"a pipe as settings file", true, SettingsFile, [](const std::string& p) { MakePipe(p); }},
+        {"a device as settings file", true, SettingsFile,
+         [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); }},
+        {"a huge settings file", false, SettingsFile,
+         [](const std::string& p) { MakeSparseFile(p, 9u << 20); }},
+        {"a pipe as AVSDLL", true, Library, [](const std::string& p) { MakePipe(p); }},
+        {"a device as AVSDLL", true, Library,
+         [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); }},
+        {"a huge AVSDLL", false, Library, [](const std::string& p) { MakeSparseFile(p, 600u << 20); }},
+        {"a pipe as script", true, Script, [](const std::string& p) { MakePipe(p); }},
+        {"a device as script", true, Script,
+         [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); }},
+        {"a huge script", false, Script, [](const std::string& p) { MakeSparseFile(p, 9u << 20); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.posixOnly && kOnWindows) continue;
+        TachoroRun tachoro;
+        const std::string odd = tachoro.Path(c.place == Library ? "odd.so" : "odd.avs");
+        c.make(odd);
+        const bool special = std::string(c.what).find("huge") == std::string::npos;
+        if (c.place == SettingsFile) {
+            tachoro.WriteSettings();
+            std::filesystem::remove(tachoro.SettingsPath());
+            c.make(tachoro.SettingsPath());
+        } else {
+            tachoro.WriteSettings(c.place == Library ? std::vector<std::string>{"AVSDLL=" + NativePath(odd)}
+                                                     : std::vector<std::string>{});
+        }
+        ProcessResult result = tachoro.Run({c.place == Script ? odd : "-avsinfo"}, {}, "", 20000);
+        EXPECT_EXIT_CODE(result, -1);
+        if (c.place == SettingsFile) {
+            EXPECT_EQ(result.Out, "\nCannot open \"" + tachoro.SettingsPath() + "\"\n" +
+                                      (special ? "It is not a regular file.\n" : "It is larger than 8 MB.\n"));
+        } else if (c.place == Library) {
+            EXPECT_EQ(result.Err, "\nTachoro 2.1.3 (x64)\n" + Status("Query Avisynth info...") +
+                                      "Specified avisynth.dll " + (special ? "is not a regular file" : "is too large") +
+                                      ":\n" + NativePath(odd) + "\n");
+        } else {
+            EXPECT_EQ(result.Err, BannerWithVersion() + (special ? "\nNot a regular file: \"" : "\nFile too large: \"") +
+                                      odd + "\"\n");
+        }
+    }
+}
+
+// Clear messages where the system's limits or the environment stand in the
+// way.
+TEST(Startup, SaysWhatStandsInTheWay) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+
+    // Neither HOME nor XDG_CONFIG_HOME: there is no place for the settings.
+    if (!kOnWindows) {
+        ProcessResult result = tachoro.Run({"-avsinfo"}, {{"HOME", ""}, {"XDG_CONFIG_HOME", ""}});
+        EXPECT_EXIT_CODE(result, -1);
+        EXPECT_EQ(result.Out, "\nCannot create the settings file: neither HOME nor XDG_CONFIG_HOME is set\n");
+    }
+
+    // A lock that cannot be taken for another reason than a running
+    // instance: said once, and the run goes on.
+    if (!kOnWindows) {
+        tachoro.WriteSettings({"AllowOnlyOneInstance=1"});
+        ProcessResult result = tachoro.Run({"-avsinfo"}, {{"XDG_RUNTIME_DIR", tachoro.Path("no such folder")}});
+        EXPECT_EXIT_CODE(result, 0);
+        EXPECT_NE(result.Err.find(BannerWithVersion() +
+                                  "\nSingle-instance lock not taken (No such file or directory); running without it\n"),
+                  std::string::npos)
+            << result.Err;
+        tachoro.WriteSettings();
+    }
+
+    // A library that is no frame server at all.
+    std::string library;
+    ASSERT_TRUE(platform::ResolveLibraryFile(kOnWindows ? "version.dll" : "libm.so.6", library));
+    TachoroRun other;
+    other.WriteSettings({"AVSDLL=" + library});
+    ProcessResult result = other.Run({"-avsinfo"});
+    EXPECT_EXIT_CODE(result, -1);
+    EXPECT_EQ(result.Err.rfind("\nTachoro 2.1.3 (x64)\n" + StatusShownAndCleared("Query Avisynth info...") +
+                                   "\nThe library exports no frame-server interface:\n",
+                               0),
+              0u)
+        << result.Err;
+
+    // A script whose full path is longer than the system takes exists, but
+    // cannot be named.
+    const DeepScript deep(tachoro.Path("deep"));
+    result = tachoro.Run({deep.Path});
+    EXPECT_EXIT_CODE(result, -1);
+    EXPECT_EQ(result.Err, BannerWithVersion() + "\nPath too long: \"" + deep.Path + "\"\n");
 }
 
 }  // namespace

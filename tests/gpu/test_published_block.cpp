@@ -3,6 +3,11 @@
 
 #include <string>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "measure/GPUInfo.h"
 #include "platform/Platform.h"
 #include "tests/support/PublishedBlock.h"
@@ -58,3 +63,18 @@ TEST(GPUZPublishedBlock, BlockShorterThanTheLayoutIsRefused) {
     EXPECT_EQ(gpu.SharedMemoryOpen, 0);
     EXPECT_NE(gpu.ErrorText.find(std::to_string(gpuz::kBlockSize)), std::string::npos) << gpu.ErrorText;
 }
+
+#if !defined(_WIN32)
+// A pipe in the block's place neither stops the search for GPU-Z nor opens
+// as a block: one message, at once.
+TEST(GPUZPublishedBlock, APipeInPlaceOfTheBlockIsRefusedAtOnce) {
+    const char* const path = "/dev/shm/GPUZShMem";
+    ASSERT_EQ(mkfifo(path, 0600), 0);
+    CGPUInfo gpu;
+    const bool opened = gpu.OpenSharedMemory() != 0;
+    unlink(path);
+    EXPECT_EQ(gpu.WindowFound, 1);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(gpu.ErrorText, "The shared memory block is not a regular file");
+}
+#endif

@@ -4,7 +4,11 @@ a terminal emulator (pyte) keeps the screen, Esc is pressed after a few
 refreshes. The summary must stand where the display stood, with nothing of
 the display left over, and report the frames read up to the stop.
 
-Usage: live_display.py TACHORO TESTFS_LIBRARY
+Usage: live_display.py TACHORO LIBRARY [SCRIPT]
+
+LIBRARY is the frame server (the test frame server, or a real one with a
+SCRIPT for it that renders long enough; the default script is the test frame
+server's).
 """
 import fcntl
 import os
@@ -51,8 +55,12 @@ def main():
         with open(os.path.join(work, "config", "tachoro", "Tachoro.ini"), "w", newline="") as settings:
             settings.write(default_settings(library))
         script = os.path.join(work, "long.avs")
+        text = "frames=100000\nframe_delay_us=2000\n"
+        if len(sys.argv) > 3:
+            with open(sys.argv[3]) as given:
+                text = given.read()
         with open(script, "w") as handle:
-            handle.write("frames=100000\nframe_delay_us=2000\n")
+            handle.write(text)
 
         pid, fd = pty.fork()
         if pid == 0:

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -287,6 +288,8 @@ ProcessResult RunProcess(const ProcessRun& run) {
     }
 
     const char* directory = run.WorkingDirectory.empty() ? nullptr : run.WorkingDirectory.c_str();
+    struct rlimit fileSizeLimit {};
+    fileSizeLimit.rlim_cur = fileSizeLimit.rlim_max = static_cast<rlim_t>(run.FileSizeLimit);
     const pid_t pid = fork();
     if (pid == 0) {
         // Own process group, so a time-out also ends what the program started.
@@ -305,6 +308,8 @@ ProcessResult RunProcess(const ProcessRun& run) {
         if (in < 0 || out < 0 || err < 0 || report < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
             failure = errno;
         } else if (directory != nullptr && chdir(directory) != 0) {
+            failure = errno;
+        } else if (fileSizeLimit.rlim_cur != 0 && setrlimit(RLIMIT_FSIZE, &fileSizeLimit) != 0) {
             failure = errno;
         } else {
             execve(argv[0], argv.data(), envp.data());

@@ -22,6 +22,8 @@ struct ProcessRun {
     // the end of its input (also when this is empty).
     std::string Input;
     unsigned TimeoutMs = 60000;  // the program is killed when it runs longer
+    // POSIX: the largest file the program may write, in bytes (0: no limit).
+    uint64_t FileSizeLimit = 0;
 };
 
 struct ProcessResult {

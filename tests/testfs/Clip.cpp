@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "tests/testfs/TestFS.h"
@@ -53,7 +54,8 @@ public:
         if (n == spec_.failAt && (spec_.failInLoad == 0 || spec_.failInLoad == LoadIndex())) {
             // A processor fault abandons this frame without destructors: build
             // the message only for the failure that needs it.
-            if (spec_.failWith != Fault::AvisynthError) RaiseFault(spec_.failWith, env, std::string());
+            if (spec_.failWith != Fault::AvisynthError && spec_.failWith != Fault::RuntimeError)
+                RaiseFault(spec_.failWith, env, std::string());
             const std::string message =
                 spec_.failMessage.empty() ? "frame " + DecimalText(n) + " failed" : spec_.failMessage;
             RaiseFault(spec_.failWith, env, message);
@@ -136,6 +138,8 @@ void RaiseFault(Fault fault, IScriptEnvironment* env, const std::string& message
         }
         case Fault::Foreign:
             throw ForeignException{42};
+        case Fault::RuntimeError:
+            throw std::runtime_error(message.empty() ? "testfs: runtime error" : message);
         case Fault::AvisynthError:
         case Fault::None:
             break;

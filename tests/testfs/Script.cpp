@@ -86,6 +86,7 @@ const Name kFaults[] = {
     {"divide_by_zero", static_cast<int>(Fault::DivideByZero)},
     {"stack_overflow", static_cast<int>(Fault::StackOverflow)},
     {"foreign", static_cast<int>(Fault::Foreign)},
+    {"runtime_error", static_cast<int>(Fault::RuntimeError)},
 };
 
 // Applies one directive; false when the key or the value is not understood.

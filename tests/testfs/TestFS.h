@@ -52,10 +52,12 @@ enum : int {
     kPlaneV = 4,
 };
 
-enum class Fault { None, AvisynthError, AccessViolation, DivideByZero, StackOverflow, Foreign };
+enum class Fault { None, AvisynthError, AccessViolation, DivideByZero, StackOverflow, Foreign, RuntimeError };
 
 // Raises `fault` for real. AvisynthError goes through env->ThrowError when an
 // environment is given, so that the message lives in the environment.
+// RuntimeError throws std::runtime_error with the message (a default text
+// when it is empty), as a filter using the standard library might.
 [[noreturn]] void RaiseFault(Fault fault, IScriptEnvironment* env, const std::string& message);
 
 // The class of the "foreign" fault: nothing the program catching it knows.

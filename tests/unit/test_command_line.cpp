@@ -19,7 +19,11 @@ struct FakePaths {
             full = "/work/" + path;
             return true;
         };
-        paths.FileExists = [this](const std::string& path) { return files.count(path) > 0; };
+        paths.Inspect = [this](const std::string& path) {
+            platform::FileFacts facts;
+            if (files.count(path) > 0) facts.Kind = platform::FileKind::Regular;
+            return facts;
+        };
         return paths;
     }
 };
@@ -63,10 +67,12 @@ TEST(CommandLine, RangeValuesAreParsedOrRejected) {
     parsed = Parse({"-range=5,2"});
     EXPECT_EQ(parsed.result.ErrorMessage, "");
     EXPECT_EQ(parsed.settings.FrameFirst, 5);
-    parsed = Parse({"-range=1-2,3"});
-    EXPECT_EQ(parsed.settings.FrameFirst, 1);
-    EXPECT_EQ(parsed.settings.FrameLast, 3);
-    for (const char* bad : {"-range=1,", "-range=,5", "-range=12", "-range=a,b", "-RANGE=x"}) {
+    parsed = Parse({"-range=-7,-0"});
+    EXPECT_EQ(parsed.settings.FrameFirst, -7);
+    EXPECT_EQ(parsed.settings.FrameLast, 0);
+    // A minus sign belongs in front of the digits only.
+    for (const char* bad : {"-range=1,", "-range=,5", "-range=12", "-range=a,b", "-RANGE=x", "-range=1-2,3",
+                            "-range=-,-", "-range=0,-", "-range=5-,9", "-range=--1,5"}) {
         parsed = Parse({bad});
         EXPECT_EQ(parsed.result.ErrorMessage, std::string("\nInvalid parameter format: \"") + bad + "\"\n") << bad;
         EXPECT_EQ(parsed.settings.FrameFirst, InvalidRangeMarker) << bad;
@@ -78,12 +84,14 @@ TEST(CommandLine, RangeValuesAreParsedOrRejected) {
 
 TEST(CommandLine, PriorityAndTimeLimitHaveRanges) {
     EXPECT_EQ(Parse({"-priority=3"}).settings.ProcessPriority, 3);
-    for (const char* bad : {"-priority=0", "-priority=4", "-priority=257", "-priority=x", "-priority="}) {
+    for (const char* bad : {"-priority=0", "-priority=4", "-priority=257", "-priority=x", "-priority=", "-priority=2-",
+                            "-priority=-"}) {
         EXPECT_EQ(Parse({bad}).result.ErrorMessage,
                   std::string("\nInvalid parameter value: \"") + bad + "\"\nValue must be between 1 and 3\n");
     }
     EXPECT_EQ(Parse({"-timelimit=999999"}).settings.TimeLimit, 999999);
-    for (const char* bad : {"-timelimit=0", "-timelimit=1000000", "-timelimit=99999999999"}) {
+    for (const char* bad : {"-timelimit=0", "-timelimit=1000000", "-timelimit=99999999999", "-timelimit=1-",
+                            "-timelimit=5-3"}) {
         EXPECT_EQ(Parse({bad}).result.ErrorMessage,
                   std::string("\nInvalid parameter value: \"") + bad + "\"\nValue must be between 1 and 999999\n");
     }

@@ -84,7 +84,7 @@ void CheckEveryByteDamaged(Inspector inspect, std::vector<uint8_t> image, size_t
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
     std::vector<uint8_t> bytes;
-    EXPECT_TRUE(platform::ReadWholeFile(path, bytes)) << path;
+    EXPECT_EQ(platform::ReadRegularFile(path, 1u << 30, bytes), platform::FileRead::Done) << path;
     return bytes;
 }
 

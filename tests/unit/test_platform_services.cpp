@@ -61,11 +61,11 @@ TEST(PlatformFiles, ExistenceAndWholeFileReads) {
     EXPECT_FALSE(platform::FileExists(dir.Path("")));  // the directory itself
 
     std::vector<uint8_t> read{9, 9};
-    ASSERT_TRUE(platform::ReadWholeFile(dir.Path("data.bin"), read));
+    ASSERT_EQ(platform::ReadRegularFile(dir.Path("data.bin"), 100, read), platform::FileRead::Done);
     EXPECT_EQ(std::string(read.begin(), read.end()), bytes);
-    ASSERT_TRUE(platform::ReadWholeFile(dir.Path("empty.bin"), read));
+    ASSERT_EQ(platform::ReadRegularFile(dir.Path("empty.bin"), 100, read), platform::FileRead::Done);
     EXPECT_TRUE(read.empty());
-    EXPECT_FALSE(platform::ReadWholeFile(dir.Path("missing.bin"), read));
+    EXPECT_EQ(platform::ReadRegularFile(dir.Path("missing.bin"), 100, read), platform::FileRead::CannotOpen);
 }
 
 TEST(PlatformFiles, FullPathOfFilesThatNeedNotExist) {

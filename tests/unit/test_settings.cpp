@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/Settings.h"
@@ -54,6 +55,30 @@ TEST(SettingsVersionCheck, ComparesTheLastFiveCharactersOfTheVersionLine) {
     EXPECT_TRUE(SettingsFileIsCurrent("Version=0.2.1.3\r\n", "2.1.3"));
 }
 
+// Settings files as editors save them read like plain ones, for the version
+// check and for the keys.
+TEST(SettingsFileText, EditorsEncodingsAndLineEndsReadAsPlainText) {
+    const std::string plain = "[Main]\r\nVersion=2.1.3\r\nDisplayFPS=0\r\nAVSDLL=C:\\fs\\avisynth.dll\r\n";
+    auto utf16 = [&](bool littleEndian) {
+        std::string bytes = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+        for (char c : plain) bytes += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+        return bytes;
+    };
+    std::string crOnly = plain, lfOnly = plain;
+    crOnly.erase(std::remove(crOnly.begin(), crOnly.end(), '\n'), crOnly.end());
+    lfOnly.erase(std::remove(lfOnly.begin(), lfOnly.end(), '\r'), lfOnly.end());
+    for (const std::string& bytes : {plain, utf16(true), utf16(false), "\xEF\xBB\xBF" + plain, crOnly, lfOnly}) {
+        const std::string text = DecodeSettingsText(bytes);
+        EXPECT_TRUE(SettingsFileIsCurrent(text, "2.1.3")) << text;
+        const Settings settings = Apply(text);
+        EXPECT_EQ(settings.DisplayFPS, 0) << text;
+        EXPECT_EQ(settings.AVSDLL, "C:\\fs\\avisynth.dll") << text;
+    }
+    // A mark with an odd byte after it, or nothing: no more than there is.
+    EXPECT_EQ(DecodeSettingsText("\xFF\xFE" "A"), "");
+    EXPECT_EQ(DecodeSettingsText("\xFE\xFF"), "");
+}
+
 TEST(SettingsKeys, MatchWithoutRegardToCaseAndBlanks) {
     EXPECT_EQ(Apply("DisplayFPS = 0\r\n").DisplayFPS, 0);
     EXPECT_EQ(Apply("displayFPS=0").DisplayFPS, 0);
@@ -89,6 +114,10 @@ TEST(SettingsNumbers, FallBackOrStayAsTheRulesSay) {
     EXPECT_EQ(Apply("TimeLimit=0").TimeLimit, -1);
     EXPECT_EQ(Apply("TimeLimit=1000000").TimeLimit, -1);
     EXPECT_EQ(Apply("TimeLimit=5\nTimeLimit=abc").TimeLimit, 5);
+    // A malformed number is no number: it changes nothing.
+    EXPECT_EQ(Apply("TimeLimit=5\nTimeLimit=1-").TimeLimit, 5);
+    EXPECT_EQ(Apply("TimeLimit=-").TimeLimit, -1);
+    EXPECT_EQ(Apply("ProcessPriority=3\nProcessPriority=1-").ProcessPriority, 3);
 }
 
 TEST(SettingsFrameRange, ParsesOrLeavesTheMarker) {
@@ -100,14 +129,12 @@ TEST(SettingsFrameRange, ParsesOrLeavesTheMarker) {
     EXPECT_EQ(settings.FrameLast, InvalidRangeMarker);
     EXPECT_EQ(settings.FrameRangeText, "Frame Range = abc");
     for (const char* bad : {"FrameRange=1,", "FrameRange=,5", "FrameRange=12", "FrameRange=a,b",
-                            "FrameRange=1234567890123456789012345678,1"}) {
+                            "FrameRange=1234567890123456789012345678,1", "FrameRange=1-2,3", "FrameRange=-,-",
+                            "FrameRange=5-,9"}) {
         settings = Apply(bad);
         EXPECT_EQ(settings.FrameFirst, InvalidRangeMarker) << bad;
         EXPECT_EQ(settings.FrameLast, InvalidRangeMarker) << bad;
     }
-    settings = Apply("FrameRange=1-2,3");
-    EXPECT_EQ(settings.FrameFirst, 1);
-    EXPECT_EQ(settings.FrameLast, 3);
 }
 
 TEST(SettingsLibraryPath, KeepsItsCaseAndInnerBlanks) {

@@ -34,9 +34,10 @@ TEST(ToLowerText, ChangesOnlyAsciiLetters) {
     EXPECT_EQ(text, "abc-z\xC4\xD6");
 }
 
-TEST(IsIntegerText, AcceptsDigitsAndMinusSignsOnly) {
-    for (const char* good : {"123", "-5", "1-2", "-", "0"}) EXPECT_TRUE(IsIntegerText(good)) << good;
-    for (const char* bad : {"", "+5", "1.5", " 1", "a"}) EXPECT_FALSE(IsIntegerText(bad)) << bad;
+TEST(IsIntegerText, AcceptsAnOptionalLeadingMinusAndDigitsOnly) {
+    for (const char* good : {"123", "-5", "0", "-0", "007"}) EXPECT_TRUE(IsIntegerText(good)) << good;
+    for (const char* bad : {"", "+5", "1.5", " 1", "a", "1-2", "-", "5-", "--5", "1 "})
+        EXPECT_FALSE(IsIntegerText(bad)) << bad;
 }
 
 TEST(ParseNumbers, StopAtTheFirstForeignCharacterAndSaturate) {

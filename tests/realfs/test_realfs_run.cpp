@@ -1,0 +1,188 @@
+// Measured runs against the real frame server: the CSV rows, the log rows and
+// the summary agree; a failure mid-run keeps the samples so far; the stops.
+#include <algorithm>
+#include <cmath>
+
+#include "tests/realfs/RealFS.h"
+
+namespace {
+
+// 2 ms frames: the calibration settles on ten frames a sample (on a heavily
+// loaded machine a frame may take over 10 ms, which gives one).
+const std::string kClip = "BlankClip(length=300, width=320, height=240, pixel_type=\"YV12\").SlowFrames(2000)";
+
+const char kCsvHeader[] =
+    "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),Threads,PhysMEM(MB),"
+    "VirtMEM(MB)";
+
+using Row = std::vector<std::string>;
+
+// The CSV rows, each checked against the log row of the same sample: frame,
+// rate, time per frame, CPU, threads and memory carry the same text.
+std::vector<Row> CsvRowsMatchingTheLog(const TachoroRun& tachoro, const std::string& name) {
+    const std::vector<std::string> csv = CrLfLines(ReadBytes(tachoro.Path(name + ".csv")));
+    const std::vector<std::string> log = Section(CrLfLines(ReadBytes(tachoro.Path(name + ".log"))), "[Performance data]");
+    std::vector<Row> rows;
+    if (csv.empty() || log.empty()) {
+        ADD_FAILURE() << "no CSV rows or no performance data in the log";
+        return rows;
+    }
+    EXPECT_EQ(csv[0], kCsvHeader);
+    EXPECT_EQ(log.size(), csv.size());
+    for (size_t index = 1; index < csv.size(); ++index) {
+        rows.push_back(Fields(csv[index], ','));
+        const Row& row = rows.back();
+        if (row.size() != 9 || index >= log.size()) {
+            ADD_FAILURE() << "CSV row " << csv[index];
+            continue;
+        }
+        EXPECT_EQ(Fields(log[index], ' '), Row({row[0], row[1], row[3], row[5], row[6], row[7], row[8]})) << index;
+    }
+    return rows;
+}
+
+// The frames per sample: the first row closes the first sample.
+unsigned IntervalOf(const std::vector<Row>& rows) {
+    const unsigned interval = rows.empty() ? 0 : std::stoul(rows[0][0]);
+    EXPECT_TRUE(interval == 10 || interval == 1) << interval;
+    for (size_t index = 0; index < rows.size(); ++index) EXPECT_EQ(std::stoul(rows[index][0]), interval * (index + 1));
+    return interval;
+}
+
+// A number as the summary prints it is the CSV's figure, rounded to fewer places.
+void ExpectSameFigure(const std::string& printed, double figure, const char* what) {
+    const size_t point = printed.find('.');
+    const double lastPlace = point == std::string::npos ? 1.0 : std::pow(10.0, -double(printed.size() - point - 1));
+    EXPECT_NEAR(std::stod(printed), figure, lastPlace / 2 + 0.0006) << what;
+}
+
+TEST(RealFS, AMeasuredRunsRowsAndSummaryAgree) {
+    for (const char* threading : {"", ".Prefetch(2)"}) {
+        RealRun tachoro;
+        const std::string script = tachoro.Script("clip.avs", kClip + threading + "\n");
+        ProcessResult result = tachoro.Run({script, "-log", "-csv"});
+        EXPECT_EXIT_CODE(result, 0);
+
+        const std::vector<Row> rows = CsvRowsMatchingTheLog(tachoro, "clip");
+        const unsigned interval = IntervalOf(rows);
+        ASSERT_EQ(rows.size(), interval ? 300u / interval : 0u) << threading;
+
+        const std::vector<std::string> screen = ScreenLines(result.Err);
+        EXPECT_EQ(ValueOf(screen, "Frames processed:"), "300 (0 - 299)");
+        const Row fps = Fields(ValueOf(screen, "FPS (min | max | average):"), ' ');
+        ASSERT_EQ(fps.size(), 5u) << result.Err;
+        double least = 1e300, most = 0;
+        for (const Row& row : rows) {
+            least = std::min(least, std::stod(row[1]));
+            most = std::max(most, std::stod(row[1]));
+        }
+        ExpectSameFigure(fps[0], least, "minimum");
+        ExpectSameFigure(fps[2], most, "maximum");
+        ExpectSameFigure(fps[4], std::stod(rows.back()[2]), "average");  // the last sample closed the run
+
+        // The log's summary is the one on the screen.
+        const std::vector<std::string> logged =
+            Section(CrLfLines(ReadBytes(tachoro.Path("clip.log"))), "[Runtime info]");
+        EXPECT_GE(logged.size(), 5u);
+        for (const std::string& line : logged)
+            EXPECT_NE(std::find(screen.begin(), screen.end(), line), screen.end()) << line;
+    }
+}
+
+struct Failure {
+    const char* kind;
+    std::string text;  // the message's start: the frame server's error, or the fault's name
+    bool frameServerError;
+};
+
+// Frame 150 of the measured run fails: the message, exit -1, the log forced on
+// and the CSV with the fifteen samples (or 150) read before it.
+void ExpectSamplesKept(const Failure& failure) {
+    SCOPED_TRACE(failure.kind);
+    RealRun tachoro;
+    const std::string script = tachoro.Script(
+        "clip.avs", kClip + ".FailAt(150, \"" + failure.kind + "\", instance=2, message=\"Frame 150 failed\")\n");
+    ProcessResult result = tachoro.Run({script, "-csv"});
+    EXPECT_EXIT_CODE(result, -1);
+    // The two lines of the display's prompt blanked, then the message.
+    const std::string ending = "\r" + Padded("") + "\n\r" + Padded("") + "\n" +
+                               (failure.frameServerError ? "\r" : "\n") + failure.text;
+    const size_t at = result.Err.rfind(ending);
+    ASSERT_NE(at, std::string::npos) << result.Err;
+    EXPECT_EQ(result.Err.find('\n', at + ending.size()), result.Err.size() - 1) << result.Err;
+
+    const std::vector<Row> rows = CsvRowsMatchingTheLog(tachoro, "clip");
+    const unsigned interval = IntervalOf(rows);
+    ASSERT_EQ(rows.size(), interval ? 150u / interval : 0u);
+    const std::vector<std::string> log = CrLfLines(ReadBytes(tachoro.Path("clip.log")));
+    if (failure.frameServerError)
+        EXPECT_EQ(Section(log, "[AviSynth error]"), std::vector<std::string>{failure.text});
+    else
+        EXPECT_EQ(std::find(log.begin(), log.end(), "[AviSynth error]"), log.end());
+}
+
+TEST(RealFS, AFailureMidRunKeepsTheSamplesSoFar) {
+    SKIP_UNDER_WINE(kUnloadedUnderItsThreads);
+    for (const Failure& failure : {Failure{"error", "Frame 150 failed", true},
+                                   Failure{"stack_overflow", "Exception 0xC00000FD\nSTATUS_STACK_OVERFLOW", false}})
+        ExpectSamplesKept(failure);
+}
+
+TEST(RealFS, AProcessorFaultInAPlugInMidRunKeepsTheSamplesSoFar) {
+    for (const Failure& failure : {Failure{"access_violation", "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION", false},
+                                   Failure{"divide_by_zero", "Exception 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO", false}})
+        ExpectSamplesKept(failure);
+}
+
+TEST(RealFS, AnExceptionOfAPlugInsOwnRuntimeMidRunKeepsTheSamplesSoFar) {
+    SKIP_UNDER_WINE("an unrelated system text is shown for it");
+    ExpectSamplesKept({"runtime_error", "Unknown exception", false});
+}
+
+TEST(RealFS, AFailureInTheCalibrationIsReported) {
+    SKIP_UNDER_WINE(kUnloadedUnderItsThreads);
+    for (const Failure& failure : {Failure{"error", "Frame 150 failed", true},
+                                   Failure{"access_violation", "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION", false}}) {
+        RealRun tachoro;
+        const std::string script = tachoro.Script(
+            "clip.avs", kClip + ".FailAt(150, \"" + failure.kind + "\", instance=1, message=\"Frame 150 failed\")\n");
+        ProcessResult result = tachoro.Run({script, "-log", "-csv"});
+        EXPECT_EXIT_CODE(result, -1);
+        EXPECT_EQ(result.Err, RealBanner() + StatusShownAndCleared("Analysing script...") + "\n" + failure.text + "\n");
+        EXPECT_FALSE(PathExists(tachoro.Path("clip.log")));
+        EXPECT_FALSE(PathExists(tachoro.Path("clip.csv")));
+    }
+}
+
+TEST(RealFS, ATimeLimitStopsTheRun) {
+    RealRun tachoro({"LogEstimatedTime=1"});
+    const std::string script =
+        tachoro.Script("long.avs", "BlankClip(length=1000000, pixel_type=\"YV12\").SlowFrames(2000)\n");
+    ProcessResult result = tachoro.Run({script, "-timelimit=1", "-log", "-csv"});
+    EXPECT_EXIT_CODE(result, 0);
+    const std::vector<std::string> screen = ScreenLines(result.Err);
+    const Row processed = Fields(ValueOf(screen, "Frames processed:"), ' ');  // N (0 - N-1)
+    ASSERT_EQ(processed.size(), 4u) << result.Err;
+    const unsigned frames = std::stoul(processed[0]);
+    EXPECT_EQ(processed[3], std::to_string(frames - 1) + ")");
+    EXPECT_GT(frames, 10u);
+    EXPECT_LT(frames, 1000000u);
+    EXPECT_EQ(ValueOf(screen, "Time (elapsed | estimated):").rfind("00:00:01.", 0), 0u) << result.Err;
+    const std::vector<Row> rows = CsvRowsMatchingTheLog(tachoro, "long");
+    ASSERT_FALSE(rows.empty());
+    EXPECT_LE(std::stoul(rows.back()[0]), frames);
+}
+
+// A fault on a frame-server worker thread today ends the whole process.
+TEST(RealFS, DISABLED_AFaultOnAWorkerThreadKeepsTheSamplesSoFar) {
+    RealRun tachoro;
+    const std::string script = tachoro.Script(
+        "clip.avs", kClip + ".Blur(1.0).FailAt(150, \"access_violation\", instance=2, worker=true).Prefetch(2)\n");
+    ProcessResult result = tachoro.Run({script, "-csv"});
+    EXPECT_EXIT_CODE(result, -1);
+    EXPECT_NE(result.Err.find("STATUS_ACCESS_VIOLATION"), std::string::npos) << result.Err;
+    const std::vector<Row> rows = CsvRowsMatchingTheLog(tachoro, "clip");
+    EXPECT_FALSE(rows.empty());
+}
+
+}  // namespace
