@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr double kWidth = 960;
-constexpr double kHeight = 540;
 constexpr double kLeft = 90;
 constexpr double kTop = 80;
 constexpr double kBottom = 460;
