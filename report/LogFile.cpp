@@ -63,11 +63,23 @@ void ProduceLog(const RunReport& report, const std::string& scriptFileBytes, Tex
     sink.Write(LogErrorSection(report.FrameServerError));
 }
 
+namespace {
+
+// The script's bytes for the log: the copy taken when it was loaded, else the
+// file read now. False when neither is at hand.
+bool LoggedScriptBytes(const std::optional<std::string>& loaded, const std::string& path, std::string& bytes) {
+    if (loaded) {
+        bytes = *loaded;
+        return true;
+    }
+    return ReadFileText(path, bytes) == platform::FileRead::Done;
+}
+
+}  // namespace
+
 std::string WriteLogFile(const RunReport& report, bool keepPrevious) {
     std::string scriptBytes;
-    if (report.ScriptBytes)
-        scriptBytes = *report.ScriptBytes;
-    else if (ReadFileText(report.ScriptPath, scriptBytes) != platform::FileRead::Done)
+    if (!LoggedScriptBytes(report.ScriptBytes, report.ScriptPath, scriptBytes))
         return CannotOpenMessage(report.ScriptPath);
     return WriteReportFile(LogFileName(report.ScriptPath), report.ScriptPath,
                            [&](TextSink& sink) { ProduceLog(report, scriptBytes, sink); }, keepPrevious);
@@ -126,9 +138,7 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
 
 std::string WriteSeriesLogFile(const SeriesReport& series, bool keepPrevious) {
     std::string scriptBytes;
-    if (series.ScriptBytes)
-        scriptBytes = *series.ScriptBytes;
-    else if (ReadFileText(series.ScriptPath, scriptBytes) != platform::FileRead::Done)
+    if (!LoggedScriptBytes(series.ScriptBytes, series.ScriptPath, scriptBytes))
         return CannotOpenMessage(series.ScriptPath);
     return WriteReportFile(LogFileName(series.ScriptPath), series.ScriptPath,
                            [&](TextSink& sink) { ProduceSeriesLog(series, scriptBytes, sink); }, keepPrevious);
