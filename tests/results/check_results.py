@@ -148,7 +148,7 @@ def main():
 
         # Several runs of several scripts: a file pair for each script.
         tachoro.script("a.avs", slow)
-        tachoro.script("b.avs", "frames=200\nframe_delay_us=1000\n")
+        tachoro.script("b.avs", "frames=200\nframe_delay_us=2000\n")
         assert tachoro.run("a.avs", "b.avs", "-runs=2", "-json", "-plot") == 0
         for name in ("a", "b"):
             document = check_json(tachoro.path(name + ".json"), validator)
