@@ -18,7 +18,7 @@ std::string FrameRateLine(const ClipFacts& clip) {
     return FormatText("Framerate:                 %11.3f (%u/%u)", rate, numerator, denominator);
 }
 
-const char* ColourSpaceName(ColourSpace colour) {
+const char* ClassicColourSpaceName(ColourSpace colour) {
     switch (colour) {
     case ColourSpace::YV411: return "  YV411";
     case ColourSpace::YV24: return "   YV24";
@@ -34,12 +34,28 @@ const char* ColourSpaceName(ColourSpace colour) {
     return "    n/a";
 }
 
+// A name from the library goes onto the console and into the log as it is:
+// only a short run of printable characters is taken for one.
+bool UsableFormatName(const std::string& name) {
+    if (name.empty() || name.size() > 32) return false;
+    for (char c : name) {
+        if (c < '!' || c > '~') return false;
+    }
+    return true;
+}
+
 std::string AudioLine(const char* label, long long quantity) {
     if (quantity == 0) return std::string(label) + "                n/a";
     return std::string(label) + FormatText("%19lld", quantity);
 }
 
 }  // namespace
+
+std::string ColourSpaceName(ColourSpace colour, const std::string& pixelTypeName) {
+    if (colour == ColourSpace::Unknown && UsableFormatName(pixelTypeName))
+        return FormatText("%7s", pixelTypeName.c_str());
+    return ClassicColourSpaceName(colour);
+}
 
 int BitsPerSample(int sampleType) {
     switch (sampleType) {
@@ -69,7 +85,7 @@ ClipReportText BuildClipReport(const ClipFacts& clip) {
             FrameRateLine(clip),
         };
     }
-    report.ColourSpaceName = ColourSpaceName(clip.Colour);
+    report.ColourSpaceName = ColourSpaceName(clip.Colour, clip.PixelTypeName);
     if (clip.MTModeQueried) report.MTModeLine = FormatText("Active MT Mode:                      %d", clip.ActiveMTMode);
     report.AudioLines = {
         AudioLine("Audio channels:    ", clip.AudioChannels),

@@ -9,12 +9,17 @@
 
 struct ClipReportText {
     std::vector<std::string> VideoLines;  // frames, length, width, height, frame rate
-    std::string ColourSpaceName;          // seven characters
+    std::string ColourSpaceName;          // seven characters, or a longer name whole
     std::string MTModeLine;               // empty when the frame server has no "GetMTMode"
     std::vector<std::string> AudioLines;  // for the log only
 };
 
 ClipReportText BuildClipReport(const ClipFacts& facts);
+
+// The colour-space name: the classic name a predicate gave, else the frame
+// server's own name of the format, else "Unknown" ("n/a" without video).
+// Right-aligned to seven characters; a longer name stays whole.
+std::string ColourSpaceName(ColourSpace colour, const std::string& pixelTypeName);
 
 // The label before the colour-space name.
 extern const char* const kColourSpaceLabel;

@@ -34,6 +34,23 @@ ColourSpace ColourSpaceOf(const VideoInfo& info) {
     return info.HasVideo() ? ColourSpace::Unknown : ColourSpace::NoVideo;
 }
 
+// The name the frame server gives the clip's format, for a format the
+// classic predicates do not know; empty when it has no "PixelType" (older
+// libraries) or names none.
+std::string AskPixelType(IScriptEnvironment* environment, const AVSValue& clip) {
+    std::string name;
+    FrameServerGuarded([&] {
+        if (!environment->FunctionExists("PixelType")) return;
+        try {
+            const AVSValue result = environment->Invoke("PixelType", clip);
+            const char* text = result.IsString() ? result.AsString() : nullptr;
+            if (text) name = text;
+        } catch (IScriptEnvironment::NotFound&) {
+        }
+    });
+    return name;
+}
+
 }  // namespace
 
 void FrameServerGuardedCall(void (*fn)(void*), void* context) {
@@ -177,6 +194,7 @@ void FrameServerContext::Evaluate(const std::string& scriptPath, const ScriptChe
     Clip.TopFieldFirst = fieldBased && info.IsTFF();
     Clip.BottomFieldFirst = fieldBased && !Clip.TopFieldFirst && info.IsBFF();
     Clip.Colour = ColourSpaceOf(info);
+    if (Clip.Colour == ColourSpace::Unknown) Clip.PixelTypeName = AskPixelType(environment, held.Script);
     Clip.AudioChannels = info.AudioChannels();
     Clip.SampleType = info.SampleType();
     Clip.SamplesPerSecond = info.SamplesPerSecond();

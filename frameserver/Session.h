@@ -34,6 +34,9 @@ struct ClipFacts {
     bool TopFieldFirst = false;     // field-based with that parity
     bool BottomFieldFirst = false;
     ColourSpace Colour = ColourSpace::NoVideo;
+    // The frame server's own name of a format the classic predicates do not
+    // know ("PixelType"); empty otherwise.
+    std::string PixelTypeName;
     int32_t AudioChannels = 0;
     int32_t SampleType = 0;         // the frame server's sample-type code
     int32_t SamplesPerSecond = 0;

@@ -59,6 +59,17 @@ TEST(RealFS, InfoReportsEachFormat) {
         {"pixel_type=\"YV411\")", "     25.000 (25/1)", "  YV411"},
         {"pixel_type=\"YUY2\").AssumeFieldBased().AssumeTFF()", "     25.000 (25/1, TFF)", "   YUY2"},
         {"pixel_type=\"YUY2\").AssumeFieldBased().AssumeBFF()", "     25.000 (25/1, BFF)", "   YUY2"},
+        // Formats no classic predicate knows: the frame server's own names.
+        {"pixel_type=\"YUV420P10\")", "     25.000 (25/1)", "YUV420P10"},
+        {"pixel_type=\"YUV444P16\")", "     25.000 (25/1)", "YUV444P16"},
+        {"pixel_type=\"RGBP\")", "     25.000 (25/1)", "   RGBP"},
+        {"pixel_type=\"RGBAP10\")", "     25.000 (25/1)", "RGBAP10"},
+        {"pixel_type=\"YUVA420\")", "     25.000 (25/1)", "YUVA420"},
+        {"pixel_type=\"Y16\")", "     25.000 (25/1)", "    Y16"},
+        {"pixel_type=\"RGB48\")", "     25.000 (25/1)", "  RGB48"},
+        {"pixel_type=\"RGB64\")", "     25.000 (25/1)", "  RGB64"},
+        {"pixel_type=\"YUV420PS\")", "     25.000 (25/1)", "YUV420PS"},
+        {"pixel_type=\"Y32\")", "     25.000 (25/1)", "    Y32"},
     };
     for (const auto& testCase : cases) {
         const std::string script = tachoro.Script(

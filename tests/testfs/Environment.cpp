@@ -27,12 +27,13 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
-const char* const kOptionalFunctions[] = {"VersionString", "GetMTMode", "Distributor", "SetMTMode", "Prefetch"};
+const char* const kOptionalFunctions[] = {"VersionString", "GetMTMode", "Distributor",
+                                         "SetMTMode",     "Prefetch",  "PixelType"};
 
 // What the environment variables ask for, read when an environment is made.
 struct Configuration {
     int maxInterface = 7;
-    std::vector<std::string> functions{"VersionString", "Prefetch"};
+    std::vector<std::string> functions{"VersionString", "Prefetch", "PixelType"};
     std::string versionString = "TestFS 1.0 test frame server";
     bool mtModeIsString = false;
     int mtMode = 0;
@@ -168,6 +169,11 @@ public:
         if (SameName(function, "Distributor")) {
             if (arguments.size() != 1 || !arguments[0]->IsClip()) throw NotFound();
             return AVSValue(NewDistributorClip(arguments[0]->AsClip()));
+        }
+        if (SameName(function, "PixelType")) {
+            if (arguments.size() != 1 || !arguments[0]->IsClip()) throw NotFound();
+            const PixelFormat* format = PixelFormatOf(arguments[0]->AsClip()->GetVideoInfo().pixel_type);
+            return AVSValue(SaveString(format ? format->name : "", -1));
         }
         if (SameName(function, "Prefetch")) {
             if (arguments.empty() || !arguments[0]->IsClip()) throw NotFound();

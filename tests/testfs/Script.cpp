@@ -57,10 +57,16 @@ bool Lookup(const Name (&names)[N], const std::string& text, int& value) {
     return false;
 }
 
-const Name kPixelTypes[] = {
-    {"YV12", kPixelYV12}, {"YV411", kPixelYV411}, {"YV24", kPixelYV24},   {"YV16", kPixelYV16}, {"Y8", kPixelY8},
-    {"YUY2", kPixelYUY2}, {"RGB24", kPixelRGB24}, {"RGB32", kPixelRGB32}, {"none", kPixelNone},
-};
+// "none": a type no predicate recognises and "PixelType" does not name.
+bool ParsePixelType(const std::string& text, int& value) {
+    if (text == "none") {
+        value = kPixelNone;
+        return true;
+    }
+    const PixelFormat* format = PixelFormatNamed(text);
+    if (format) value = format->type;
+    return format != nullptr;
+}
 
 const Name kFieldOrders[] = {
     {"tff", kImageFieldBased | kImageTFF},
@@ -98,7 +104,7 @@ bool Apply(const std::string& key, const std::string& value, ScriptSpec& spec, b
     if (key == "height") return ParseCount(value, vi.height);
     if (key == "fps") return ParseFps(value, vi);
     if (key == "frames") return ParseCount(value, vi.num_frames);
-    if (key == "pixel_type") return Lookup(kPixelTypes, value, vi.pixel_type);
+    if (key == "pixel_type") return ParsePixelType(value, vi.pixel_type);
     if (key == "field_based") return Lookup(kFieldOrders, value, vi.image_type);
     if (key == "audio_channels") return ParseCount(value, vi.nchannels);
     if (key == "sample_type") return Lookup(kSampleTypes, value, vi.sample_type);

@@ -482,18 +482,36 @@ bool SetReportedTableSize(int size) {
 
 void ResetReportedTableSize() { storage.table.Size = static_cast<int>(sizeof(AVS_Linkage)); }
 
-int BitsPerPixelOf(int pixelType) {
-    switch (pixelType) {
-        case kPixelYV12: return 12;
-        case kPixelYV411: return 12;
-        case kPixelYV16: return 16;
-        case kPixelYV24: return 24;
-        case kPixelY8: return 8;
-        case kPixelYUY2: return 16;
-        case kPixelRGB24: return 24;
-        case kPixelRGB32: return 32;
-        default: return 0;
+namespace {
+
+const PixelFormat kPixelFormats[] = {
+    {"YV12", kPixelYV12, 12},           {"YV411", kPixelYV411, 12},         {"YV24", kPixelYV24, 24},
+    {"YV16", kPixelYV16, 16},           {"Y8", kPixelY8, 8},                {"YUY2", kPixelYUY2, 16},
+    {"RGB24", kPixelRGB24, 24},         {"RGB32", kPixelRGB32, 32},         {"YUV420P10", kPixelYUV420P10, 24},
+    {"YUV444P16", kPixelYUV444P16, 48}, {"RGBP", kPixelRGBP, 24},           {"RGBAP10", kPixelRGBAP10, 64},
+    {"YUVA420", kPixelYUVA420, 20},     {"Y16", kPixelY16, 16},             {"RGB48", kPixelRGB48, 48},
+    {"RGB64", kPixelRGB64, 64},         {"YUV420PS", kPixelYUV420PS, 48},   {"Y32", kPixelY32, 32},
+};
+
+}  // namespace
+
+const PixelFormat* PixelFormatNamed(const std::string& name) {
+    for (const PixelFormat& format : kPixelFormats) {
+        if (name == format.name) return &format;
     }
+    return nullptr;
+}
+
+const PixelFormat* PixelFormatOf(int pixelType) {
+    for (const PixelFormat& format : kPixelFormats) {
+        if (pixelType == format.type) return &format;
+    }
+    return nullptr;
+}
+
+int BitsPerPixelOf(int pixelType) {
+    const PixelFormat* format = PixelFormatOf(pixelType);
+    return format ? format->bitsPerPixel : 0;
 }
 
 int BytesPerChannelSampleOf(int sampleType) {

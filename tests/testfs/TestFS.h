@@ -36,7 +36,29 @@ enum : int {
     kPixelYUY2 = 6 | kFamilyYUV,
     kPixelRGB24 = 7 | kFamilyRGB,
     kPixelRGB32 = 8 | kFamilyRGB,
+    // Formats of newer libraries: no classic predicate holds for them.
+    kPixelYUV420P10 = 9 | kFamilyYUV | kLayoutPlanar,
+    kPixelYUV444P16 = 10 | kFamilyYUV | kLayoutPlanar,
+    kPixelRGBP = 11 | kFamilyRGB | kLayoutPlanar,
+    kPixelRGBAP10 = 12 | kFamilyRGB | kLayoutPlanar,
+    kPixelYUVA420 = 13 | kFamilyYUV | kLayoutPlanar,
+    kPixelY16 = 14 | kFamilyYUV | kLayoutPlanar,
+    kPixelRGB48 = 15 | kFamilyRGB,
+    kPixelRGB64 = 16 | kFamilyRGB,
+    kPixelYUV420PS = 17 | kFamilyYUV | kLayoutPlanar,
+    kPixelY32 = 18 | kFamilyYUV | kLayoutPlanar,
 };
+
+// A pixel type a script can name; the name is also what "PixelType" answers,
+// as the real frame server names it.
+struct PixelFormat {
+    const char* name;
+    int type;
+    int bitsPerPixel;
+};
+// Null when no format has that name or type.
+const PixelFormat* PixelFormatNamed(const std::string& name);
+const PixelFormat* PixelFormatOf(int pixelType);
 
 // VideoInfo::image_type bits.
 enum : int {

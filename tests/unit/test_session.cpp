@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "frameserver/ClipReport.h"
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
 #include "tests/support/ScratchDir.h"
@@ -61,17 +62,20 @@ TEST(FrameServerSession, ClipFactsArePlainValues) {
     const struct {
         const char* script;
         ColourSpace colour;
+        const char* pixelTypeName;  // asked only when no classic predicate holds
         bool audioOnly;
         uint32_t framesToRead;
         bool topFieldFirst, bottomFieldFirst;
         int64_t lengthMs;
     } cases[] = {
-        {"frames=250\nfps=25\n", ColourSpace::YV12, false, 250, false, false, 10000},
-        {"frames=3\nfps=30000/1001\npixel_type=RGB32\nfield_based=tff\n", ColourSpace::RGB32, false, 3, true, false, 100},
-        {"frames=3\npixel_type=YUY2\nfield_based=bff\n", ColourSpace::YUY2, false, 3, false, true, 120},
-        {"frames=3\nfps=0/1\npixel_type=none\n", ColourSpace::Unknown, false, 3, false, false, 0},
-        {"video=none\nsample_rate=48000\naudio_channels=2\naudio_samples=96000\n", ColourSpace::NoVideo, true, 0, false,
-         false, 0},
+        {"frames=250\nfps=25\n", ColourSpace::YV12, "", false, 250, false, false, 10000},
+        {"frames=3\nfps=30000/1001\npixel_type=RGB32\nfield_based=tff\n", ColourSpace::RGB32, "", false, 3, true, false,
+         100},
+        {"frames=3\npixel_type=YUY2\nfield_based=bff\n", ColourSpace::YUY2, "", false, 3, false, true, 120},
+        {"frames=3\nfps=0/1\npixel_type=none\n", ColourSpace::Unknown, "", false, 3, false, false, 0},
+        {"frames=3\npixel_type=YUV420P10\n", ColourSpace::Unknown, "YUV420P10", false, 3, false, false, 120},
+        {"video=none\nsample_rate=48000\naudio_channels=2\naudio_samples=96000\n", ColourSpace::NoVideo, "", true, 0,
+         false, false, 0},
     };
     for (const auto& c : cases) {
         ScratchDir scratch;
@@ -79,6 +83,7 @@ TEST(FrameServerSession, ClipFactsArePlainValues) {
         ASSERT_FALSE(EvaluateIn(session, scratch, c.script).Failed()) << c.script;
         const ClipFacts facts = session.Facts();
         EXPECT_EQ(facts.Colour, c.colour) << c.script;
+        EXPECT_EQ(facts.PixelTypeName, c.pixelTypeName) << c.script;
         EXPECT_EQ(facts.AudioOnly, c.audioOnly) << c.script;
         EXPECT_EQ(facts.FramesToRead, c.framesToRead) << c.script;
         EXPECT_EQ(facts.TopFieldFirst, c.topFieldFirst) << c.script;
@@ -86,6 +91,30 @@ TEST(FrameServerSession, ClipFactsArePlainValues) {
         EXPECT_EQ(facts.LengthMs, c.lengthMs) << c.script;
         session.ReleaseScript();
         EXPECT_TRUE(session.Close()) << c.script;
+    }
+}
+
+TEST(ClipReport, ColourSpaceNameTakesTheFrameServersNameOnlyWhenNoPredicateHolds) {
+    const struct {
+        ColourSpace colour;
+        std::string pixelTypeName;
+        const char* shown;
+    } cases[] = {
+        {ColourSpace::YV12, "", "   YV12"},
+        {ColourSpace::YV411, "YUV420P10", "  YV411"},  // a predicate holds: the classic name
+        {ColourSpace::Unknown, "", "Unknown"},
+        {ColourSpace::Unknown, "Y16", "    Y16"},
+        {ColourSpace::Unknown, "YUVA420", "YUVA420"},
+        {ColourSpace::Unknown, "YUV420P10", "YUV420P10"},  // longer: whole, not cut
+        {ColourSpace::NoVideo, "", "    n/a"},
+        {ColourSpace::NoVideo, "Y32", "    n/a"},
+        // A name unfit for the console and the log is no name.
+        {ColourSpace::Unknown, "Y16\n\x1b[2J", "Unknown"},
+        {ColourSpace::Unknown, "Y 16", "Unknown"},
+        {ColourSpace::Unknown, std::string(33, 'Y'), "Unknown"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ColourSpaceName(c.colour, c.pixelTypeName), c.shown) << c.pixelTypeName;
     }
 }
 

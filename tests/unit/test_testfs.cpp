@@ -120,6 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
         ClipCase{"Y8", "pixel_type=Y8\n", 640, 480, 25, 1, 100, "Y8", "", true, false, 0, 0, 0, 0},
         ClipCase{"RGB24", "pixel_type=RGB24\n", 640, 480, 25, 1, 100, "RGB24", "", true, false, 0, 0, 0, 0},
         ClipCase{"UnknownPixelType", "pixel_type=none\n", 640, 480, 25, 1, 100, "", "", true, false, 0, 0, 0, 0},
+        ClipCase{"NewerFormat", "pixel_type=YUV444P16\n", 640, 480, 25, 1, 100, "", "", true, false, 0, 0, 0, 0},
         ClipCase{"AudioOnly",
                  "video=none\nsample_rate=44100\naudio_channels=6\nsample_type=int24\naudio_samples=4410000\n", 0, 0,
                  25, 1, 0, "", "", false, true, 6, SAMPLE_INT24, 44100, 4410000},
@@ -205,6 +206,7 @@ TEST_F(TestFSTest, DefaultFunctionsAndNotFound) {
     EXPECT_TRUE(Env()->FunctionExists("import"));
     EXPECT_TRUE(Env()->FunctionExists("Prefetch"));
     EXPECT_TRUE(Env()->FunctionExists("VersionString"));
+    EXPECT_TRUE(Env()->FunctionExists("PixelType"));
     EXPECT_FALSE(Env()->FunctionExists("SetMTMode"));
     EXPECT_FALSE(Env()->FunctionExists("GetMTMode"));
     EXPECT_FALSE(Env()->FunctionExists("Distributor"));
@@ -220,6 +222,19 @@ TEST_F(TestFSTest, DefaultFunctionsAndNotFound) {
     EXPECT_EQ(7, Counters().invoke_calls);  // the Import inside counts too
     EXPECT_EQ(1, Counters().getmtmode_calls);
     EXPECT_EQ(1, Counters().distributor_calls);
+    EXPECT_EQ(0, Counters().clips_alive);
+}
+
+TEST_F(TestFSTest, PixelTypeNamesTheFormatAsTheRealFrameServerDoes) {
+    for (const char* name : {"YV12", "YV411", "YV24", "YV16", "Y8", "YUY2", "RGB24", "RGB32", "YUV420P10",
+                             "YUV444P16", "RGBP", "RGBAP10", "YUVA420", "Y16", "RGB48", "RGB64", "YUV420PS", "Y32"}) {
+        const AVSValue clip = session.Import(std::string("pixel_type=") + name + "\n");
+        EXPECT_STREQ(name, Env()->Invoke("PixelType", clip).AsString());
+    }
+    EXPECT_STREQ("", Env()->Invoke("PixelType", session.Import("pixel_type=none\n")).AsString());
+    EXPECT_THROW(Env()->Invoke("PixelType", AVSValue(static_cast<const AVSValue*>(nullptr), 0)),
+                 IScriptEnvironment::NotFound);
+    EXPECT_THROW(Env()->Invoke("PixelType", AVSValue(1)), IScriptEnvironment::NotFound);
     EXPECT_EQ(0, Counters().clips_alive);
 }
 
@@ -275,7 +290,7 @@ TEST(TestFSVariables, AnEmptyFunctionListOffersOnlyImport) {
     ASSERT_TRUE(session.Loaded());
     IScriptEnvironment* env = session.Open();
     ASSERT_NE(nullptr, env);
-    for (const char* name : {"VersionString", "GetMTMode", "Distributor", "SetMTMode", "Prefetch"}) {
+    for (const char* name : {"VersionString", "GetMTMode", "Distributor", "SetMTMode", "Prefetch", "PixelType"}) {
         EXPECT_FALSE(env->FunctionExists(name)) << name;
     }
     EXPECT_TRUE(env->FunctionExists("Import"));
