@@ -18,24 +18,28 @@ extern TESTFS_EXPORT const AVS_Linkage* AVS_linkage;
 #include "frameserver/Avisynth.h"
 #include "tests/testfs/TestFSCounters.h"
 
+extern "C" TESTFS_EXPORT IScriptEnvironment* CreateScriptEnvironment(int version);
+
 namespace testfs {
 
-// Our own encoding of VideoInfo::pixel_type: a format number in the low byte
-// plus family and layout bits.
+// VideoInfo::pixel_type as the frame server encodes it (C clients read the
+// bits themselves): family and layout bits, plus a format's own bits.
 enum : int {
-    kFamilyRGB = 1 << 8,
-    kFamilyYUV = 1 << 9,
-    kLayoutPlanar = 1 << 10,
+    kFamilyRGB = 1 << 28,
+    kFamilyYUV = 1 << 29,
+    kLayoutInterleaved = 1 << 30,
+    kLayoutPlanar = INT32_MIN,  // bit 31
+    kVPlaneFirst = 1 << 3,
 
     kPixelNone = 0,
-    kPixelYV12 = 1 | kFamilyYUV | kLayoutPlanar,
-    kPixelYV411 = 2 | kFamilyYUV | kLayoutPlanar,
-    kPixelYV24 = 3 | kFamilyYUV | kLayoutPlanar,
-    kPixelYV16 = 4 | kFamilyYUV | kLayoutPlanar,
-    kPixelY8 = 5 | kFamilyYUV | kLayoutPlanar,
-    kPixelYUY2 = 6 | kFamilyYUV,
-    kPixelRGB24 = 7 | kFamilyRGB,
-    kPixelRGB32 = 8 | kFamilyRGB,
+    kPixelYV12 = kLayoutPlanar | kFamilyYUV | kVPlaneFirst,
+    kPixelYV411 = kLayoutPlanar | kFamilyYUV | kVPlaneFirst | 1 | (3 << 8),
+    kPixelYV24 = kLayoutPlanar | kFamilyYUV | kVPlaneFirst | 3 | (3 << 8),
+    kPixelYV16 = kLayoutPlanar | kFamilyYUV | kVPlaneFirst | (3 << 8),
+    kPixelY8 = kLayoutPlanar | kLayoutInterleaved | kFamilyYUV,
+    kPixelYUY2 = 4 | kFamilyYUV | kLayoutInterleaved,
+    kPixelRGB24 = 1 | kFamilyRGB | kLayoutInterleaved,
+    kPixelRGB32 = 2 | kFamilyRGB | kLayoutInterleaved,
 };
 
 // VideoInfo::image_type bits.
