@@ -7,7 +7,9 @@
 
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
+#include "platform/Platform.h"
 #include "tests/support/ScratchDir.h"
+#include "tests/unit/TestFSSession.h"
 
 namespace {
 
@@ -86,6 +88,50 @@ TEST(FrameServerSession, ClipFactsArePlainValues) {
         EXPECT_EQ(facts.LengthMs, c.lengthMs) << c.script;
         session.ReleaseScript();
         EXPECT_TRUE(session.Close()) << c.script;
+    }
+}
+
+// After a failed region: over the class interface the library is unloaded
+// with the environment left as it is; over the C interface the environment
+// is deleted first after an error that came back (or unwound) through the
+// library, and the library stays loaded after a processor fault.
+TEST(FrameServerSession, AFailedSessionEndsAsItsInterfaceAllows) {
+#if TACHORO_FRAMESERVER_C
+    const bool overC = true;
+#else
+    const bool overC = false;
+#endif
+    const struct {
+        const char* script;
+        RegionEnd end;
+    } cases[] = {
+        {"fail_at=0\n", RegionEnd::FrameServerError},
+        {"fail_at=0\nfail_with=foreign\n", RegionEnd::OtherException},
+        {"fail_at=0\nfail_with=access_violation\n", RegionEnd::ProcessorFault},
+    };
+    for (const auto& c : cases) {
+        ScratchDir scratch;
+        const std::string countersFile = scratch.Path("counters.txt");
+        ScopedVariable counters("TESTFS_COUNTERS_FILE", countersFile.c_str());
+        FrameServerContext session;
+        ASSERT_EQ(EvaluateIn(session, scratch, c.script).End, c.end) << c.script;
+        EXPECT_TRUE(session.UnloadAfter(c.end)) << c.script;
+
+        // A load and a release of our own: it unloads the library only when
+        // the session left it loaded.
+        void* again = platform::LoadDynamicLibrary(TESTFS_LIBRARY);
+        ASSERT_NE(again, nullptr);
+        const bool keptLoaded = ReadBytes(countersFile).empty();
+        EXPECT_EQ(keptLoaded, overC && c.end == RegionEnd::ProcessorFault) << c.script;
+        platform::FreeDynamicLibrary(again);
+        if (keptLoaded) platform::FreeDynamicLibrary(again);  // the session's reference
+        const std::string first = ReadBytes(countersFile).substr(0, ReadBytes(countersFile).find('\n'));
+        const bool deleted = first.find("environments_deleted=1") != std::string::npos;
+        EXPECT_EQ(deleted, overC && c.end != RegionEnd::ProcessorFault) << c.script << "\n" << first;
+        if (deleted) {
+            EXPECT_NE(first.find("clips_alive_at_delete=0"), std::string::npos) << first;
+            EXPECT_NE(first.find("frames_alive_at_delete=0"), std::string::npos) << first;
+        }
     }
 }
 
