@@ -10,7 +10,6 @@
 #include "frameserver/AvisynthInfo.h"
 #include "frameserver/Calibration.h"
 #include "frameserver/ClipReport.h"
-#include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
 #include "measure/GPUInfo.h"
@@ -440,7 +439,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             setup.TimeLimit = settings.TimeLimit;
             setup.Display = DisplayOptionsFor(settings, run.MonitorGPU);
             setup.FrameTimes = results.FrameTimes;
-            RunBenchmark(session.Frames(), setup, gpu, benchmark);
+            MeasureFrames(session, setup, gpu, benchmark);
 
             // Summary and teardown of the frame server.
             if (run.MonitorGPU) gpu.CloseSharedMemory();
@@ -469,7 +468,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
     if (work.Failed()) {
         if (!exceptionPathBegun) BeginExceptionPath(run, benchmark);
         ReportFailure(work, run, benchmark);
-        session.Unload();
+        session.UnloadAfter(work.End);
     }
     if (earlyEnd != CycleEnd::Ran && !work.Failed()) {
         session.Unload();

@@ -1,5 +1,6 @@
 // Measures what Tachoro's frame loop adds to the frame requests themselves:
-// over the same clip it runs a bare loop (request, release), the benchmark's
+// over the same clip it runs a bare loop (request, release; over the C
+// interface a client of its own that calls the library directly), the benchmark's
 // own loop (RunFrameLoop with the live timer and process sampler; the
 // display texts are built but not printed) and that loop timing every frame
 // (-frametimes), in alternating rounds.
@@ -17,8 +18,10 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "frameserver/AvisynthC.h"
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
@@ -28,6 +31,12 @@
 #include "support/SEException.h"
 
 namespace {
+
+#if TACHORO_FRAMESERVER_C
+const char kInterface[] = "C (the bare loop is a C client of its own)";
+#else
+const char kInterface[] = "class";
+#endif
 
 std::string DefaultLibrary() {
 #if defined(TESTFS_LIBRARY)
@@ -65,12 +74,84 @@ private:
     std::clock_t cpu_;
 };
 
+#if TACHORO_FRAMESERVER_C
+// A C-interface client of its own, sharing nothing with Tachoro's session
+// but the loaded library: its own environment, script value and clip.
+class BareClient {
+public:
+    ~BareClient() {
+        if (Clip) ReleaseClip(Clip);
+        if (HoldsScript) ReleaseValue(Script);
+        if (Environment) DeleteEnvironment(Environment);
+    }
+
+    bool Open(const std::string& library, const std::string& script) {
+        void* handle = platform::LoadDynamicLibrary(library);
+        if (!handle) return false;
+        auto resolve = [handle](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+                platform::DynamicSymbol(handle, name));
+            return function != nullptr;
+        };
+        avs_create_script_environment_func create = nullptr;
+        avs_get_error_func getError = nullptr;
+        avs_invoke_func invoke = nullptr;
+        avs_take_clip_func takeClip = nullptr;
+        if (!resolve(create, "avs_create_script_environment") || !resolve(getError, "avs_get_error") ||
+            !resolve(invoke, "avs_invoke") || !resolve(takeClip, "avs_take_clip") ||
+            !resolve(DeleteEnvironment, "avs_delete_script_environment") ||
+            !resolve(ReleaseValue, "avs_release_value") || !resolve(ReleaseClip, "avs_release_clip") ||
+            !resolve(GetFrame, "avs_get_frame") || !resolve(ReleaseFrame, "avs_release_video_frame"))
+            return false;
+        Environment = create(5);
+        if (!Environment || getError(Environment)) return false;
+        AVS_Value path{};
+        path.type = 's';
+        path.d.string = script.c_str();
+        Script = invoke(Environment, "Import", path, nullptr);
+        if (Script.type != 'c') return false;
+        HoldsScript = true;
+        Clip = takeClip(Script, Environment);
+        return Clip != nullptr;
+    }
+
+    // Frames requested and released, nothing else: the frame server's own
+    // calls, with the check a C client needs.
+    Span Round(uint32_t frames) const {
+        const Stopwatch watch;
+        for (uint32_t n = 0; n < frames; ++n) {
+            AVS_VideoFrame* frame = GetFrame(Clip, static_cast<int>(n));
+            if (!frame) throw FrameServerError{"a frame failed in the bare loop"};
+            ReleaseFrame(frame);
+        }
+        return watch.Stop();
+    }
+
+private:
+    avs_delete_script_environment_func DeleteEnvironment = nullptr;
+    avs_release_value_func ReleaseValue = nullptr;
+    avs_release_clip_func ReleaseClip = nullptr;
+    avs_get_frame_func GetFrame = nullptr;
+    avs_release_video_frame_func ReleaseFrame = nullptr;
+    AVS_ScriptEnvironment* Environment = nullptr;
+    AVS_Value Script{};
+    bool HoldsScript = false;
+    AVS_Clip* Clip = nullptr;
+};
+
+Span BareRound(const BareClient& bare, const FrameSource&, uint32_t frames) { return bare.Round(frames); }
+#else
+struct BareClient {
+    bool Open(const std::string&, const std::string&) { return true; }
+};
+
 // Frames requested and released, nothing else: the frame server's own call.
-Span BareRound(const FrameSource& source, uint32_t frames) {
+Span BareRound(const BareClient&, const FrameSource& source, uint32_t frames) {
     const Stopwatch watch;
     for (uint32_t n = 0; n < frames; ++n) source.Fetch(n);
     return watch.Stop();
 }
+#endif
 
 // The display is formatted as in a run but not written, so that the numbers
 // do not depend on the terminal.
@@ -173,12 +254,15 @@ int main(int argc, char** argv) {
         const FrameSource source = session.Frames();
         const uint32_t clipFrames = session.Facts().FramesToRead;
         const uint32_t n = EnlargeSamplingInterval(clipFrames, static_cast<uint32_t>(interval));
-        std::printf("library:  %s\nscript:   %s\nframes:   %u per round, sampling interval %u, %llu rounds each\n\n",
-                    library.c_str(), script.c_str(), clipFrames, n, rounds);
+        std::printf("library:  %s\nscript:   %s\nframes:   %u per round, sampling interval %u, %llu rounds each\n"
+                    "interface: %s\n\n",
+                    library.c_str(), script.c_str(), clipFrames, n, rounds, kInterface);
         if (clipFrames == 0) throw FrameServerError{"the clip has no frames"};
+        BareClient bare;
+        if (!bare.Open(library, script)) throw FrameServerError{"the bare client cannot open the script"};
 
         // One unmeasured round of each to settle caches and page in the code.
-        BareRound(source, clipFrames);
+        BareRound(bare, source, clipFrames);
         TachoroRound(source, clipFrames, n, false);
         TachoroRound(source, clipFrames, n, true);
 
@@ -189,18 +273,18 @@ int main(int argc, char** argv) {
             Span b, t, f;
             switch (round % 3) {
             case 0:
-                b = BareRound(source, clipFrames);
+                b = BareRound(bare, source, clipFrames);
                 t = TachoroRound(source, clipFrames, n, false);
                 f = TachoroRound(source, clipFrames, n, true);
                 break;
             case 1:
                 t = TachoroRound(source, clipFrames, n, false);
                 f = TachoroRound(source, clipFrames, n, true);
-                b = BareRound(source, clipFrames);
+                b = BareRound(bare, source, clipFrames);
                 break;
             default:
                 f = TachoroRound(source, clipFrames, n, true);
-                b = BareRound(source, clipFrames);
+                b = BareRound(bare, source, clipFrames);
                 t = TachoroRound(source, clipFrames, n, false);
                 break;
             }

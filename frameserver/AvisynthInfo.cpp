@@ -70,7 +70,7 @@ QueryEnd RunQuerySession(const std::string& libraryPath, int interfaceVersion, c
         session.Unload();
         return QueryEnd::NoEnvironment;
     }
-    if (!session.Unload(true)) {
+    if (!session.UnloadAfter(region.End, true)) {
         end = QueryEnd::Failed;
         errorText = WithSystemErrorText(kCannotUnload);
     }

@@ -69,7 +69,7 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
         interval = 0;
         errorText = analysed.Text;
     }
-    if (!session.Unload(true)) {
+    if (!session.UnloadAfter(analysed.End, true)) {
         interval = 0;
         errorText = WithSystemErrorText("Cannot unload avisynth.dll");
     }

@@ -1,66 +1,11 @@
+// The part of the frame-server session that does not depend on the
+// interface: the library, the names, the lengths. SessionClass.cpp and
+// SessionC.cpp hold the rest, one of them per build.
 #include "frameserver/Session.h"
 
 #include <exception>
 
-#include "frameserver/Avisynth.h"
-#include "frameserver/FrameSource.h"
 #include "platform/Platform.h"
-#include "support/SEException.h"
-#include "support/Text.h"
-
-// The values that hold references into the library. They are constructed
-// empty before the table exists and made the library's own empty values
-// once it does.
-struct FrameServerContext::Values {
-    AVSValue Script;
-    AVSValue MTMode;
-    PClip Clip;
-    VideoInfo Info{};
-};
-
-namespace {
-
-IScriptEnvironment* EnvironmentOf(void* environment) { return static_cast<IScriptEnvironment*>(environment); }
-
-ColourSpace ColourSpaceOf(const VideoInfo& info) {
-    if (info.IsYV411()) return ColourSpace::YV411;
-    if (info.IsYV24()) return ColourSpace::YV24;
-    if (info.IsYV16()) return ColourSpace::YV16;
-    if (info.IsY8()) return ColourSpace::Y8;
-    if (info.IsYV12()) return ColourSpace::YV12;
-    if (info.IsYUY2()) return ColourSpace::YUY2;
-    if (info.IsRGB24()) return ColourSpace::RGB24;
-    if (info.IsRGB32()) return ColourSpace::RGB32;
-    return info.HasVideo() ? ColourSpace::Unknown : ColourSpace::NoVideo;
-}
-
-// The name the frame server gives the clip's format, for a format the
-// classic predicates do not know; empty when it has no "PixelType" (older
-// libraries) or names none.
-std::string AskPixelType(IScriptEnvironment* environment, const AVSValue& clip) {
-    std::string name;
-    FrameServerGuarded([&] {
-        if (!environment->FunctionExists("PixelType")) return;
-        try {
-            const AVSValue result = environment->Invoke("PixelType", clip);
-            const char* text = result.IsString() ? result.AsString() : nullptr;
-            if (text) name = text;
-        } catch (IScriptEnvironment::NotFound&) {
-        }
-    });
-    return name;
-}
-
-}  // namespace
-
-void FrameServerGuardedCall(void (*fn)(void*), void* context) {
-    try {
-        platform::GuardedCall(fn, context);
-    } catch (AvisynthError& error) {
-        // The object belongs to the library's runtime: only its text leaves.
-        throw FrameServerError{error.msg ? error.msg : ""};
-    }
-}
 
 std::string CurrentExceptionText() {
     try {
@@ -89,12 +34,6 @@ int64_t ClipLengthMsFor(unsigned numerator, unsigned denominator, int frames) {
     return static_cast<int64_t>(length);
 }
 
-FrameServerContext::FrameServerContext() : Held(new Values) {}
-
-FrameServerContext::~FrameServerContext() {
-    if (Library) Unload();
-}
-
 bool FrameServerContext::Load(const std::string& libraryPath) {
     Library = platform::LoadDynamicLibrary(FrameServerLibraryName(libraryPath));
     return Library != nullptr;
@@ -104,135 +43,8 @@ void* FrameServerContext::LibrarySymbol(const char* name) const {
     return Library ? platform::DynamicSymbol(Library, name) : nullptr;
 }
 
-EnvironmentOutcome FrameServerContext::CreateEnvironment(int interfaceVersion) {
-    auto create = reinterpret_cast<CreateScriptEnvironmentFunc>(LibrarySymbol("CreateScriptEnvironment"));
-    if (!create) return EnvironmentOutcome::NoFactory;
-    IScriptEnvironment* environment = nullptr;
-    FrameServerGuarded([&] { environment = create(interfaceVersion); });
-    if (!environment) return EnvironmentOutcome::NoEnvironment;
-    Environment = environment;
-    AVS_linkage = environment->GetAVSLinkage();
-    Held->Script = AVSValue();
-    Held->MTMode = AVSValue();
-    Held->Clip = static_cast<IClip*>(nullptr);
-    return EnvironmentOutcome::Ready;
-}
-
-bool FrameServerContext::AcceptsVersion(int version) {
-    try {
-        FrameServerGuarded([&] { EnvironmentOf(Environment)->CheckVersion(version); });
-        return true;
-    } catch (FrameServerError&) {
-        return false;
-    }
-}
-
-bool FrameServerContext::FunctionExists(const char* name) {
-    bool exists = false;
-    FrameServerGuarded([&] { exists = EnvironmentOf(Environment)->FunctionExists(name); });
-    return exists;
-}
-
-bool FrameServerContext::CallTextFunction(const char* name, std::string& text) {
-    bool found = false;
-    FrameServerGuarded([&] {
-        try {
-            AVSValue result = EnvironmentOf(Environment)->Invoke(name, AVSValue(nullptr, 0));
-            const char* value = result.AsString();
-            if (value) {
-                text = value;
-                found = true;
-            }
-        } catch (IScriptEnvironment::NotFound&) {
-        }
-    });
-    return found;
-}
-
-void FrameServerContext::Evaluate(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor) {
-    IScriptEnvironment* environment = EnvironmentOf(Environment);
-    Values& held = *Held;
-    FrameServerGuarded([&] { held.Script = environment->Invoke("Import", AVSValue(scriptPath.c_str())); });
-    if (!held.Script.IsClip()) RaiseError(checks.NotAClip, scriptPath);
-
-    // A frame server without the multi-threading functions is not an error.
-    Clip = ClipFacts();
-    Clip.MTModeQueried = true;
-    try {
-        FrameServerGuarded([&] { held.MTMode = environment->Invoke("GetMTMode", AVSValue(false)); });
-        Clip.ActiveMTMode = held.MTMode.IsInt() ? held.MTMode.AsInt() : 0;
-        if (static_cast<uint32_t>(Clip.ActiveMTMode) - 1u <= 3u && invokeDistributor) {
-            FrameServerGuarded([&] {
-                AVSValue copy = held.Script;
-                held.Script = environment->Invoke("Distributor", copy);
-            });
-        }
-    } catch (IScriptEnvironment::NotFound&) {
-        Clip.MTModeQueried = false;
-    }
-
-    held.Clip = held.Script.AsClip();
-    FrameServerGuarded([&] { held.Info = held.Clip->GetVideoInfo(); });
-    const VideoInfo& info = held.Info;
-    Clip.HasVideo = info.HasVideo();
-    if (checks.NoVideo && !Clip.HasVideo) RaiseError(checks.NoVideo, scriptPath);
-    // Requesting frame 0 of an empty clip would fail inside the frame
-    // server, or spin for the whole calibration time.
-    if (checks.NoFrames && info.num_frames <= 0) RaiseError(checks.NoFrames, scriptPath);
-
-    Clip.AudioOnly = !Clip.HasVideo && info.HasAudio();
-    Clip.FrameCount = info.num_frames;
-    if (!Clip.AudioOnly) {
-        Clip.FramesToRead = static_cast<uint32_t>(info.num_frames);
-        Clip.LengthMs = ClipLengthMsFor(info.fps_numerator, info.fps_denominator, info.num_frames);
-    }
-    Clip.Width = info.width;
-    Clip.Height = info.height;
-    Clip.FpsNumerator = info.fps_numerator;
-    Clip.FpsDenominator = info.fps_denominator;
-    const bool fieldBased = info.IsFieldBased();
-    Clip.TopFieldFirst = fieldBased && info.IsTFF();
-    Clip.BottomFieldFirst = fieldBased && !Clip.TopFieldFirst && info.IsBFF();
-    Clip.Colour = ColourSpaceOf(info);
-    if (Clip.Colour == ColourSpace::Unknown) Clip.PixelTypeName = AskPixelType(environment, held.Script);
-    Clip.AudioChannels = info.AudioChannels();
-    Clip.SampleType = info.SampleType();
-    Clip.SamplesPerSecond = info.SamplesPerSecond();
-    Clip.AudioSamples = info.num_audio_samples;
-}
-
-const ClipFacts& FrameServerContext::Facts() const { return Clip; }
-
-void FrameServerContext::RaiseError(const char* format, const std::string& argument) {
-    FrameServerGuarded([&] { EnvironmentOf(Environment)->ThrowError(format, argument.c_str()); });
-    // ThrowError does not return; a library whose version does is still
-    // stopped here.
-    throw FrameServerError{FormatText(format, argument.c_str())};
-}
-
-FrameSource FrameServerContext::Frames() const {
-    return FrameSource(Held->Clip.get(), EnvironmentOf(Environment));
-}
-
-void FrameServerContext::ReleaseScript() {
-    Held->Clip = static_cast<IClip*>(nullptr);
-    Held->Script = AVSValue(0);
-    Held->MTMode = AVSValue(0);
-    platform::SleepMs(100);
-    if (Environment) FrameServerGuarded([&] { EnvironmentOf(Environment)->DeleteScriptEnvironment(); });
-    Environment = nullptr;
-}
-
-bool FrameServerContext::Close() {
-    // The values go while the table still belongs to the loaded library.
-    Held->Clip = static_cast<IClip*>(nullptr);
-    Held->MTMode = AVSValue();
-    Held->Script = AVSValue();
-    return Unload();
-}
-
 bool FrameServerContext::Unload(bool settle) {
-    AVS_linkage = nullptr;
+    ForgetLibrary();
     const bool freed = Library ? platform::FreeDynamicLibrary(Library) : true;
     Library = nullptr;
     Environment = nullptr;

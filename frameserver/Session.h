@@ -2,7 +2,9 @@
 // environment, the work (evaluate a script, read the clip's facts, request
 // frames, call named functions, ask for version facts), release the script,
 // unload. The installation query, the calibration and the main connection
-// all go through it. Its users see no type of the frame server's interface:
+// all go through it. It is built over one of the frame server's two
+// interfaces (SessionClass.cpp, SessionC.cpp; the shared part is
+// Session.cpp). Its users see no type of either interface:
 // a frame-server error reaches them as FrameServerError with the message
 // copied, so the library can be unloaded once the handler is over.
 #pragma once
@@ -55,7 +57,13 @@ struct ScriptChecks {
 
 enum class EnvironmentOutcome { Ready, NoFactory, NoEnvironment };
 
+// Why a guarded region ended.
+enum class RegionEnd { Finished, FrameServerError, ProcessorFault, OtherException };
+
 class FrameSource;
+class CGPUInfo;
+struct BenchmarkSetup;
+struct BenchmarkState;
 
 // Runs f() as a guarded region that talks to the frame server: a processor
 // fault becomes SE_Exception and a frame-server error FrameServerError.
@@ -109,17 +117,27 @@ public:
     // values are abandoned). With settle, waits 50 ms afterwards. False when
     // the system refused to unload it.
     bool Unload(bool settle = false);
+    // Ends the session after a region that failed with `end`, as far as the
+    // interface allows (see the implementations); true unless the system
+    // refused to unload the library.
+    bool UnloadAfter(RegionEnd end, bool settle = false);
 
 private:
+    // Forgets everything that belongs to the loaded library.
+    void ForgetLibrary();
+    // Checks the evaluated clip and reads its facts (SessionFacts.h).
+    template <class Info>
+    void ReadClip(const Info& info, const std::string& scriptPath, const ScriptChecks& checks);
+    // The name the frame server gives the clip's format, for a format the
+    // classic predicates do not know; empty when it has no "PixelType" (older
+    // libraries) or names none.
+    std::string AskPixelType();
     struct Values;
     void* Library = nullptr;
     void* Environment = nullptr;
     std::unique_ptr<Values> Held;
     ClipFacts Clip;
 };
-
-// Why a guarded region ended.
-enum class RegionEnd { Finished, FrameServerError, ProcessorFault, OtherException };
 
 struct RegionResult {
     RegionEnd End = RegionEnd::Finished;
@@ -140,6 +158,11 @@ RegionResult RunFrameServerRegion(Region&& region, OtherText&& otherText);
 // from std::exception (a plug-in's own, built with the same runtime), cut to
 // a sane length; empty for any other exception.
 std::string CurrentExceptionText();
+
+// Runs the benchmark over the frames of the evaluated clip (call it inside a
+// guarded region).
+void MeasureFrames(const FrameServerContext& session, const BenchmarkSetup& setup, CGPUInfo& gpu,
+                   BenchmarkState& state);
 
 // The library name rule: the configured path, else the platform's default.
 std::string FrameServerLibraryName(const std::string& configuredPath);

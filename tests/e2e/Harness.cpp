@@ -1,5 +1,7 @@
 #include "tests/e2e/Harness.h"
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
@@ -36,14 +38,26 @@ std::vector<std::map<std::string, long long>> ReadCounterLines(const std::string
     return loads;
 }
 
+namespace {
+
+const char* OtherProgram() {
+    const char* chosen = std::getenv("TACHORO_UNDER_TEST");
+    return chosen && *chosen ? chosen : nullptr;
+}
+
+}  // namespace
+
+std::string InterfaceUnderTest() { return OtherProgram() ? TACHORO_OTHER_INTERFACE_NAME : TACHORO_INTERFACE_NAME; }
+
 TachoroRun::TachoroRun() {
+    const std::string program = OtherProgram() ? OtherProgram() : TACHORO_EXECUTABLE;
 #if defined(_WIN32)
     // Windows keeps the settings file beside the executable: every test gets
     // a copy of the program of its own.
     Executable = Directory.Path("Tachoro.exe");
-    CopyFileBytes(NativePath(TACHORO_EXECUTABLE), Executable);
+    CopyFileBytes(NativePath(program), Executable);
 #else
-    Executable = TACHORO_EXECUTABLE;
+    Executable = program;
 #endif
 }
 

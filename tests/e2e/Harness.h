@@ -26,8 +26,13 @@ std::string BannerWithVersion(const std::string& versionString = "TestFS 1.0 tes
 // Counters the test frame server appended at each unload: one map per load.
 std::vector<std::map<std::string, long long>> ReadCounterLines(const std::string& path);
 
+// "class" or "c": the frame-server interface of the program the runs start.
+std::string InterfaceUnderTest();
+
 class TachoroRun {
 public:
+    // The program is the one built with the tests, or the one the variable
+    // TACHORO_UNDER_TEST names (the build over the other interface).
     TachoroRun();
 
     // The settings file: the defaults of this version, the test frame server

@@ -98,7 +98,7 @@ TEST(RealFS, InfoReportsEachFormat) {
 }
 
 TEST(RealFS, ScriptErrorsAreShownAsTheFrameServerWordsThem) {
-    SKIP_UNDER_WINE(kUnloadedUnderItsThreads);
+    SKIP_UNDER_WINE_OVER_CLASS(kUnloadedUnderItsThreads);
     RealRun tachoro;
     const std::string path = tachoro.Path("clip.avs");
     // The frame server adds where in the script an error was raised.

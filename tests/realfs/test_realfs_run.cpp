@@ -122,7 +122,7 @@ void ExpectSamplesKept(const Failure& failure) {
 }
 
 TEST(RealFS, AFailureMidRunKeepsTheSamplesSoFar) {
-    SKIP_UNDER_WINE(kUnloadedUnderItsThreads);
+    SKIP_UNDER_WINE_OVER_CLASS(kUnloadedUnderItsThreads);
     for (const Failure& failure : {Failure{"error", "Frame 150 failed", true},
                                    Failure{"stack_overflow", "Exception 0xC00000FD\nSTATUS_STACK_OVERFLOW", false}})
         ExpectSamplesKept(failure);
@@ -139,7 +139,7 @@ TEST(RealFS, AnExceptionOfAPlugInsOwnRuntimeMidRunKeepsTheSamplesSoFar) {
 }
 
 TEST(RealFS, AFailureInTheCalibrationIsReported) {
-    SKIP_UNDER_WINE(kUnloadedUnderItsThreads);
+    SKIP_UNDER_WINE_OVER_CLASS(kUnloadedUnderItsThreads);
     for (const Failure& failure : {Failure{"error", "Frame 150 failed", true},
                                    Failure{"access_violation", "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION", false}}) {
         RealRun tachoro;

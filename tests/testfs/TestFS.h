@@ -18,35 +18,44 @@ extern TESTFS_EXPORT const AVS_Linkage* AVS_linkage;
 #include "frameserver/Avisynth.h"
 #include "tests/testfs/TestFSCounters.h"
 
+extern "C" TESTFS_EXPORT IScriptEnvironment* CreateScriptEnvironment(int version);
+
 namespace testfs {
 
-// Our own encoding of VideoInfo::pixel_type: a format number in the low byte
-// plus family and layout bits.
+// VideoInfo::pixel_type as the frame server encodes it (C clients read the
+// bits themselves): family and layout bits, plus a format's own bits.
 enum : int {
-    kFamilyRGB = 1 << 8,
-    kFamilyYUV = 1 << 9,
-    kLayoutPlanar = 1 << 10,
+    kFamilyRGB = 1 << 28,
+    kFamilyYUV = 1 << 29,
+    kLayoutInterleaved = 1 << 30,
+    kLayoutPlanar = INT32_MIN,  // bit 31
+    kVPlaneFirst = 1 << 3,
+    kFamilyYUVA = 1 << 27,
+    kSampleBits10 = 5 << 16,
+    kSampleBits16 = 1 << 16,
+    kSampleBits32 = 2 << 16,
 
     kPixelNone = 0,
-    kPixelYV12 = 1 | kFamilyYUV | kLayoutPlanar,
-    kPixelYV411 = 2 | kFamilyYUV | kLayoutPlanar,
-    kPixelYV24 = 3 | kFamilyYUV | kLayoutPlanar,
-    kPixelYV16 = 4 | kFamilyYUV | kLayoutPlanar,
-    kPixelY8 = 5 | kFamilyYUV | kLayoutPlanar,
-    kPixelYUY2 = 6 | kFamilyYUV,
-    kPixelRGB24 = 7 | kFamilyRGB,
-    kPixelRGB32 = 8 | kFamilyRGB,
-    // Formats of newer libraries: no classic predicate holds for them.
-    kPixelYUV420P10 = 9 | kFamilyYUV | kLayoutPlanar,
-    kPixelYUV444P16 = 10 | kFamilyYUV | kLayoutPlanar,
-    kPixelRGBP = 11 | kFamilyRGB | kLayoutPlanar,
-    kPixelRGBAP10 = 12 | kFamilyRGB | kLayoutPlanar,
-    kPixelYUVA420 = 13 | kFamilyYUV | kLayoutPlanar,
-    kPixelY16 = 14 | kFamilyYUV | kLayoutPlanar,
-    kPixelRGB48 = 15 | kFamilyRGB,
-    kPixelRGB64 = 16 | kFamilyRGB,
-    kPixelYUV420PS = 17 | kFamilyYUV | kLayoutPlanar,
-    kPixelY32 = 18 | kFamilyYUV | kLayoutPlanar,
+    kPixelYV12 = kLayoutPlanar | kFamilyYUV | kVPlaneFirst,
+    kPixelYV411 = kLayoutPlanar | kFamilyYUV | kVPlaneFirst | 1 | (3 << 8),
+    kPixelYV24 = kLayoutPlanar | kFamilyYUV | kVPlaneFirst | 3 | (3 << 8),
+    kPixelYV16 = kLayoutPlanar | kFamilyYUV | kVPlaneFirst | (3 << 8),
+    kPixelY8 = kLayoutPlanar | kLayoutInterleaved | kFamilyYUV,
+    kPixelYUY2 = 4 | kFamilyYUV | kLayoutInterleaved,
+    kPixelRGB24 = 1 | kFamilyRGB | kLayoutInterleaved,
+    kPixelRGB32 = 2 | kFamilyRGB | kLayoutInterleaved,
+    // Formats of newer libraries, as they encode them: no classic predicate
+    // holds for them.
+    kPixelYUV420P10 = kPixelYV12 | kSampleBits10,
+    kPixelYUV444P16 = kPixelYV24 | kSampleBits16,
+    kPixelRGBP = kLayoutPlanar | kFamilyRGB | 1,
+    kPixelRGBAP10 = kLayoutPlanar | kFamilyRGB | 2 | kSampleBits10,
+    kPixelYUVA420 = kLayoutPlanar | kFamilyYUVA | kVPlaneFirst,
+    kPixelY16 = kPixelY8 | kSampleBits16,
+    kPixelRGB48 = kPixelRGB24 | kSampleBits16,
+    kPixelRGB64 = kPixelRGB32 | kSampleBits16,
+    kPixelYUV420PS = kPixelYV12 | kSampleBits32,
+    kPixelY32 = kPixelY8 | kSampleBits32,
 };
 
 // A pixel type a script can name; the name is also what "PixelType" answers,

@@ -8,9 +8,44 @@
 #include "frameserver/ClipReport.h"
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
+#include "platform/Platform.h"
 #include "tests/support/ScratchDir.h"
+#include "tests/unit/TestFSSession.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TACHORO_LEAK_CHECKER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TACHORO_LEAK_CHECKER 1
+#endif
+#endif
+#if TACHORO_LEAK_CHECKER
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
+
+// What a session abandons by design (an environment it may not delete) is
+// no leak of the test's: the leak checker ignores what this thread
+// allocates while one of these lives, if `abandoned`.
+class AbandonedByDesign {
+public:
+    explicit AbandonedByDesign(bool abandoned) : abandoned_(abandoned) {
+#if TACHORO_LEAK_CHECKER
+        if (abandoned_) __lsan_disable();
+#endif
+    }
+    ~AbandonedByDesign() {
+#if TACHORO_LEAK_CHECKER
+        if (abandoned_) __lsan_enable();
+#endif
+    }
+    AbandonedByDesign(const AbandonedByDesign&) = delete;
+    AbandonedByDesign& operator=(const AbandonedByDesign&) = delete;
+
+private:
+    bool abandoned_;
+};
 
 // Opens the test frame server, evaluates a script with this text and
 // requests its first frame, inside one region; the session stays open for
@@ -115,6 +150,52 @@ TEST(ClipReport, ColourSpaceNameTakesTheFrameServersNameOnlyWhenNoPredicateHolds
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ColourSpaceName(c.colour, c.pixelTypeName), c.shown) << c.pixelTypeName;
+    }
+}
+
+// After a failed region: over the class interface the library is unloaded
+// with the environment left as it is; over the C interface the environment
+// is deleted first after an error that came back (or unwound) through the
+// library, and the library stays loaded after a processor fault.
+TEST(FrameServerSession, AFailedSessionEndsAsItsInterfaceAllows) {
+#if TACHORO_FRAMESERVER_C
+    const bool overC = true;
+#else
+    const bool overC = false;
+#endif
+    const struct {
+        const char* script;
+        RegionEnd end;
+    } cases[] = {
+        {"fail_at=0\n", RegionEnd::FrameServerError},
+        {"fail_at=0\nfail_with=foreign\n", RegionEnd::OtherException},
+        {"fail_at=0\nfail_with=access_violation\n", RegionEnd::ProcessorFault},
+    };
+    for (const auto& c : cases) {
+        const bool deletes = overC && c.end != RegionEnd::ProcessorFault;
+        const AbandonedByDesign abandoned(!deletes);
+        ScratchDir scratch;
+        const std::string countersFile = scratch.Path("counters.txt");
+        ScopedVariable counters("TESTFS_COUNTERS_FILE", countersFile.c_str());
+        FrameServerContext session;
+        ASSERT_EQ(EvaluateIn(session, scratch, c.script).End, c.end) << c.script;
+        EXPECT_TRUE(session.UnloadAfter(c.end)) << c.script;
+
+        // A load and a release of our own: it unloads the library only when
+        // the session left it loaded.
+        void* again = platform::LoadDynamicLibrary(TESTFS_LIBRARY);
+        ASSERT_NE(again, nullptr);
+        const bool keptLoaded = ReadBytes(countersFile).empty();
+        EXPECT_EQ(keptLoaded, overC && c.end == RegionEnd::ProcessorFault) << c.script;
+        platform::FreeDynamicLibrary(again);
+        if (keptLoaded) platform::FreeDynamicLibrary(again);  // the session's reference
+        const std::string first = ReadBytes(countersFile).substr(0, ReadBytes(countersFile).find('\n'));
+        const bool deleted = first.find("environments_deleted=1") != std::string::npos;
+        EXPECT_EQ(deleted, deletes) << c.script << "\n" << first;
+        if (deleted) {
+            EXPECT_NE(first.find("clips_alive_at_delete=0"), std::string::npos) << first;
+            EXPECT_NE(first.find("frames_alive_at_delete=0"), std::string::npos) << first;
+        }
     }
 }
 

@@ -1,0 +1,10 @@
+// The benchmark over the session's frames, compiled with the session's
+// interface (FrameSource inlines the interface's request and release).
+#include "frameserver/FrameSource.h"
+#include "frameserver/Session.h"
+#include "measure/Benchmark.h"
+
+void MeasureFrames(const FrameServerContext& session, const BenchmarkSetup& setup, CGPUInfo& gpu,
+                   BenchmarkState& state) {
+    RunBenchmark(session.Frames(), setup, gpu, state);
+}

@@ -1,0 +1,164 @@
+// The frame-server session over the class interface: for a program built
+// with the same C++ ABI as the library.
+#include "frameserver/Session.h"
+
+#include "frameserver/Avisynth.h"
+#include "frameserver/FrameSource.h"
+#include "frameserver/SessionFacts.h"
+#include "platform/Platform.h"
+#include "support/Text.h"
+
+// The values that hold references into the library. They are constructed
+// empty before the table exists and made the library's own empty values
+// once it does.
+struct FrameServerContext::Values {
+    AVSValue Script;
+    AVSValue MTMode;
+    PClip Clip;
+    VideoInfo Info{};
+};
+
+namespace {
+
+IScriptEnvironment* EnvironmentOf(void* environment) { return static_cast<IScriptEnvironment*>(environment); }
+
+}  // namespace
+
+void FrameServerGuardedCall(void (*fn)(void*), void* context) {
+    try {
+        platform::GuardedCall(fn, context);
+    } catch (AvisynthError& error) {
+        // The object belongs to the library's runtime: only its text leaves.
+        throw FrameServerError{error.msg ? error.msg : ""};
+    }
+}
+
+FrameServerContext::FrameServerContext() : Held(new Values) {}
+
+FrameServerContext::~FrameServerContext() {
+    if (Library) Unload();
+}
+
+EnvironmentOutcome FrameServerContext::CreateEnvironment(int interfaceVersion) {
+    auto create = reinterpret_cast<CreateScriptEnvironmentFunc>(LibrarySymbol("CreateScriptEnvironment"));
+    if (!create) return EnvironmentOutcome::NoFactory;
+    IScriptEnvironment* environment = nullptr;
+    FrameServerGuarded([&] { environment = create(interfaceVersion); });
+    if (!environment) return EnvironmentOutcome::NoEnvironment;
+    Environment = environment;
+    AVS_linkage = environment->GetAVSLinkage();
+    Held->Script = AVSValue();
+    Held->MTMode = AVSValue();
+    Held->Clip = static_cast<IClip*>(nullptr);
+    return EnvironmentOutcome::Ready;
+}
+
+bool FrameServerContext::AcceptsVersion(int version) {
+    try {
+        FrameServerGuarded([&] { EnvironmentOf(Environment)->CheckVersion(version); });
+        return true;
+    } catch (FrameServerError&) {
+        return false;
+    }
+}
+
+bool FrameServerContext::FunctionExists(const char* name) {
+    bool exists = false;
+    FrameServerGuarded([&] { exists = EnvironmentOf(Environment)->FunctionExists(name); });
+    return exists;
+}
+
+bool FrameServerContext::CallTextFunction(const char* name, std::string& text) {
+    bool found = false;
+    FrameServerGuarded([&] {
+        try {
+            AVSValue result = EnvironmentOf(Environment)->Invoke(name, AVSValue(nullptr, 0));
+            const char* value = result.AsString();
+            if (value) {
+                text = value;
+                found = true;
+            }
+        } catch (IScriptEnvironment::NotFound&) {
+        }
+    });
+    return found;
+}
+
+void FrameServerContext::Evaluate(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor) {
+    IScriptEnvironment* environment = EnvironmentOf(Environment);
+    Values& held = *Held;
+    FrameServerGuarded([&] { held.Script = environment->Invoke("Import", AVSValue(scriptPath.c_str())); });
+    if (!held.Script.IsClip()) RaiseError(checks.NotAClip, scriptPath);
+
+    // A frame server without the multi-threading functions is not an error.
+    Clip = ClipFacts();
+    Clip.MTModeQueried = true;
+    try {
+        FrameServerGuarded([&] { held.MTMode = environment->Invoke("GetMTMode", AVSValue(false)); });
+        Clip.ActiveMTMode = held.MTMode.IsInt() ? held.MTMode.AsInt() : 0;
+        if (static_cast<uint32_t>(Clip.ActiveMTMode) - 1u <= 3u && invokeDistributor) {
+            FrameServerGuarded([&] {
+                AVSValue copy = held.Script;
+                held.Script = environment->Invoke("Distributor", copy);
+            });
+        }
+    } catch (IScriptEnvironment::NotFound&) {
+        Clip.MTModeQueried = false;
+    }
+
+    held.Clip = held.Script.AsClip();
+    FrameServerGuarded([&] { held.Info = held.Clip->GetVideoInfo(); });
+    ReadClip(held.Info, scriptPath, checks);
+}
+
+std::string FrameServerContext::AskPixelType() {
+    std::string name;
+    IScriptEnvironment* environment = EnvironmentOf(Environment);
+    FrameServerGuarded([&] {
+        if (!environment->FunctionExists("PixelType")) return;
+        try {
+            const AVSValue result = environment->Invoke("PixelType", Held->Script);
+            const char* text = result.IsString() ? result.AsString() : nullptr;
+            if (text) name = text;
+        } catch (IScriptEnvironment::NotFound&) {
+        }
+    });
+    return name;
+}
+
+const ClipFacts& FrameServerContext::Facts() const { return Clip; }
+
+void FrameServerContext::RaiseError(const char* format, const std::string& argument) {
+    FrameServerGuarded([&] { EnvironmentOf(Environment)->ThrowError(format, argument.c_str()); });
+    // ThrowError does not return; a library whose version does is still
+    // stopped here.
+    throw FrameServerError{FormatText(format, argument.c_str())};
+}
+
+FrameSource FrameServerContext::Frames() const {
+    return FrameSource(Held->Clip.get(), EnvironmentOf(Environment));
+}
+
+void FrameServerContext::ReleaseScript() {
+    Held->Clip = static_cast<IClip*>(nullptr);
+    Held->Script = AVSValue(0);
+    Held->MTMode = AVSValue(0);
+    platform::SleepMs(100);
+    if (Environment) FrameServerGuarded([&] { EnvironmentOf(Environment)->DeleteScriptEnvironment(); });
+    Environment = nullptr;
+}
+
+bool FrameServerContext::Close() {
+    // The values go while the table still belongs to the loaded library.
+    Held->Clip = static_cast<IClip*>(nullptr);
+    Held->MTMode = AVSValue();
+    Held->Script = AVSValue();
+    return Unload();
+}
+
+bool FrameServerContext::UnloadAfter(RegionEnd, bool settle) {
+    // The values are abandoned: a fault may have left them half made.
+    return Unload(settle);
+}
+
+void FrameServerContext::ForgetLibrary() { AVS_linkage = nullptr; }
