@@ -36,6 +36,10 @@ ColourSpace ColourSpaceOf(const VideoInfo& info) {
 
 }  // namespace
 
+const char* const kWorkerFaultLine = "The fault happened on a worker thread of the frame server.";
+
+bool FrameServerStranded() { return platform::WorkerFaultCode() != 0; }
+
 void FrameServerGuardedCall(void (*fn)(void*), void* context) {
     try {
         platform::GuardedCall(fn, context);
@@ -197,16 +201,20 @@ FrameSource FrameServerContext::Frames() const {
 }
 
 void FrameServerContext::ReleaseScript() {
+    // Without the table every value operation does nothing: they are
+    // abandoned.
+    if (FrameServerStranded()) AVS_linkage = nullptr;
     Held->Clip = static_cast<IClip*>(nullptr);
     Held->Script = AVSValue(0);
     Held->MTMode = AVSValue(0);
     platform::SleepMs(100);
-    if (Environment) FrameServerGuarded([&] { EnvironmentOf(Environment)->DeleteScriptEnvironment(); });
+    if (Environment && !FrameServerStranded()) FrameServerGuarded([&] { EnvironmentOf(Environment)->DeleteScriptEnvironment(); });
     Environment = nullptr;
 }
 
 bool FrameServerContext::Close() {
     // The values go while the table still belongs to the loaded library.
+    if (FrameServerStranded()) AVS_linkage = nullptr;
     Held->Clip = static_cast<IClip*>(nullptr);
     Held->MTMode = AVSValue();
     Held->Script = AVSValue();
@@ -215,7 +223,7 @@ bool FrameServerContext::Close() {
 
 bool FrameServerContext::Unload(bool settle) {
     AVS_linkage = nullptr;
-    const bool freed = Library ? platform::FreeDynamicLibrary(Library) : true;
+    const bool freed = Library && !FrameServerStranded() ? platform::FreeDynamicLibrary(Library) : true;
     Library = nullptr;
     Environment = nullptr;
     if (settle) platform::SleepMs(50);

@@ -290,6 +290,7 @@ ProcessResult RunProcess(const ProcessRun& run) {
     const char* directory = run.WorkingDirectory.empty() ? nullptr : run.WorkingDirectory.c_str();
     struct rlimit fileSizeLimit {};
     fileSizeLimit.rlim_cur = fileSizeLimit.rlim_max = static_cast<rlim_t>(run.FileSizeLimit);
+    const std::vector<int>& closed = run.ClosedDescriptors;
     const pid_t pid = fork();
     if (pid == 0) {
         // Own process group, so a time-out also ends what the program started.
@@ -306,6 +307,8 @@ ProcessResult RunProcess(const ProcessRun& run) {
         const int report = fcntl(status[1], F_DUPFD_CLOEXEC, 3);
         int failure = 0;
         if (in < 0 || out < 0 || err < 0 || report < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+            failure = errno;
+        } else if (std::any_of(closed.begin(), closed.end(), [](int fd) { return close(fd) != 0; })) {
             failure = errno;
         } else if (directory != nullptr && chdir(directory) != 0) {
             failure = errno;
@@ -354,6 +357,7 @@ ProcessResult RunProcess(const ProcessRun& run) {
     size_t written = 0;
     if (run.Input.empty()) CloseFd(input[1]);
     const int64_t deadline = NowMs() + run.TimeoutMs;
+    int interruptsLeft = run.InterruptWhen.empty() ? 0 : run.InterruptCount;
     while (output[0] >= 0 || error[0] >= 0) {
         int64_t left = deadline - NowMs();
         if (left <= 0 && !result.TimedOut) {
@@ -388,9 +392,20 @@ ProcessResult RunProcess(const ProcessRun& run) {
             const ssize_t n = read(fd, buffer, sizeof buffer);
             if (n > 0) {
                 (&fd == &output[0] ? result.Out : result.Err).append(buffer, static_cast<size_t>(n));
+                if (run.CloseOutputEarly) {
+                    CloseFd(output[0]);
+                    CloseFd(error[0]);
+                }
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 CloseFd(fd);
             }
+        }
+        if (interruptsLeft > 0 && result.Err.find(run.InterruptWhen) != std::string::npos) {
+            // One at a time: the program handles each before the next comes.
+            kill(pid, run.InterruptSignal);
+            --interruptsLeft;
+            struct timespec pause = {0, 20 * 1000 * 1000};
+            nanosleep(&pause, nullptr);
         }
         if (result.TimedOut && NowMs() > deadline + 5000) break;  // something else holds the pipes
     }

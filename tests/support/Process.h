@@ -24,6 +24,17 @@ struct ProcessRun {
     unsigned TimeoutMs = 60000;  // the program is killed when it runs longer
     // POSIX: the largest file the program may write, in bytes (0: no limit).
     uint64_t FileSizeLimit = 0;
+    // POSIX: the reading ends of both output pipes are closed once the first
+    // bytes have come, as "2>&1 | head -c1" does; later output finds no
+    // reader.
+    bool CloseOutputEarly = false;
+    // POSIX: standard descriptors (0, 1, 2) the program starts with closed.
+    std::vector<int> ClosedDescriptors;
+    // POSIX: once standard error holds this text, InterruptSignal is sent to
+    // the program InterruptCount times.
+    std::string InterruptWhen;
+    int InterruptSignal = 0;
+    int InterruptCount = 1;
 };
 
 struct ProcessResult {

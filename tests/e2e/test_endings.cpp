@@ -1,0 +1,109 @@
+// How a run ends when its surroundings end it: a reader that goes away,
+// standard streams that were never open, an interruption. The results of the
+// run are never lost to them.
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
+
+#include "tests/e2e/Harness.h"
+#include "tests/support/TestPlatform.h"
+
+namespace {
+
+// Two seconds of calibration and two of measurement: time for a signal to
+// come while the frames are read.
+const std::string kClip = "frames=1000\nframe_delay_us=2000\n";
+const char* const kEscPrompt = "Press 'Esc' to cancel the process...";
+
+// The CSV's sample rows.
+size_t CsvRows(const TachoroRun& tachoro, const std::string& name) {
+    const std::string csv = ReadBytes(tachoro.Path(name));
+    size_t lines = 0;
+    for (size_t at = 0; (at = csv.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
+    return lines > 0 ? lines - 1 : 0;
+}
+
+// The console's reader or the console's streams go: the run and its files go
+// on ("| head -c1", "2>&-").
+TEST(Endings, ConsoleStreamsThatAreGoneLoseNothing) {
+    if (kOnWindows) GTEST_SKIP() << "POSIX descriptors and SIGPIPE; on Windows a write to a broken pipe only fails";
+    const struct {
+        const char* what;
+        bool closeOutputEarly;
+        std::vector<int> closed;
+    } cases[] = {
+        {"the reader of the output ends after one byte", true, {}},
+        {"started with standard error closed", false, {2}},
+        {"started with every standard stream closed", false, {0, 1, 2}},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.what);
+        TachoroRun tachoro;
+        // The single-instance lock is a file that must not take the place
+        // of a closed stream.
+        tachoro.WriteSettings({"AllowOnlyOneInstance=1"});
+        const std::string script = tachoro.WriteScript("clip.avs", "frames=300\nframe_delay_us=2000\n");
+        ProcessRun run;
+        run.Arguments = {script, "-log", "-csv"};
+        run.CloseOutputEarly = testCase.closeOutputEarly;
+        run.ClosedDescriptors = testCase.closed;
+        ProcessResult result = tachoro.RunWith(run);
+        EXPECT_EXIT_CODE(result, 0);
+        EXPECT_EQ(result.Signal, 0);
+        EXPECT_GT(CsvRows(tachoro, "clip.csv"), 0u);
+        EXPECT_NE(ReadBytes(tachoro.Path("clip.log")).find("[Performance data]"), std::string::npos);
+        EXPECT_EQ(ReadBytes(tachoro.Path("__tachoro__single__instance__lock__")), "");
+    }
+}
+
+#if !defined(_WIN32)
+// SIGINT, SIGTERM and SIGHUP during the measured run stop it as Esc does and
+// keep its results; a second one, or one outside the measured run, ends the
+// process at once.
+TEST(Endings, AnInterruptionKeepsTheResults) {
+    const struct {
+        const char* what;
+        int signal;
+        const char* when;
+        int count;
+        bool keepsResults;
+        std::string clip = kClip;
+    } cases[] = {
+        {"SIGINT while measuring", SIGINT, kEscPrompt, 1, true},
+        {"SIGTERM while measuring", SIGTERM, kEscPrompt, 1, true},
+        {"SIGHUP while measuring", SIGHUP, kEscPrompt, 1, true},
+        // Frames of 0.3 s: the second signal comes while the first one
+        // waits for the frame to end.
+        {"a second SIGINT", SIGINT, kEscPrompt, 2, false, "frames=12\nframe_delay_us=300000\n"},
+        {"SIGINT during the calibration", SIGINT, "Analysing script...", 1, false},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.what);
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        const std::string script = tachoro.WriteScript("clip.avs", testCase.clip);
+        ProcessRun run;
+        run.Arguments = {script, "-log", "-csv", "-json"};
+        run.InterruptWhen = testCase.when;
+        run.InterruptSignal = testCase.signal;
+        run.InterruptCount = testCase.count;
+        ProcessResult result = tachoro.RunWith(run);
+        EXPECT_FALSE(result.TimedOut);
+        if (!testCase.keepsResults) {
+            EXPECT_EQ(result.Signal, testCase.signal) << result.Err;
+            EXPECT_FALSE(PathExists(tachoro.Path("clip.csv")));
+            continue;
+        }
+        EXPECT_EQ(result.Signal, 0);
+        EXPECT_EQ(result.ExitCode, 128u + static_cast<unsigned>(testCase.signal)) << result.Err;
+        EXPECT_NE(result.Err.find("Frames processed:"), std::string::npos) << result.Err;
+        // Stopped early, with the samples so far.
+        EXPECT_GT(CsvRows(tachoro, "clip.csv"), 0u);
+        EXPECT_LT(ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"], 1000);
+        EXPECT_NE(ReadBytes(tachoro.Path("clip.log")).find("[Performance data]"), std::string::npos);
+        EXPECT_NE(ReadBytes(tachoro.Path("clip.json")).find("\"stoppedBySignal\""), std::string::npos);
+    }
+}
+#endif
+
+}  // namespace
