@@ -482,6 +482,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
     record.RuntimeInfo = runtimeInfo;
     record.Outcome = work.Failed() ? OutcomeOf(work.End) : OutcomeOf(benchmark.Stop);
     if (work.Failed()) record.Message = work.Text.empty() ? std::string("Unknown exception") : work.Text;
+    record.WorkerFault = work.OnWorkerThread;
     if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
     series.Runs.push_back(record);
     series.Columns.MonitorGPU = run.MonitorGPU;

@@ -4,7 +4,10 @@
 // lies in the frame server's code, which has no unwind entry for it, and the
 // runtime would call std::terminate. Instead the guarded call records a jump
 // buffer; the handler, running on an alternate stack, stores the code and
-// jumps back, and the guarded call throws from its own frame.
+// jumps back, and the guarded call throws from its own frame. The jump is
+// setcontext, not the C library's longjmp: that one runs the cleanup
+// handlers of the abandoned frames (a condition wait's takes its mutex
+// again, which a faulted thread may hold for good).
 //
 // A fault on a thread without a guard while the program talks to the frame
 // server is one of the frame server's worker threads (Prefetch). That thread
@@ -12,7 +15,6 @@
 // guarding thread (which usually waits inside the frame server for it) a
 // signal whose handler leaves through that thread's guard, the same way.
 #include <pthread.h>
-#include <setjmp.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <ucontext.h>
@@ -26,12 +28,23 @@
 #include "platform/Platform.h"
 #include "platform/posix/PosixInternal.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TACHORO_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(TACHORO_ASAN)
+#include <sanitizer/asan_interface.h>
+#define TACHORO_ASAN 1
+#endif
+
 namespace platform {
 
 namespace {
 
 struct GuardFrame {
-    sigjmp_buf jump;
+    ucontext_t resume;
+    volatile bool jumped;
     GuardFrame* volatile previous;
     volatile uint32_t code;
 };
@@ -110,6 +123,18 @@ uint32_t CodeFor(int signal, const siginfo_t* info, void* context) {
     }
 }
 
+// Back into GuardedCall's frame, from a handler.
+[[noreturn]] void LeaveThroughGuard(GuardFrame* guard) {
+#if defined(TACHORO_ASAN)
+    // What the sanitizer's longjmp does: the abandoned frames' stack is
+    // free again.
+    __asan_handle_no_return();
+#endif
+    guard->jumped = true;
+    setcontext(&guard->resume);
+    std::abort();  // setcontext does not return unless it failed
+}
+
 void Pause(long milliseconds) {
     struct timespec pause = {0, milliseconds * 1000 * 1000};
     nanosleep(&pause, nullptr);
@@ -151,14 +176,14 @@ void WorkerFaultNotice(int, siginfo_t*, void* context) {
     GuardFrame* guard = t_currentGuard;
     if (!guard || !InSystemCall(context) || g_workerFaultThrown.exchange(true)) return;
     guard->code = g_workerFault.load();
-    siglongjmp(guard->jump, 1);
+    LeaveThroughGuard(guard);
 }
 
 void FaultHandler(int signal, siginfo_t* info, void* context) {
     GuardFrame* guard = t_currentGuard;
     if (guard) {
         guard->code = CodeFor(signal, info, context);
-        siglongjmp(guard->jump, 1);
+        LeaveThroughGuard(guard);
     }
     if (g_guardingThreadKnown.load() && !pthread_equal(g_guardingThread, pthread_self()))
         ParkFaultedWorker(CodeFor(signal, info, context));
@@ -229,9 +254,11 @@ void GuardedCall(void (*fn)(void*), void* context) {
     // does not restore the caller's: keep it here.
     fenv_t floatingPoint;
     fegetenv(&floatingPoint);
-    // The mask is not saved (no system call per guarded call); the handlers
-    // run with SA_NODEFER, so jumping out of one leaves no signal blocked.
-    if (sigsetjmp(guard.jump, 0) != 0) {
+    // The handlers run with SA_NODEFER; the mask is the one of this moment
+    // again after the jump anyway.
+    guard.jumped = false;
+    getcontext(&guard.resume);
+    if (guard.jumped) {
         fesetenv(&floatingPoint);
         t_currentGuard = guard.previous;
         throw SE_Exception{guard.code};

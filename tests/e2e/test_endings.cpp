@@ -56,6 +56,53 @@ TEST(Endings, ConsoleStreamsThatAreGoneLoseNothing) {
     }
 }
 
+// A fault on a thread of the frame server's own ends the run as one on the
+// main thread does, with the samples so far; the library, which would wait
+// for that thread, is left loaded.
+TEST(Endings, AFaultOnAWorkerThreadKeepsTheSamplesSoFar) {
+    const std::string fault = "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"
+                              "The fault happened on a worker thread of the frame server.\n";
+    const struct {
+        const char* what;
+        int load;  // of the library: 3 is the calibration's, 4 the measurement's
+        bool measured;
+    } cases[] = {
+        {"in the measured run", 4, true},
+        {"in the calibration", 3, false},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.what);
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        const std::string script =
+            tachoro.WriteScript("clip.avs", "frames=300\nframe_delay_us=2000\nworker_thread=1\nfail_at=150\n"
+                                            "fail_with=access_violation\nfail_in_load=" +
+                                                std::to_string(testCase.load) + "\n");
+        ProcessResult result = tachoro.Run({script, "-csv"}, {}, "", 60000);
+        EXPECT_EXIT_CODE(result, -1);
+        ASSERT_GE(result.Err.size(), fault.size()) << result.Err;
+        EXPECT_EQ(result.Err.substr(result.Err.size() - fault.size() - 1), "\n" + fault);
+        // The faulted load's environment was never deleted (its counters
+        // come at the process's end).
+        const auto loads = ReadCounterLines(tachoro.CountersFile());
+        ASSERT_EQ(loads.size(), static_cast<size_t>(testCase.load));
+        EXPECT_EQ(loads.back().at("environments_deleted"), 0);
+        if (!testCase.measured) {
+            EXPECT_FALSE(PathExists(tachoro.Path("clip.csv")));
+            continue;
+        }
+        const std::string csv = ReadBytes(tachoro.Path("clip.csv"));
+        EXPECT_NE(csv.find("\r\n150,"), std::string::npos) << csv;  // the samples up to the fault
+        // The log's error section says where the fault happened.
+        const std::string logged = "\r\n[AviSynth error]\r\nException 0xC0000005\r\nSTATUS_ACCESS_VIOLATION\r\n"
+                                   "The fault happened on a worker thread of the frame server.\r\n";
+        const std::string log = ReadBytes(tachoro.Path("clip.log"));
+        EXPECT_NE(log.find("[Performance data]"), std::string::npos);
+        ASSERT_GE(log.size(), logged.size());
+        EXPECT_EQ(log.substr(log.size() - logged.size()), logged);
+    }
+}
+
 #if !defined(_WIN32)
 // SIGINT, SIGTERM and SIGHUP during the measured run stop it as Esc does and
 // keep its results; a second one, or one outside the measured run, ends the
