@@ -17,9 +17,11 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <ucontext.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cfenv>
 #include <cstdint>
 #include <cstdlib>
@@ -151,15 +153,18 @@ void Pause(long milliseconds) {
     }
 }
 
-// True when the interrupted thread stands at or right after a system call:
-// waiting in the kernel, not halfway through a lock of its own or the
-// allocator's, which leaving through the guard would keep locked for good.
+// True when the interrupted thread waits in the kernel (a futex wait about to
+// be restarted, or a wait the signal broke off), not halfway through a lock
+// of its own or the allocator's, which leaving through the guard would keep
+// locked for good.
 bool InSystemCall(void* context) {
     const ucontext_t* uc = static_cast<const ucontext_t*>(context);
 #if defined(__x86_64__)
     const uint8_t* at = reinterpret_cast<const uint8_t*>(uc->uc_mcontext.gregs[REG_RIP]);
+    const long long result = uc->uc_mcontext.gregs[REG_RAX];
     auto isSyscall = [](const uint8_t* code) { return code[0] == 0x0F && code[1] == 0x05; };
-    return isSyscall(at) || isSyscall(at - 2);
+    if (isSyscall(at)) return result == SYS_futex || result == SYS_restart_syscall;
+    return isSyscall(at - 2) && result == -EINTR;
 #elif defined(__aarch64__)
     const uint32_t* at = reinterpret_cast<const uint32_t*>(uc->uc_mcontext.pc);
     return at[0] == 0xD4000001u || at[-1] == 0xD4000001u;

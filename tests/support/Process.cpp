@@ -9,6 +9,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <mutex>
 #include <thread>
 #else
 #include <errno.h>
@@ -123,10 +124,13 @@ std::vector<char> EnvironmentBlock(const std::vector<std::pair<std::string, std:
     return block;
 }
 
-void ReadAll(HANDLE pipe, std::string* into) {
+void ReadAll(HANDLE pipe, std::string* into, std::mutex* guard) {
     char buffer[65536];
     DWORD read = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) into->append(buffer, read);
+    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        std::lock_guard<std::mutex> lock(*guard);
+        into->append(buffer, read);
+    }
 }
 
 void WriteAll(HANDLE pipe, const std::string* text) {
@@ -186,7 +190,9 @@ ProcessResult RunProcess(const ProcessRun& run) {
 
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    const BOOL created = CreateProcessA(executable.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, 0,
+    // Its own process group takes the Ctrl+Break events meant for it alone.
+    const DWORD flags = run.InterruptWhen.empty() ? 0 : CREATE_NEW_PROCESS_GROUP;
+    const BOOL created = CreateProcessA(executable.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, flags,
                                        environment.data(), directory.empty() ? nullptr : directory.c_str(), &startup,
                                        &process);
     if (!created) result.StartError = LastErrorText("CreateProcessA");
@@ -205,10 +211,26 @@ ProcessResult RunProcess(const ProcessRun& run) {
     // Separate threads, so that a program that writes much before it reads
     // (or the other way round) never waits on us.
     std::thread writer(WriteAll, inWrite, &run.Input);
-    std::thread outReader(ReadAll, outRead, &result.Out);
-    std::thread errReader(ReadAll, errRead, &result.Err);
+    std::mutex outputGuard;
+    std::thread outReader(ReadAll, outRead, &result.Out, &outputGuard);
+    std::thread errReader(ReadAll, errRead, &result.Err, &outputGuard);
 
-    if (WaitForSingleObject(process.hProcess, run.TimeoutMs) != WAIT_OBJECT_0) {
+    const ULONGLONG deadline = GetTickCount64() + run.TimeoutMs;
+    int interruptsLeft = run.InterruptWhen.empty() ? 0 : run.InterruptCount;
+    while (interruptsLeft > 0 && GetTickCount64() < deadline &&
+           WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
+        bool seen = false;
+        {
+            std::lock_guard<std::mutex> lock(outputGuard);
+            seen = result.Err.find(run.InterruptWhen) != std::string::npos;
+        }
+        if (!seen) continue;
+        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId);
+        --interruptsLeft;
+    }
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    if (WaitForSingleObject(process.hProcess, left) != WAIT_OBJECT_0) {
         result.TimedOut = true;
         TerminateProcess(process.hProcess, 1);
         WaitForSingleObject(process.hProcess, INFINITE);

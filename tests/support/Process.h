@@ -30,8 +30,9 @@ struct ProcessRun {
     bool CloseOutputEarly = false;
     // POSIX: standard descriptors (0, 1, 2) the program starts with closed.
     std::vector<int> ClosedDescriptors;
-    // POSIX: once standard error holds this text, InterruptSignal is sent to
-    // the program InterruptCount times.
+    // Once standard error holds this text, the program is interrupted
+    // InterruptCount times: POSIX sends InterruptSignal, Windows a Ctrl+Break
+    // to the program's own process group.
     std::string InterruptWhen;
     int InterruptSignal = 0;
     int InterruptCount = 1;
