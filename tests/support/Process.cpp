@@ -85,6 +85,11 @@ LONG WINAPI EndWithFaultCode(EXCEPTION_POINTERS* info) {
 
 }  // namespace
 
+bool RunningUnderWine() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 void EndQuietlyOnUnhandledFault() {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(EndWithFaultCode);
@@ -254,6 +259,8 @@ uint32_t ExitCodeFor(int value) { return static_cast<uint8_t>(value); }
 std::string NativePath(const std::string& path) { return path; }
 
 void EndQuietlyOnUnhandledFault() {}
+
+bool RunningUnderWine() { return false; }
 
 namespace {
 

@@ -69,6 +69,9 @@ std::vector<std::string> OwnArguments();
 // waits for a click). No effect on POSIX, where the signal ends the process.
 void EndQuietlyOnUnhandledFault();
 
+// True when this process runs under Wine (Windows builds only).
+bool RunningUnderWine();
+
 // Copies a file byte for byte, replacing the target. False on any failure.
 bool CopyFileBytes(const std::string& from, const std::string& to);
 
