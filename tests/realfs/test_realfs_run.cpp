@@ -186,6 +186,17 @@ TEST(RealFS, AFaultOnAWorkerThreadKeepsTheSamplesSoFar) {
         << result.Err;
     const std::vector<Row> rows = CsvRowsMatchingTheLog(tachoro, "clip");
     EXPECT_FALSE(rows.empty());
+
+    // In the calibration: the message, and nothing measured.
+    RealRun calibrated;
+    const std::string early = calibrated.Script(
+        "clip.avs", kClip + ".Blur(1.0).FailAt(150, \"access_violation\", instance=1, worker=true).Prefetch(2)\n");
+    result = calibrated.Run({early, "-csv"});
+    EXPECT_EXIT_CODE(result, -1);
+    EXPECT_EQ(result.Err, RealBanner() + StatusShownAndCleared("Analysing script...") +
+                              "\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"
+                              "The fault happened on a worker thread of the frame server.\n");
+    EXPECT_FALSE(PathExists(calibrated.Path("clip.csv")));
 }
 
 }  // namespace
