@@ -208,7 +208,8 @@ void FrameServerContext::ReleaseScript() {
     Held->Script = AVSValue(0);
     Held->MTMode = AVSValue(0);
     platform::SleepMs(100);
-    if (Environment && !FrameServerStranded()) FrameServerGuarded([&] { EnvironmentOf(Environment)->DeleteScriptEnvironment(); });
+    if (Environment && !FrameServerStranded())
+        FrameServerGuarded([&] { EnvironmentOf(Environment)->DeleteScriptEnvironment(); });
     Environment = nullptr;
 }
 

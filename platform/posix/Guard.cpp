@@ -2,10 +2,10 @@
 //
 // Throwing from the signal handler does not work: the faulting instruction
 // lies in the frame server's code, which has no unwind entry for it, and the
-// runtime would call std::terminate. Instead the guarded call records a jump
-// buffer; the handler, running on an alternate stack, stores the code and
-// jumps back, and the guarded call throws from its own frame. The jump is
-// setcontext, not the C library's longjmp: that one runs the cleanup
+// runtime would call std::terminate. Instead the guarded call records its
+// context; the handler, running on an alternate stack, stores the code and
+// goes back to it, and the guarded call throws from its own frame. The way
+// back is setcontext, not the C library's longjmp: that one runs the cleanup
 // handlers of the abandoned frames (a condition wait's takes its mutex
 // again, which a faulted thread may hold for good).
 //
