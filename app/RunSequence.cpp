@@ -322,6 +322,8 @@ public:
         return written;
     }
 
+    bool FrameServerLost() const override { return FrameServerStranded(); }
+
     void ShowLines(const std::vector<std::string>& lines) override {
         ConsolePrint(Stream(), ColourUnchanged, "\n");
         for (const std::string& line : lines) PrintPermanentLine(ColourReport, line);
@@ -479,6 +481,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
     record.RuntimeInfo = runtimeInfo;
     record.Outcome = work.Failed() ? OutcomeOf(work.End) : OutcomeOf(benchmark.Stop);
     if (work.Failed()) record.Message = work.Text.empty() ? std::string("Unknown exception") : work.Text;
+    record.WorkerFault = work.OnWorkerThread;
     if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
     series.Runs.push_back(record);
     series.Columns.MonitorGPU = run.MonitorGPU;
@@ -489,6 +492,8 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
 }  // namespace
 
 int RunTachoro(int argc, char** argv) {
+    // Before anything is opened or written.
+    platform::PrepareStandardStreams();
     RunState run;
     Settings settings;
     CAvisynthInfo avisynthInfo;
@@ -568,6 +573,9 @@ int RunTachoro(int argc, char** argv) {
     plan.InfoOnly = run.InfoOnly;
     FrameServerSteps steps(settings, avisynthInfo, gpu, run, commandLine.Results);
     const int exitCode = MeasureScripts(plan, steps);
+    // An interrupted run has kept its results; whoever interrupted it does
+    // not want to press a key as well.
+    if (const int interrupted = platform::InterruptionExitCode()) return interrupted;
     WaitBeforeExit();
     return exitCode;
 }

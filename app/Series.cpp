@@ -49,6 +49,7 @@ int MeasureScripts(const SeriesPlan& plan, ScriptSteps& steps) {
             exitCode = -1;
             entry.Failure = FailureOf(series, false);
             compared.push_back(entry);
+            if (steps.FrameServerLost()) break;
             continue;
         }
 
@@ -64,6 +65,7 @@ int MeasureScripts(const SeriesPlan& plan, ScriptSteps& steps) {
             const RunOutcome outcome = series.Runs.back().Outcome;
             if (RunFailed(outcome)) {
                 exitCode = -1;
+                stopAll = steps.FrameServerLost();
                 break;
             }
             if (outcome == RunOutcome::StoppedByEsc || outcome == RunOutcome::StoppedBySignal) {

@@ -33,6 +33,9 @@ public:
     // Lines shown after an empty line: a script's heading, the runs'
     // section, the comparison.
     virtual void ShowLines(const std::vector<std::string>& lines) = 0;
+    // True once the frame server cannot be used again in this process (a
+    // thread of its own was lost to a fault): nothing more is measured.
+    virtual bool FrameServerLost() const { return false; }
 };
 
 struct SeriesPlan {
@@ -45,9 +48,9 @@ struct SeriesPlan {
 // and compares them when there are several. A failed run (frame-server
 // error, fault) ends its script's series and the next script follows; Esc or
 // a signal ends everything after the files of the script being measured;
-// so does a frame server that cannot be opened. Returns the exit code: -1
-// when any calibration, run or file failed, else 0. The exit pause is the
-// caller's.
+// so does a frame server that cannot be opened, or one that is lost.
+// Returns the exit code: -1 when any calibration, run or file failed, else
+// 0. The exit pause is the caller's.
 int MeasureScripts(const SeriesPlan& plan, ScriptSteps& steps);
 
 // The file name of a path ("/a/b/clip.avs" -> "clip.avs").

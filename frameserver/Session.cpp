@@ -7,6 +7,12 @@
 
 #include "platform/Platform.h"
 
+const char* const kWorkerFaultLine = "The fault happened on a worker thread of the frame server.";
+
+// A worker thread of the frame server faulted and is parked: deleting the
+// environment or unloading the library would wait for it.
+bool FrameServerStranded() { return platform::WorkerFaultCode() != 0; }
+
 std::string CurrentExceptionText() {
     try {
         throw;
@@ -45,7 +51,7 @@ void* FrameServerContext::LibrarySymbol(const char* name) const {
 
 bool FrameServerContext::Unload(bool settle) {
     ForgetLibrary();
-    const bool freed = Library ? platform::FreeDynamicLibrary(Library) : true;
+    const bool freed = Library && !FrameServerStranded() ? platform::FreeDynamicLibrary(Library) : true;
     Library = nullptr;
     Environment = nullptr;
     if (settle) platform::SleepMs(50);

@@ -145,8 +145,17 @@ struct RegionResult {
     // for an exception derived from std::exception, by a line with its text.
     std::string Text;
     uint32_t FaultCode = 0;
+    bool OnWorkerThread = false;  // the fault came from a thread of the frame server's own
     bool Failed() const { return End != RegionEnd::Finished; }
 };
+
+// After a fault on one of the frame server's worker threads that thread is
+// parked for good: deleting the environment or unloading the library would
+// wait for it, so a stranded session skips both.
+bool FrameServerStranded();
+
+// The line a fault on a worker thread adds to the fault's text.
+extern const char* const kWorkerFaultLine;
 
 // The one place with the three catch clauses of a guarded frame-server
 // region. When it returns, every handler has ended: only then may the caller
@@ -185,6 +194,8 @@ RegionResult RunFrameServerRegion(Region&& region, OtherText&& otherText) {
         result.End = RegionEnd::ProcessorFault;
         result.FaultCode = fault.ExceptionCode;
         result.Text = ExceptionCodeText(fault.ExceptionCode);
+        result.OnWorkerThread = FrameServerStranded();
+        if (result.OnWorkerThread) result.Text += std::string("\n") + kWorkerFaultLine;
     } catch (...) {
         result.End = RegionEnd::OtherException;
         result.Text = otherText();

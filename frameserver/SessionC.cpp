@@ -268,14 +268,18 @@ FrameSource FrameServerContext::Frames() const {
 }
 
 void FrameServerContext::ReleaseScript() {
-    Held->Release();
+    if (FrameServerStranded())
+        Held->Abandon();
+    else
+        Held->Release();
     platform::SleepMs(100);
-    if (Environment) FrameServerGuarded([&] { Held->Calls.DeleteEnvironment(EnvironmentOf(Environment)); });
+    if (Environment && !FrameServerStranded())
+        FrameServerGuarded([&] { Held->Calls.DeleteEnvironment(EnvironmentOf(Environment)); });
     Environment = nullptr;
 }
 
 bool FrameServerContext::Close() {
-    if (Library) Held->Release();
+    if (Library && !FrameServerStranded()) Held->Release();
     return Unload();
 }
 

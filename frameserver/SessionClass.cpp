@@ -140,16 +140,21 @@ FrameSource FrameServerContext::Frames() const {
 }
 
 void FrameServerContext::ReleaseScript() {
+    // Without the table every value operation does nothing: a stranded
+    // session abandons its values.
+    if (FrameServerStranded()) ForgetLibrary();
     Held->Clip = static_cast<IClip*>(nullptr);
     Held->Script = AVSValue(0);
     Held->MTMode = AVSValue(0);
     platform::SleepMs(100);
-    if (Environment) FrameServerGuarded([&] { EnvironmentOf(Environment)->DeleteScriptEnvironment(); });
+    if (Environment && !FrameServerStranded())
+        FrameServerGuarded([&] { EnvironmentOf(Environment)->DeleteScriptEnvironment(); });
     Environment = nullptr;
 }
 
 bool FrameServerContext::Close() {
     // The values go while the table still belongs to the loaded library.
+    if (FrameServerStranded()) ForgetLibrary();
     Held->Clip = static_cast<IClip*>(nullptr);
     Held->MTMode = AVSValue();
     Held->Script = AVSValue();

@@ -196,6 +196,12 @@ bool SamplingPoint(BenchmarkState& state) {
     state.Hooks.ReadSamplers(state);
     const SamplingOutcome outcome = ApplySamplingPoint(state.Stats, now, state.Readings, state.MonitorGPU,
                                                        state.Samples.get(), state.SampleCapacity);
+    // At every sampling point: an interruption asks to stop now, and no
+    // display is due for it.
+    if (platform::InterruptionRequested()) {
+        state.Stop = StopReason::Signal;
+        return true;
+    }
     if (outcome != SamplingOutcome::StoredRefresh) return false;
     state.Hooks.Refresh(state);
     if (TimeLimitReached(state.Stats.ElapsedMs, state.TimeLimit)) {
@@ -207,8 +213,14 @@ bool SamplingPoint(BenchmarkState& state) {
     return true;
 }
 
-KeyboardSession::KeyboardSession() { platform::KeyboardBegin(); }
-KeyboardSession::~KeyboardSession() { platform::KeyboardEnd(); }
+KeyboardSession::KeyboardSession() {
+    platform::KeyboardBegin();
+    platform::ArmInterruption();
+}
+KeyboardSession::~KeyboardSession() {
+    platform::DisarmInterruption();
+    platform::KeyboardEnd();
+}
 
 void BeginBenchmark(const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& state) {
     state.GPU = &gpu;
@@ -223,6 +235,8 @@ void BeginBenchmark(const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& 
 }
 
 void EndBenchmark(BenchmarkState& state) {
+    // An interruption after the last look at the flag still ends the series.
+    if (state.Stop == StopReason::None && platform::InterruptionRequested()) state.Stop = StopReason::Signal;
     state.Process->CloseHandles();
     state.Outcome = BenchmarkOutcome::Measured;
 }

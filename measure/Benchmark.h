@@ -122,7 +122,8 @@ void PrepareRun(BenchmarkState& state, uint32_t firstFrame, uint32_t lastFrame, 
 // The samplers' first readings, then the start time.
 void StartMeasurement(BenchmarkState& state);
 
-// One sampling point; true when the run is to stop (time limit or Esc).
+// One sampling point; true when the run is to stop (time limit, an
+// interruption, or Esc).
 bool SamplingPoint(BenchmarkState& state);
 
 // The loop's per-frame timing: nothing at all by default, so that the
@@ -200,7 +201,8 @@ struct BenchmarkSetup {
     bool FrameTimes = false;  // time every frame
 };
 
-// Raw key mode for the loop, restored however the loop ends.
+// Raw key mode and the interruption flag for the loop (a signal stops it as
+// Esc does), both given back however the loop ends.
 class KeyboardSession {
 public:
     KeyboardSession();

@@ -106,6 +106,15 @@ enum class LockResult { Acquired, AlreadyRunning, Failed };
 // explicitly; the system drops it when the process dies).
 LockResult AcquireSingleInstanceLock(const char* name);
 
+// The standard streams the way the program relies on them, called first
+// thing: any of descriptors 0, 1 and 2 that is closed is opened on the null
+// device, so that no file opened later (the single-instance lock) takes its
+// number and receives console text; and output to a pipe whose reader has
+// gone fails as an error instead of ending the process (SIGPIPE ignored).
+// No effect on Windows: files never take the place of a standard handle, and
+// a write to a broken pipe only fails there.
+void PrepareStandardStreams();
+
 // 1 = idle/lowest, 3 = high, anything else = normal. Failures are ignored.
 void SetProcessPriority(int level);
 
@@ -262,6 +271,33 @@ void ClearSystemError();
 // outside its own frame. The caller's registers and floating-point control
 // state are as they were before the call.
 void GuardedCall(void (*fn)(void*), void* context);
+
+// A processor fault on another thread (a frame-server worker) while a thread
+// is inside GuardedCall, or was in one before, ends that thread's innermost
+// guarded call the same way, with the worker's code; the faulting thread is
+// parked for good (it cannot go on). POSIX: the guarding thread leaves its
+// guard as soon as it waits in the kernel (for the worker, as a rule), else
+// at its next guarded call. Windows: see the fault guard. The code of the
+// first such fault; 0 while there was none. After one, the frame server's
+// environment and library must be left alone: they may wait for the parked
+// thread.
+uint32_t WorkerFaultCode();
+
+// ---------------------------------------------------------- interruption
+
+// While armed, the first interruption (POSIX: SIGINT, SIGTERM, SIGHUP;
+// Windows: Ctrl+C, Ctrl+Break, closing the console) only raises a flag that
+// InterruptionRequested reads; a second one ends the process at once, the
+// way it would have ended without us (terminal restored). A signal the
+// process was started to ignore stays ignored. Disarmed, the actions are
+// those from before ArmInterruption; the flag stays raised.
+void ArmInterruption();
+void DisarmInterruption();
+bool InterruptionRequested();
+// The exit code that says the run was interrupted: 128 + the signal number
+// (POSIX), 0xC000013A, the Ctrl+C exit status (Windows); 0 when no
+// interruption came.
+int InterruptionExitCode();
 
 // ----------------------------------------------------------- GPU monitor
 

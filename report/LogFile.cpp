@@ -132,8 +132,8 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
             sink.Write(LogPerformanceRow(sample, c.MonitorGPU, c.HasVideoEngine));
     }
     for (const RunRecord& run : series.Runs)
-        if (run.Outcome == RunOutcome::FrameServerError && !run.Message.empty())
-            sink.Write(RenumberedSection(LogErrorSection(run.Message), "[AviSynth error]", run.Number, runs));
+        if (!LoggedErrorOf(run).empty())
+            sink.Write(RenumberedSection(LogErrorSection(LoggedErrorOf(run)), "[AviSynth error]", run.Number, runs));
 }
 
 std::string WriteSeriesLogFile(const SeriesReport& series, bool keepPrevious) {

@@ -53,6 +53,11 @@ std::vector<RunLine> RunLinesOf(const SeriesReport& series) {
     return lines;
 }
 
+const std::string& LoggedErrorOf(const RunRecord& run) {
+    static const std::string none;
+    return run.Outcome == RunOutcome::FrameServerError || run.WorkerFault ? run.Message : none;
+}
+
 RunReport RunReportOf(const SeriesReport& series, size_t index) {
     RunReport report;
     report.ScriptPath = series.ScriptPath;
@@ -66,7 +71,7 @@ RunReport RunReportOf(const SeriesReport& series, size_t index) {
         report.RuntimeInfo = run.RuntimeInfo;
         report.Samples = run.Samples.empty() ? nullptr : run.Samples.data();
         report.SampleCount = static_cast<uint32_t>(run.Samples.size());
-        if (run.Outcome == RunOutcome::FrameServerError) report.FrameServerError = run.Message;
+        report.FrameServerError = LoggedErrorOf(run);
     }
     return report;
 }

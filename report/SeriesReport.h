@@ -35,10 +35,18 @@ const char* RunOutcomeName(RunOutcome outcome);
 // A frame-server error, a fault or another exception.
 bool RunFailed(RunOutcome outcome);
 
+struct RunRecord;
+// The text of the log's error section for the run; empty when it has none.
+const std::string& LoggedErrorOf(const RunRecord& run);
+
 struct RunRecord {
     uint32_t Number = 1;  // counted from 1
     RunOutcome Outcome = RunOutcome::Completed;
     std::string Message;  // the error's or the fault's text
+    // A fault on a thread of the frame server's own: unlike one on the main
+    // thread, its text goes into the log's error section too, the only place
+    // that says where it happened once the console is gone.
+    bool WorkerFault = false;
     bool Measured = false;  // the benchmark loop was prepared
     RunStatistics Stats;
     SamplerReadings Readings;  // the last readings

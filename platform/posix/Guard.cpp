@@ -2,27 +2,51 @@
 //
 // Throwing from the signal handler does not work: the faulting instruction
 // lies in the frame server's code, which has no unwind entry for it, and the
-// runtime would call std::terminate. Instead the guarded call records a jump
-// buffer; the handler, running on an alternate stack, stores the code and
-// jumps back, and the guarded call throws from its own frame.
-#include <setjmp.h>
+// runtime would call std::terminate. Instead the guarded call records its
+// context; the handler, running on an alternate stack, stores the code and
+// goes back to it, and the guarded call throws from its own frame. The way
+// back is setcontext, not the C library's longjmp: that one runs the cleanup
+// handlers of the abandoned frames (a condition wait's takes its mutex
+// again, which a faulted thread may hold for good).
+//
+// A fault on a thread without a guard while the program talks to the frame
+// server is one of the frame server's worker threads (Prefetch). That thread
+// cannot go on: it records the code and is parked for good, and it sends the
+// guarding thread (which usually waits inside the frame server for it) a
+// signal whose handler leaves through that thread's guard, the same way.
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <ucontext.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cfenv>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 
 #include "platform/Platform.h"
 #include "platform/posix/PosixInternal.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TACHORO_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(TACHORO_ASAN)
+#include <sanitizer/asan_interface.h>
+#define TACHORO_ASAN 1
+#endif
 
 namespace platform {
 
 namespace {
 
 struct GuardFrame {
-    sigjmp_buf jump;
+    ucontext_t resume;
+    volatile bool jumped;
     GuardFrame* volatile previous;
     volatile uint32_t code;
 };
@@ -33,6 +57,15 @@ thread_local bool t_alternateStackReady = false;
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 struct sigaction g_previousActions[NSIG];
 bool g_handlersInstalled = false;
+
+// The thread of the latest outermost guarded call: the one a worker's fault
+// is reported to.
+pthread_t g_guardingThread;
+std::atomic<bool> g_guardingThreadKnown{false};
+// The first worker fault's code, and whether a guard has thrown it yet.
+std::atomic<uint32_t> g_workerFault{0};
+std::atomic<bool> g_workerFaultThrown{false};
+int WorkerFaultSignal() { return SIGRTMIN + 2; }
 
 constexpr uint32_t kAccessViolation = 0xC0000005;
 constexpr uint32_t kInPageError = 0xC0000006;
@@ -92,12 +125,73 @@ uint32_t CodeFor(int signal, const siginfo_t* info, void* context) {
     }
 }
 
+// Back into GuardedCall's frame, from a handler.
+[[noreturn]] void LeaveThroughGuard(GuardFrame* guard) {
+#if defined(TACHORO_ASAN)
+    // What the sanitizer's longjmp does: the abandoned frames' stack is
+    // free again.
+    __asan_handle_no_return();
+#endif
+    guard->jumped = true;
+    setcontext(&guard->resume);
+    std::abort();  // setcontext does not return unless it failed
+}
+
+void Pause(long milliseconds) {
+    struct timespec pause = {0, milliseconds * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+}
+
+// A worker that faulted: the first one tells the guarding thread until a
+// guard has thrown the fault; every one of them stays here for good.
+[[noreturn]] void ParkFaultedWorker(uint32_t code) {
+    uint32_t none = 0;
+    const bool first = g_workerFault.compare_exchange_strong(none, code);
+    for (;;) {
+        if (first && !g_workerFaultThrown.load()) pthread_kill(g_guardingThread, WorkerFaultSignal());
+        Pause(20);
+    }
+}
+
+// True when the interrupted thread waits in the kernel (a futex wait about to
+// be restarted, or a wait the signal broke off), not halfway through a lock
+// of its own or the allocator's, which leaving through the guard would keep
+// locked for good.
+bool InSystemCall(void* context) {
+    const ucontext_t* uc = static_cast<const ucontext_t*>(context);
+#if defined(__x86_64__)
+    const uint8_t* at = reinterpret_cast<const uint8_t*>(uc->uc_mcontext.gregs[REG_RIP]);
+    const long long result = uc->uc_mcontext.gregs[REG_RAX];
+    auto isSyscall = [](const uint8_t* code) { return code[0] == 0x0F && code[1] == 0x05; };
+    if (isSyscall(at)) return result == SYS_futex || result == SYS_restart_syscall;
+    return isSyscall(at - 2) && result == -EINTR;
+#elif defined(__aarch64__)
+    const uint32_t* at = reinterpret_cast<const uint32_t*>(uc->uc_mcontext.pc);
+    return at[0] == 0xD4000001u || at[-1] == 0xD4000001u;
+#else
+    (void)uc;
+    return true;
+#endif
+}
+
+// On the guarding thread: leave through its guard when it waits in the
+// kernel; otherwise the worker asks again shortly, or the next guarded call
+// throws the fault.
+void WorkerFaultNotice(int, siginfo_t*, void* context) {
+    GuardFrame* guard = t_currentGuard;
+    if (!guard || !InSystemCall(context) || g_workerFaultThrown.exchange(true)) return;
+    guard->code = g_workerFault.load();
+    LeaveThroughGuard(guard);
+}
+
 void FaultHandler(int signal, siginfo_t* info, void* context) {
     GuardFrame* guard = t_currentGuard;
     if (guard) {
         guard->code = CodeFor(signal, info, context);
-        siglongjmp(guard->jump, 1);
+        LeaveThroughGuard(guard);
     }
+    if (g_guardingThreadKnown.load() && !pthread_equal(g_guardingThread, pthread_self()))
+        ParkFaultedWorker(CodeFor(signal, info, context));
     // Outside every guarded call the fault keeps its usual behaviour: hand it
     // to whoever had it before us, else let the default action happen when
     // the instruction runs again.
@@ -147,6 +241,11 @@ void EnsureHandlers() {
         sigemptyset(&action.sa_mask);
         sigaction(signal, &action, &g_previousActions[signal]);
     }
+    struct sigaction notice {};
+    notice.sa_sigaction = WorkerFaultNotice;
+    notice.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER | SA_RESTART;
+    sigemptyset(&notice.sa_mask);
+    sigaction(WorkerFaultSignal(), &notice, nullptr);
 }
 
 }  // namespace
@@ -160,14 +259,26 @@ void GuardedCall(void (*fn)(void*), void* context) {
     // does not restore the caller's: keep it here.
     fenv_t floatingPoint;
     fegetenv(&floatingPoint);
-    // The mask is not saved (no system call per guarded call); the handlers
-    // run with SA_NODEFER, so jumping out of one leaves no signal blocked.
-    if (sigsetjmp(guard.jump, 0) != 0) {
+    // The handlers run with SA_NODEFER; the mask is the one of this moment
+    // again after the jump anyway.
+    guard.jumped = false;
+    getcontext(&guard.resume);
+    if (guard.jumped) {
         fesetenv(&floatingPoint);
         t_currentGuard = guard.previous;
         throw SE_Exception{guard.code};
     }
     t_currentGuard = &guard;
+    if (guard.previous == nullptr) {
+        g_guardingThread = pthread_self();
+        g_guardingThreadKnown.store(true);
+    }
+    // A worker's fault that no guard has thrown yet (it came while this
+    // thread was outside every guard) ends this call before it starts.
+    if (g_workerFault.load() != 0 && !g_workerFaultThrown.exchange(true)) {
+        t_currentGuard = guard.previous;
+        throw SE_Exception{g_workerFault.load()};
+    }
     try {
         fn(context);
     } catch (...) {
@@ -176,5 +287,7 @@ void GuardedCall(void (*fn)(void*), void* context) {
     }
     t_currentGuard = guard.previous;
 }
+
+uint32_t WorkerFaultCode() { return g_workerFault.load(); }
 
 }  // namespace platform

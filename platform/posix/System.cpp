@@ -344,6 +344,16 @@ bool MoveFileReplacing(const std::string& from, const std::string& to) {
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
+void PrepareStandardStreams() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+        // open takes the lowest free number: the one just found closed.
+        const int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != descriptor) close(opened);
+    }
+    signal(SIGPIPE, SIG_IGN);
+}
+
 void ReportFileSizeLimitAsError() { signal(SIGXFSZ, SIG_IGN); }
 
 // ------------------------------------------------------ processor / memory

@@ -219,4 +219,6 @@ void GuardedCall(void (*fn)(void*), void* context) {
     }
 }
 
+uint32_t WorkerFaultCode() { return 0; }
+
 }  // namespace platform

@@ -252,6 +252,8 @@ bool MoveFileReplacing(const std::string& from, const std::string& to) {
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
+void PrepareStandardStreams() {}
+
 void ReportFileSizeLimitAsError() {}
 
 bool ReadCpuTimes(CpuTimes& times) {

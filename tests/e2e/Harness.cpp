@@ -117,12 +117,18 @@ ProcessResult TachoroRun::Run(const std::vector<std::string>& arguments,
                               const std::vector<std::pair<std::string, std::string>>& environment,
                               const std::string& input, unsigned timeoutMs) {
     ProcessRun run;
-    run.Executable = Executable;
     run.Arguments = arguments;
-    run.WorkingDirectory = Directory.Path("");
+    run.Environment = environment;
     run.Input = input;
     run.TimeoutMs = timeoutMs;
+    return RunWith(run);
+}
+
+ProcessResult TachoroRun::RunWith(ProcessRun run) {
+    run.Executable = Executable;
+    run.WorkingDirectory = Directory.Path("");
     run.FileSizeLimit = FileSizeLimit;
+    const std::vector<std::pair<std::string, std::string>> environment = run.Environment;
     run.Environment = {
         {"XDG_CONFIG_HOME", Directory.Path("config")},
         {"XDG_RUNTIME_DIR", Directory.Path("")},

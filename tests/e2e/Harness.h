@@ -51,6 +51,10 @@ public:
                       const std::vector<std::pair<std::string, std::string>>& environment = {},
                       const std::string& input = std::string(), unsigned timeoutMs = 120000);
 
+    // The same with the other settings of `run` (its executable, directory
+    // and file-size limit are the harness's; its environment is added).
+    ProcessResult RunWith(ProcessRun run);
+
     std::string Path(const std::string& name) const { return Directory.Path(name); }
     // The names in the run's directory.
     std::vector<std::string> FileNames() const;

@@ -9,6 +9,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <mutex>
 #include <thread>
 #else
 #include <errno.h>
@@ -84,6 +85,11 @@ LONG WINAPI EndWithFaultCode(EXCEPTION_POINTERS* info) {
 
 }  // namespace
 
+bool RunningUnderWine() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 void EndQuietlyOnUnhandledFault() {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(EndWithFaultCode);
@@ -123,10 +129,13 @@ std::vector<char> EnvironmentBlock(const std::vector<std::pair<std::string, std:
     return block;
 }
 
-void ReadAll(HANDLE pipe, std::string* into) {
+void ReadAll(HANDLE pipe, std::string* into, std::mutex* guard) {
     char buffer[65536];
     DWORD read = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) into->append(buffer, read);
+    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        std::lock_guard<std::mutex> lock(*guard);
+        into->append(buffer, read);
+    }
 }
 
 void WriteAll(HANDLE pipe, const std::string* text) {
@@ -186,7 +195,9 @@ ProcessResult RunProcess(const ProcessRun& run) {
 
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    const BOOL created = CreateProcessA(executable.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, 0,
+    // Its own process group takes the Ctrl+Break events meant for it alone.
+    const DWORD flags = run.InterruptWhen.empty() ? 0 : CREATE_NEW_PROCESS_GROUP;
+    const BOOL created = CreateProcessA(executable.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, flags,
                                        environment.data(), directory.empty() ? nullptr : directory.c_str(), &startup,
                                        &process);
     if (!created) result.StartError = LastErrorText("CreateProcessA");
@@ -205,10 +216,26 @@ ProcessResult RunProcess(const ProcessRun& run) {
     // Separate threads, so that a program that writes much before it reads
     // (or the other way round) never waits on us.
     std::thread writer(WriteAll, inWrite, &run.Input);
-    std::thread outReader(ReadAll, outRead, &result.Out);
-    std::thread errReader(ReadAll, errRead, &result.Err);
+    std::mutex outputGuard;
+    std::thread outReader(ReadAll, outRead, &result.Out, &outputGuard);
+    std::thread errReader(ReadAll, errRead, &result.Err, &outputGuard);
 
-    if (WaitForSingleObject(process.hProcess, run.TimeoutMs) != WAIT_OBJECT_0) {
+    const ULONGLONG deadline = GetTickCount64() + run.TimeoutMs;
+    int interruptsLeft = run.InterruptWhen.empty() ? 0 : run.InterruptCount;
+    while (interruptsLeft > 0 && GetTickCount64() < deadline &&
+           WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
+        bool seen = false;
+        {
+            std::lock_guard<std::mutex> lock(outputGuard);
+            seen = result.Err.find(run.InterruptWhen) != std::string::npos;
+        }
+        if (!seen) continue;
+        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId);
+        --interruptsLeft;
+    }
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    if (WaitForSingleObject(process.hProcess, left) != WAIT_OBJECT_0) {
         result.TimedOut = true;
         TerminateProcess(process.hProcess, 1);
         WaitForSingleObject(process.hProcess, INFINITE);
@@ -232,6 +259,8 @@ uint32_t ExitCodeFor(int value) { return static_cast<uint8_t>(value); }
 std::string NativePath(const std::string& path) { return path; }
 
 void EndQuietlyOnUnhandledFault() {}
+
+bool RunningUnderWine() { return false; }
 
 namespace {
 
@@ -290,6 +319,7 @@ ProcessResult RunProcess(const ProcessRun& run) {
     const char* directory = run.WorkingDirectory.empty() ? nullptr : run.WorkingDirectory.c_str();
     struct rlimit fileSizeLimit {};
     fileSizeLimit.rlim_cur = fileSizeLimit.rlim_max = static_cast<rlim_t>(run.FileSizeLimit);
+    const std::vector<int>& closed = run.ClosedDescriptors;
     const pid_t pid = fork();
     if (pid == 0) {
         // Own process group, so a time-out also ends what the program started.
@@ -306,6 +336,8 @@ ProcessResult RunProcess(const ProcessRun& run) {
         const int report = fcntl(status[1], F_DUPFD_CLOEXEC, 3);
         int failure = 0;
         if (in < 0 || out < 0 || err < 0 || report < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+            failure = errno;
+        } else if (std::any_of(closed.begin(), closed.end(), [](int fd) { return close(fd) != 0; })) {
             failure = errno;
         } else if (directory != nullptr && chdir(directory) != 0) {
             failure = errno;
@@ -354,6 +386,7 @@ ProcessResult RunProcess(const ProcessRun& run) {
     size_t written = 0;
     if (run.Input.empty()) CloseFd(input[1]);
     const int64_t deadline = NowMs() + run.TimeoutMs;
+    int interruptsLeft = run.InterruptWhen.empty() ? 0 : run.InterruptCount;
     while (output[0] >= 0 || error[0] >= 0) {
         int64_t left = deadline - NowMs();
         if (left <= 0 && !result.TimedOut) {
@@ -388,9 +421,20 @@ ProcessResult RunProcess(const ProcessRun& run) {
             const ssize_t n = read(fd, buffer, sizeof buffer);
             if (n > 0) {
                 (&fd == &output[0] ? result.Out : result.Err).append(buffer, static_cast<size_t>(n));
+                if (run.CloseOutputEarly) {
+                    CloseFd(output[0]);
+                    CloseFd(error[0]);
+                }
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 CloseFd(fd);
             }
+        }
+        if (interruptsLeft > 0 && result.Err.find(run.InterruptWhen) != std::string::npos) {
+            // One at a time: the program handles each before the next comes.
+            kill(pid, run.InterruptSignal);
+            --interruptsLeft;
+            struct timespec pause = {0, 20 * 1000 * 1000};
+            nanosleep(&pause, nullptr);
         }
         if (result.TimedOut && NowMs() > deadline + 5000) break;  // something else holds the pipes
     }

@@ -24,6 +24,18 @@ struct ProcessRun {
     unsigned TimeoutMs = 60000;  // the program is killed when it runs longer
     // POSIX: the largest file the program may write, in bytes (0: no limit).
     uint64_t FileSizeLimit = 0;
+    // POSIX: the reading ends of both output pipes are closed once the first
+    // bytes have come, as "2>&1 | head -c1" does; later output finds no
+    // reader.
+    bool CloseOutputEarly = false;
+    // POSIX: standard descriptors (0, 1, 2) the program starts with closed.
+    std::vector<int> ClosedDescriptors;
+    // Once standard error holds this text, the program is interrupted
+    // InterruptCount times: POSIX sends InterruptSignal, Windows a Ctrl+Break
+    // to the program's own process group.
+    std::string InterruptWhen;
+    int InterruptSignal = 0;
+    int InterruptCount = 1;
 };
 
 struct ProcessResult {
@@ -56,6 +68,9 @@ std::vector<std::string> OwnArguments();
 // system's crash reporting (under Wine with a display that is a dialog that
 // waits for a click). No effect on POSIX, where the signal ends the process.
 void EndQuietlyOnUnhandledFault();
+
+// True when this process runs under Wine (Windows builds only).
+bool RunningUnderWine();
 
 // Copies a file byte for byte, replacing the target. False on any failure.
 bool CopyFileBytes(const std::string& from, const std::string& to);

@@ -1,8 +1,14 @@
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "tests/testfs/TestFS.h"
 
@@ -42,13 +48,72 @@ __attribute__((noinline)) int Recurse(volatile char* previous) {
     return deeper + frame[0];
 }
 
+// A thread that does one job at a time for a caller that waits for it, as a
+// frame server's worker renders a frame the main thread asked for. What the
+// job throws is thrown to the caller.
+class WorkerThread {
+public:
+    WorkerThread() : thread_([this] { Serve(); }) {}
+    ~WorkerThread() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+    void Do(const std::function<void()>& job) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        job_ = &job;
+        failure_ = nullptr;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return job_ == nullptr; });
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
+private:
+    void Serve() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return stopping_ || job_ != nullptr; });
+            if (stopping_) return;
+            try {
+                (*job_)();
+            } catch (...) {
+                failure_ = std::current_exception();
+            }
+            job_ = nullptr;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const std::function<void()>* job_ = nullptr;
+    std::exception_ptr failure_;
+    bool stopping_ = false;
+    std::thread thread_;  // last: starts when the rest is ready
+};
+
 class ScriptClip : public CountedClip {
 public:
-    explicit ScriptClip(const ClipSpec& spec) : spec_(spec) {}
+    explicit ScriptClip(const ClipSpec& spec) : spec_(spec) {
+        if (spec.workerThread) worker_.reset(new WorkerThread);
+    }
 
     int GetVersion() override { return 6; }
 
     PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
+        if (!worker_) return Render(n, env);
+        PVideoFrame frame;
+        worker_->Do([&] { frame = Render(n, env); });
+        return frame;
+    }
+
+    PVideoFrame Render(int n, IScriptEnvironment* env) {
         ++Counters().frames_requested;
         SpendMicroseconds(spec_.frameDelayUs);
         if (n == spec_.failAt && (spec_.failInLoad == 0 || spec_.failInLoad == LoadIndex())) {
@@ -75,6 +140,7 @@ public:
 
 private:
     const ClipSpec spec_;
+    std::unique_ptr<WorkerThread> worker_;
 };
 
 class DistributorClip : public CountedClip {

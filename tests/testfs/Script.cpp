@@ -141,6 +141,12 @@ bool Apply(const std::string& key, const std::string& value, ScriptSpec& spec, b
         return true;
     }
     if (key == "frame_delay_us") return ParseNumber(value, 0, INT64_MAX, clip.frameDelayUs);
+    if (key == "worker_thread") {
+        int64_t on = 0;
+        if (!ParseNumber(value, 0, 1, on)) return false;
+        clip.workerThread = on == 1;
+        return true;
+    }
     return false;
 }
 

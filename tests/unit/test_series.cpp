@@ -20,6 +20,7 @@ public:
     std::map<std::string, CycleEnd> Ends;  // a cycle that adds no run
     std::vector<std::string> FailingCalibrations;
     std::vector<std::string> Trace;
+    bool Lost = false;
 
     SeriesReport NewSeries(const std::string& script) override {
         SeriesReport series;
@@ -56,6 +57,7 @@ public:
     void ShowLines(const std::vector<std::string>& lines) override {
         Trace.push_back("show " + lines.front());
     }
+    bool FrameServerLost() const override { return Lost; }
 };
 
 const RunOutcome kDone = RunOutcome::Completed;
@@ -70,6 +72,7 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
         std::vector<std::string> failingCalibrations;
         int exitCode;
         std::vector<std::string> trace;
+        bool lost = false;  // the frame server is lost with a failure
     } cases[] = {
         {"one script, one run: nothing shown besides the run",
          {"a"}, 1, {{"a", {kDone}}}, {}, 0,
@@ -92,11 +95,18 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
          {"a", "b"}, 1, {{"b", {kDone}}}, {"a"}, -1,
          {"show Script 1 of 2: a", "calibrate a", "show Script 2 of 2: b", "calibrate b", "cycle b 1", "files b 1",
           kTableHead}},
+        {"a fault that loses the frame server ends everything after the files of its script",
+         {"a", "b"}, 3, {{"a", {kDone, RunOutcome::Fault}}}, {}, -1,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2",
+          "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}, true},
+        {"so does a calibration that loses it",
+         {"a", "b"}, 1, {}, {"a"}, -1, {"show Script 1 of 2: a", "calibrate a", kTableHead}, true},
     };
     for (const auto& c : cases) {
         ScriptedSteps steps;
         steps.Outcomes = c.outcomes;
         steps.FailingCalibrations = c.failingCalibrations;
+        steps.Lost = c.lost;
         SeriesPlan plan;
         plan.Scripts = c.scripts;
         plan.Runs = c.runs;

@@ -1,0 +1,36 @@
+// Interruption of the measured run: the first Ctrl+C, Ctrl+Break or closing
+// of the console asks the loop to stop (it polls the flag where it polls the
+// Esc key); the second goes on to the system's handler, which ends the
+// process with STATUS_CONTROL_C_EXIT.
+#include <windows.h>
+
+#include "platform/Platform.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int kControlCExit = static_cast<int>(0xC000013Au);
+volatile LONG g_events = 0;
+
+BOOL WINAPI OnConsoleEvent(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+    if (InterlockedIncrement(&g_events) > 1) return FALSE;
+    // Closing the console ends the process as soon as this returns: wait
+    // here, so that the run can stop and write its files first (the system
+    // allows a few seconds).
+    if (type == CTRL_CLOSE_EVENT) Sleep(INFINITE);
+    return TRUE;
+}
+
+}  // namespace
+
+void ArmInterruption() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+void DisarmInterruption() { SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
+
+bool InterruptionRequested() { return g_events != 0; }
+
+int InterruptionExitCode() { return g_events == 0 ? 0 : kControlCExit; }
+
+}  // namespace platform
