@@ -277,10 +277,10 @@ void GuardedCall(void (*fn)(void*), void* context);
 // guarded call the same way, with the worker's code; the faulting thread is
 // parked for good (it cannot go on). POSIX: the guarding thread leaves its
 // guard as soon as it waits in the kernel (for the worker, as a rule), else
-// at its next guarded call. Windows: see the fault guard. The code of the
-// first such fault; 0 while there was none. After one, the frame server's
-// environment and library must be left alone: they may wait for the parked
-// thread.
+// at its next guarded call. Windows: at its next guarded call, else see
+// SetWorkerFaultEnding. The code of the first such fault; 0 while there was
+// none. After one, the frame server's environment and library must be left
+// alone: they may wait for the parked thread.
 uint32_t WorkerFaultCode();
 
 // Windows: the main thread may wait in the kernel for the faulted worker,
