@@ -295,15 +295,21 @@ public:
         ShowStatus("Analysing script...");
         samplingInterval = AnalyseScript(series.ScriptPath, settings.AVSDLL, avisynthInfo.InterfaceVersion,
                                          settings.InvokeDistributor, run.RunErrorText);
-        ClearStatus();
-        if (samplingInterval == 0 || !run.RunErrorText.empty()) {
-            PrintError(FormatText("\n%s\n", run.RunErrorText.c_str()));
-            return false;
-        }
-        return true;
+        return CalibrationEnded();
+    }
+
+    void CalibrationLost(SeriesReport&, uint32_t code) override {
+        samplingInterval = 0;
+        run.RunErrorText = FaultResult(code).Text;
+        CalibrationEnded();
     }
 
     CycleEnd Cycle(SeriesReport& series, uint32_t number) override;
+
+    void CycleLost(SeriesReport& series, uint32_t number, uint32_t code) override {
+        CycleWork none;
+        EndCycle(series, number, cycleWork ? *cycleWork : none, FaultResult(code), false);
+    }
 
     bool WriteFiles(const SeriesReport& series) override {
         bool written = true;
@@ -330,6 +336,31 @@ public:
     }
 
 private:
+    // What one cycle keeps outside its guarded work: all that is needed to
+    // end it from another thread when that work cannot return.
+    struct CycleWork {
+        FrameServerContext session;
+        BenchmarkState benchmark;
+        CycleEnd earlyEnd = CycleEnd::Ran;  // an information-only run or a refused range
+        bool exceptionPathBegun = false;
+        std::string runtimeInfo;
+    };
+
+    // The calibration's failure message, if it failed.
+    bool CalibrationEnded() {
+        ClearStatus();
+        if (samplingInterval == 0 || !run.RunErrorText.empty()) {
+            PrintError(FormatText("\n%s\n", run.RunErrorText.c_str()));
+            return false;
+        }
+        return true;
+    }
+
+    // The cycle's end after its guarded work; `unload` is false when that
+    // work was lost and the library must stay as it is.
+    CycleEnd EndCycle(SeriesReport& series, uint32_t number, CycleWork& cycle, const RegionResult& work,
+                      bool unload);
+
     // The log written before the library goes, after an information-only
     // run or a refused range; its failure is shown but does not change the
     // exit code.
@@ -350,6 +381,7 @@ private:
     bool defaultRangeAccepted = false;  // asked once per script
     bool endedEarly = false;            // the log was written before the library went
     bool firstCycle = true;             // the GPU block is open for the first cycle only
+    CycleWork* cycleWork = nullptr;     // the cycle under way
 };
 
 CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
@@ -366,7 +398,8 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
     firstCycle = false;
 
     // Main connection.
-    FrameServerContext session;
+    CycleWork cycle;
+    FrameServerContext& session = cycle.session;
     if (!session.Load(settings.AVSDLL)) {
         PrintError(FormatText("\nCannot load avisynth.dll\n%s\n", SystemErrorText().c_str()));
         return CycleEnd::SetupFailed;
@@ -382,10 +415,10 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
         break;
     }
 
-    BenchmarkState benchmark;
-    CycleEnd earlyEnd = CycleEnd::Ran;  // an information-only run or a refused range
-    bool exceptionPathBegun = false;
-    std::string runtimeInfo;
+    BenchmarkState& benchmark = cycle.benchmark;
+    CycleEnd& earlyEnd = cycle.earlyEnd;
+    std::string& runtimeInfo = cycle.runtimeInfo;
+    cycleWork = &cycle;
     const RegionResult work = RunFrameServerRegion(
         [&] {
             // The script and the report facts.
@@ -462,24 +495,30 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             // The system's text is read after the display lines are cleared,
             // as for the other failures.
             BeginExceptionPath(run, benchmark);
-            exceptionPathBegun = true;
+            cycle.exceptionPathBegun = true;
             return std::string("Unknown exception");
         });
+    cycleWork = nullptr;
+    return EndCycle(series, number, cycle, work, true);
+}
+
+CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, CycleWork& cycle,
+                                    const RegionResult& work, bool unload) {
     // The library goes only now that the handler has ended: the exception
     // object may have come from the frame server's own runtime.
     if (work.Failed()) {
-        if (!exceptionPathBegun) BeginExceptionPath(run, benchmark);
-        ReportFailure(work, run, benchmark);
-        session.UnloadAfter(work.End);
+        if (!cycle.exceptionPathBegun) BeginExceptionPath(run, cycle.benchmark);
+        ReportFailure(work, run, cycle.benchmark);
+        if (unload) cycle.session.UnloadAfter(work.End);
     }
-    if (earlyEnd != CycleEnd::Ran && !work.Failed()) {
-        session.Unload();
-        return earlyEnd;
+    if (cycle.earlyEnd != CycleEnd::Ran && !work.Failed()) {
+        cycle.session.Unload();
+        return cycle.earlyEnd;
     }
 
-    RunRecord record = RecordOf(benchmark, number);
-    record.RuntimeInfo = runtimeInfo;
-    record.Outcome = work.Failed() ? OutcomeOf(work.End) : OutcomeOf(benchmark.Stop);
+    RunRecord record = RecordOf(cycle.benchmark, number);
+    record.RuntimeInfo = cycle.runtimeInfo;
+    record.Outcome = work.Failed() ? OutcomeOf(work.End) : OutcomeOf(cycle.benchmark.Stop);
     if (work.Failed()) record.Message = work.Text.empty() ? std::string("Unknown exception") : work.Text;
     record.WorkerFault = work.OnWorkerThread;
     if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
@@ -487,6 +526,22 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
     series.Columns.MonitorGPU = run.MonitorGPU;
     series.Columns.HasVideoEngine = gpu.HasVideoEngine;
     return CycleEnd::Ran;
+}
+
+// The last step of a run that got as far as the scripts.
+int Closing(int exitCode) {
+    // An interrupted run has kept its results; whoever interrupted it does
+    // not want to press a key as well.
+    if (const int interrupted = platform::InterruptionExitCode()) return interrupted;
+    WaitBeforeExit();
+    return exitCode;
+}
+
+// The run's end when a worker thread of the frame server faulted and the
+// thread that measures cannot come back from its wait for it.
+void EndAfterWorkerFault(uint32_t code, void* context) {
+    ScriptsMeasurement& measurement = *static_cast<ScriptsMeasurement*>(context);
+    platform::EndProcessNow(Closing(measurement.EndAfterLostWork(code)));
 }
 
 }  // namespace
@@ -572,10 +627,9 @@ int RunTachoro(int argc, char** argv) {
     plan.Runs = commandLine.Results.Runs;
     plan.InfoOnly = run.InfoOnly;
     FrameServerSteps steps(settings, avisynthInfo, gpu, run, commandLine.Results);
-    const int exitCode = MeasureScripts(plan, steps);
-    // An interrupted run has kept its results; whoever interrupted it does
-    // not want to press a key as well.
-    if (const int interrupted = platform::InterruptionExitCode()) return interrupted;
-    WaitBeforeExit();
-    return exitCode;
+    ScriptsMeasurement measurement(plan, steps);
+    platform::SetWorkerFaultEnding(EndAfterWorkerFault, &measurement);
+    const int exitCode = measurement.Run();
+    platform::SetWorkerFaultEnding(nullptr, nullptr);
+    return Closing(exitCode);
 }

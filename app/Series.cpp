@@ -31,38 +31,43 @@ std::vector<std::string> ComparisonNames(const std::vector<std::string>& scripts
     return names;
 }
 
-int MeasureScripts(const SeriesPlan& plan, ScriptSteps& steps) {
-    int exitCode = 0;
-    const bool several = plan.Scripts.size() > 1;
-    const uint32_t runs = plan.InfoOnly ? 1 : plan.Runs;
-    const std::vector<std::string> names = ComparisonNames(plan.Scripts);
-    std::vector<ComparedScript> compared;
+ScriptsMeasurement::ScriptsMeasurement(const SeriesPlan& plan, ScriptSteps& steps)
+    : plan(plan),
+      steps(steps),
+      several(plan.Scripts.size() > 1),
+      runs(plan.InfoOnly ? 1 : plan.Runs),
+      names(ComparisonNames(plan.Scripts)) {}
 
+int MeasureScripts(const SeriesPlan& plan, ScriptSteps& steps) { return ScriptsMeasurement(plan, steps).Run(); }
+
+int ScriptsMeasurement::Run() {
     for (size_t index = 0; index < plan.Scripts.size(); ++index) {
         if (several)
             steps.ShowLines({FormatText("Script %u of %u: %s", static_cast<unsigned>(index + 1),
                                         static_cast<unsigned>(plan.Scripts.size()), plan.Scripts[index].c_str())});
-        SeriesReport series = steps.NewSeries(plan.Scripts[index]);
-        ComparedScript entry;
-        entry.Name = names[index];
-        if (!plan.InfoOnly && !steps.Calibrate(series)) {
-            exitCode = -1;
-            entry.Failure = FailureOf(series, false);
-            compared.push_back(entry);
+        SeriesReport current = steps.NewSeries(plan.Scripts[index]);
+        ComparedScript currentEntry;
+        currentEntry.Name = names[index];
+        series = &current;
+        entry = &currentEntry;
+        run = 0;
+        if (!plan.InfoOnly && !steps.Calibrate(current)) {
+            CalibrationFailed(current, currentEntry);
+            series = nullptr;
             if (steps.FrameServerLost()) break;
             continue;
         }
 
         bool stopAll = false;
-        for (uint32_t run = 1; run <= runs; ++run) {
-            const CycleEnd end = steps.Cycle(series, run);
+        for (run = 1; run <= runs; ++run) {
+            const CycleEnd end = steps.Cycle(current, run);
             if (end == CycleEnd::SetupFailed) {
                 exitCode = -1;
                 stopAll = true;
                 break;
             }
             if (end != CycleEnd::Ran) break;
-            const RunOutcome outcome = series.Runs.back().Outcome;
+            const RunOutcome outcome = current.Runs.back().Outcome;
             if (RunFailed(outcome)) {
                 exitCode = -1;
                 stopAll = steps.FrameServerLost();
@@ -73,24 +78,50 @@ int MeasureScripts(const SeriesPlan& plan, ScriptSteps& steps) {
                 break;
             }
         }
-
-        if (runs > 1 && !series.Runs.empty())
-            steps.ShowLines(SeriesLines(RunLinesOf(series), runs, SeriesFiguresOf(series)));
-        // Nothing to write when not even the frame server could be opened.
-        if ((!series.Runs.empty() || series.RangeRefused) && !steps.WriteFiles(series)) exitCode = -1;
-
-        const SeriesFigures figures = SeriesFiguresOf(series);
-        if (figures.Runs > 0) entry.Figures = figures;
-        entry.Failure = FailureOf(series, true);
-        compared.push_back(entry);
+        FinishScript(current, currentEntry);
+        series = nullptr;
         if (stopAll) break;
     }
-
-    if (several && !plan.InfoOnly) {
-        // Scripts never reached (after Esc) are listed as such.
-        for (size_t index = compared.size(); index < plan.Scripts.size(); ++index)
-            compared.push_back(ComparedScript{names[index], std::nullopt, "not measured"});
-        steps.ShowLines(ComparisonLines(compared));
-    }
+    Compare();
     return exitCode;
+}
+
+int ScriptsMeasurement::EndAfterLostWork(uint32_t code) {
+    exitCode = -1;
+    if (series && run == 0) {
+        steps.CalibrationLost(*series, code);
+        CalibrationFailed(*series, *entry);
+    } else if (series) {
+        steps.CycleLost(*series, run, code);
+        FinishScript(*series, *entry);
+    }
+    series = nullptr;
+    Compare();
+    return exitCode;
+}
+
+void ScriptsMeasurement::CalibrationFailed(SeriesReport& failed, ComparedScript& failedEntry) {
+    exitCode = -1;
+    failedEntry.Failure = FailureOf(failed, false);
+    compared.push_back(failedEntry);
+}
+
+void ScriptsMeasurement::FinishScript(SeriesReport& finished, ComparedScript& finishedEntry) {
+    if (runs > 1 && !finished.Runs.empty())
+        steps.ShowLines(SeriesLines(RunLinesOf(finished), runs, SeriesFiguresOf(finished)));
+    // Nothing to write when not even the frame server could be opened.
+    if ((!finished.Runs.empty() || finished.RangeRefused) && !steps.WriteFiles(finished)) exitCode = -1;
+
+    const SeriesFigures figures = SeriesFiguresOf(finished);
+    if (figures.Runs > 0) finishedEntry.Figures = figures;
+    finishedEntry.Failure = FailureOf(finished, true);
+    compared.push_back(finishedEntry);
+}
+
+void ScriptsMeasurement::Compare() {
+    if (!several || plan.InfoOnly) return;
+    // Scripts never reached (after Esc) are listed as such.
+    for (size_t index = compared.size(); index < plan.Scripts.size(); ++index)
+        compared.push_back(ComparedScript{names[index], std::nullopt, "not measured"});
+    steps.ShowLines(ComparisonLines(compared));
 }

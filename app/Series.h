@@ -36,6 +36,18 @@ public:
     // True once the frame server cannot be used again in this process (a
     // thread of its own was lost to a fault): nothing more is measured.
     virtual bool FrameServerLost() const { return false; }
+    // A worker thread of the frame server faulted with `code` while the
+    // calibration or cycle `run` ran, and that work cannot return: show and
+    // record the failure as the returning work would have.
+    virtual void CalibrationLost(SeriesReport& series, uint32_t code) {
+        (void)series;
+        (void)code;
+    }
+    virtual void CycleLost(SeriesReport& series, uint32_t run, uint32_t code) {
+        (void)series;
+        (void)run;
+        (void)code;
+    }
 };
 
 struct SeriesPlan {
@@ -52,6 +64,38 @@ struct SeriesPlan {
 // Returns the exit code: -1 when any calibration, run or file failed, else
 // 0. The exit pause is the caller's.
 int MeasureScripts(const SeriesPlan& plan, ScriptSteps& steps);
+
+// MeasureScripts, with a way to end it from another thread while the
+// calibration or a cycle cannot return (a worker thread of the frame server
+// faulted and the thread that runs the scripts is stuck waiting for it).
+class ScriptsMeasurement {
+public:
+    ScriptsMeasurement(const SeriesPlan& plan, ScriptSteps& steps);
+    // What MeasureScripts returns.
+    int Run();
+    // With Run's thread held still: the lost work ends as a failure with the
+    // fault's code, the script's series as after a failed run (its files
+    // written), then the comparison. Returns the exit code.
+    int EndAfterLostWork(uint32_t code);
+
+private:
+    void CalibrationFailed(SeriesReport& series, ComparedScript& entry);
+    void FinishScript(SeriesReport& series, ComparedScript& entry);
+    void Compare();
+
+    const SeriesPlan& plan;
+    ScriptSteps& steps;
+    int exitCode = 0;
+    bool several = false;
+    uint32_t runs = 1;
+    std::vector<std::string> names;
+    std::vector<ComparedScript> compared;
+    // The work under way: the script's series and entry, and the run (0
+    // while the script is calibrated); null outside the scripts' work.
+    SeriesReport* series = nullptr;
+    ComparedScript* entry = nullptr;
+    uint32_t run = 0;
+};
 
 // The file name of a path ("/a/b/clip.avs" -> "clip.avs").
 std::string ScriptName(const std::string& path);

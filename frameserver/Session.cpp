@@ -13,6 +13,16 @@ const char* const kWorkerFaultLine = "The fault happened on a worker thread of t
 // environment or unloading the library would wait for it.
 bool FrameServerStranded() { return platform::WorkerFaultCode() != 0; }
 
+RegionResult FaultResult(uint32_t code) {
+    RegionResult result;
+    result.End = RegionEnd::ProcessorFault;
+    result.FaultCode = code;
+    result.Text = ExceptionCodeText(code);
+    result.OnWorkerThread = FrameServerStranded();
+    if (result.OnWorkerThread) result.Text += std::string("\n") + kWorkerFaultLine;
+    return result;
+}
+
 std::string CurrentExceptionText() {
     try {
         throw;

@@ -157,6 +157,10 @@ bool FrameServerStranded();
 // The line a fault on a worker thread adds to the fault's text.
 extern const char* const kWorkerFaultLine;
 
+// What a region that the processor fault `code` ended gives back; its text
+// names a worker thread when the session is stranded.
+RegionResult FaultResult(uint32_t code);
+
 // The one place with the three catch clauses of a guarded frame-server
 // region. When it returns, every handler has ended: only then may the caller
 // unload the library.
@@ -191,11 +195,7 @@ RegionResult RunFrameServerRegion(Region&& region, OtherText&& otherText) {
         result.End = RegionEnd::FrameServerError;
         result.Text = error.Message;
     } catch (SE_Exception& fault) {
-        result.End = RegionEnd::ProcessorFault;
-        result.FaultCode = fault.ExceptionCode;
-        result.Text = ExceptionCodeText(fault.ExceptionCode);
-        result.OnWorkerThread = FrameServerStranded();
-        if (result.OnWorkerThread) result.Text += std::string("\n") + kWorkerFaultLine;
+        result = FaultResult(fault.ExceptionCode);
     } catch (...) {
         result.End = RegionEnd::OtherException;
         result.Text = otherText();

@@ -19,11 +19,13 @@
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cfenv>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -289,5 +291,12 @@ void GuardedCall(void (*fn)(void*), void* context) {
 }
 
 uint32_t WorkerFaultCode() { return g_workerFault.load(); }
+
+void SetWorkerFaultEnding(void (*)(uint32_t, void*), void*) {}
+
+void EndProcessNow(int exitCode) {
+    std::fflush(nullptr);
+    _exit(exitCode);
+}
 
 }  // namespace platform

@@ -13,12 +13,22 @@
 // stack pointer, callee-saved registers and floating-point control state,
 // like longjmp), and GuardedCall throws from its own frame. The frames in
 // between are abandoned without destructors, as the interface allows.
+//
+// A fault on a thread without a guard while another thread guards its work
+// is one of the frame server's worker threads (Prefetch). That thread cannot
+// go on: it records the code and is parked for good. The guarding thread
+// throws the fault at its next guarded call; but it usually waits in the
+// kernel for that very worker, and no change of its context gets it out of
+// such a wait. So a thread of our own gives it a short while, then suspends
+// it where it is and hands the run's end to the ending the program set.
 #include "platform/Platform.h"
 
 #include <malloc.h>  // _resetstkoflw
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 
 
 namespace {
@@ -31,6 +41,19 @@ struct GuardFrame {
 };
 
 DWORD g_frameSlot = TLS_OUT_OF_INDEXES;
+
+// The thread of the latest outermost guarded call: the one a worker's fault
+// is reported to.
+std::atomic<DWORD> g_guardingThread{0};
+// The first worker fault's code, and whether its end is taken yet (by the
+// guarding thread's throw or by the ending thread).
+std::atomic<uint32_t> g_workerFault{0};
+std::atomic<bool> g_workerFaultTaken{false};
+// How long the guarding thread has to leave by itself.
+constexpr DWORD kNoticeMilliseconds = 750;
+
+std::atomic<void (*)(uint32_t, void*)> g_ending{nullptr};
+std::atomic<void*> g_endingContext{nullptr};
 
 }  // namespace
 
@@ -163,6 +186,37 @@ bool IsProcessorFault(DWORD code) {
     }
 }
 
+// Runs on a thread of its own, with a fresh stack (the faulted worker's may
+// be all but used up): waits for the guarding thread to take the fault, else
+// takes it, suspends that thread so that what the ending reads stays still,
+// and ends the run.
+DWORD WINAPI EndAfterWorkerFault(void* parameter) {
+    const DWORD guarding = static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter));
+    for (DWORD waited = 0; waited < kNoticeMilliseconds; waited += 10) {
+        if (g_workerFaultTaken.load()) return 0;
+        Sleep(10);
+    }
+    if (g_workerFaultTaken.exchange(true)) return 0;
+    if (HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, guarding)) {
+        SuspendThread(thread);
+        CloseHandle(thread);
+    }
+    if (auto ending = g_ending.load()) ending(g_workerFault.load(), g_endingContext.load());
+    platform::EndProcessNow(-1);
+}
+
+// A worker that faulted: the first one starts the thread that sees the run
+// ended; every one of them stays here for good.
+[[noreturn]] void ParkFaultedWorker(DWORD code, DWORD guarding) {
+    uint32_t none = 0;
+    if (g_workerFault.compare_exchange_strong(none, code)) {
+        HANDLE ender = CreateThread(nullptr, 256 * 1024, EndAfterWorkerFault,
+                                    reinterpret_cast<void*>(static_cast<uintptr_t>(guarding)), 0, nullptr);
+        if (ender != nullptr) CloseHandle(ender);
+    }
+    for (;;) Sleep(INFINITE);
+}
+
 LONG CALLBACK FaultHandler(EXCEPTION_POINTERS* info) {
     const DWORD code = info->ExceptionRecord->ExceptionCode;
     if (!IsProcessorFault(code)) return EXCEPTION_CONTINUE_SEARCH;
@@ -171,7 +225,11 @@ LONG CALLBACK FaultHandler(EXCEPTION_POINTERS* info) {
     const DWORD lastError = GetLastError();
     GuardFrame* frame = static_cast<GuardFrame*>(TlsGetValue(g_frameSlot));
     SetLastError(lastError);
-    if (frame == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+    if (frame == nullptr) {
+        const DWORD guarding = g_guardingThread.load();
+        if (guarding == 0 || guarding == GetCurrentThreadId()) return EXCEPTION_CONTINUE_SEARCH;
+        ParkFaultedWorker(code, guarding);
+    }
 
     CONTEXT* context = info->ContextRecord;
     context->EFlags &= ~0x400u;  // the ABI wants the direction flag clear
@@ -201,6 +259,13 @@ void GuardedCall(void (*fn)(void*), void* context) {
     GuardFrame frame;
     const DWORD lastError = GetLastError();  // TlsGetValue clears it
     frame.outer = static_cast<GuardFrame*>(TlsGetValue(g_frameSlot));
+    if (frame.outer == nullptr) g_guardingThread.store(GetCurrentThreadId());
+    // A worker's fault that nobody has taken yet ends this call before it
+    // starts.
+    if (g_workerFault.load() != 0 && !g_workerFaultTaken.exchange(true)) {
+        SetLastError(lastError);
+        throw SE_Exception{g_workerFault.load()};
+    }
     TlsSetValue(g_frameSlot, &frame);
     SetLastError(lastError);
     int faulted = 0;
@@ -219,6 +284,16 @@ void GuardedCall(void (*fn)(void*), void* context) {
     }
 }
 
-uint32_t WorkerFaultCode() { return 0; }
+uint32_t WorkerFaultCode() { return g_workerFault.load(); }
+
+void SetWorkerFaultEnding(void (*ending)(uint32_t code, void* context), void* context) {
+    g_endingContext.store(context);
+    g_ending.store(ending);
+}
+
+void EndProcessNow(int exitCode) {
+    std::fflush(nullptr);
+    ExitProcess(static_cast<UINT>(exitCode));
+}
 
 }  // namespace platform

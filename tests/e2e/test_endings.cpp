@@ -58,7 +58,6 @@ TEST(Endings, ConsoleStreamsThatAreGoneLoseNothing) {
 // main thread does, with the samples so far; the library, which would wait
 // for that thread, is left loaded.
 TEST(Endings, AFaultOnAWorkerThreadKeepsTheSamplesSoFar) {
-    if (kOnWindows) GTEST_SKIP() << "a fault on a worker thread still ends the process on Windows";
     const std::string fault = "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"
                               "The fault happened on a worker thread of the frame server.\n";
     const struct {

@@ -173,9 +173,8 @@ TEST(RealFS, ATimeLimitStopsTheRun) {
 }
 
 // A fault on one of the frame server's worker threads ends the run as one on
-// the main thread does (Linux; on Windows it still ends the process).
+// the main thread does.
 TEST(RealFS, AFaultOnAWorkerThreadKeepsTheSamplesSoFar) {
-    SKIP_UNDER_WINE("a fault on a worker thread ends the process on Windows");
     RealRun tachoro;
     const std::string script = tachoro.Script(
         "clip.avs", kClip + ".Blur(1.0).FailAt(150, \"access_violation\", instance=2, worker=true).Prefetch(2)\n");

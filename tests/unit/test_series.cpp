@@ -21,6 +21,12 @@ public:
     std::vector<std::string> FailingCalibrations;
     std::vector<std::string> Trace;
     bool Lost = false;
+    // The step during which a worker's fault ends the measurement from
+    // outside; that step then never returns (it throws StuckForGood).
+    std::string LostIn;
+    ScriptsMeasurement* Measurement = nullptr;
+    int LostExitCode = 0;
+    struct StuckForGood {};
 
     SeriesReport NewSeries(const std::string& script) override {
         SeriesReport series;
@@ -30,12 +36,14 @@ public:
     }
     bool Calibrate(SeriesReport& series) override {
         Trace.push_back("calibrate " + series.ScriptPath);
+        LoseHere();
         for (const std::string& failing : FailingCalibrations)
             if (failing == series.ScriptPath) return false;
         return true;
     }
     CycleEnd Cycle(SeriesReport& series, uint32_t run) override {
         Trace.push_back("cycle " + series.ScriptPath + " " + std::to_string(run));
+        LoseHere();
         if (Ends.count(series.ScriptPath)) {
             series.RangeRefused = Ends[series.ScriptPath] == CycleEnd::RangeRefused;
             return Ends[series.ScriptPath];
@@ -58,6 +66,24 @@ public:
         Trace.push_back("show " + lines.front());
     }
     bool FrameServerLost() const override { return Lost; }
+    void CalibrationLost(SeriesReport& series, uint32_t code) override {
+        Trace.push_back("calibration lost " + series.ScriptPath + " " + std::to_string(code));
+    }
+    void CycleLost(SeriesReport& series, uint32_t run, uint32_t code) override {
+        Trace.push_back("cycle lost " + series.ScriptPath + " " + std::to_string(run) + " " + std::to_string(code));
+        RunRecord record;
+        record.Number = run;
+        record.Outcome = RunOutcome::Fault;
+        series.Runs.push_back(record);
+    }
+
+private:
+    void LoseHere() {
+        if (Trace.back() != LostIn) return;
+        Lost = true;
+        LostExitCode = Measurement->EndAfterLostWork(5);
+        throw StuckForGood{};
+    }
 };
 
 const RunOutcome kDone = RunOutcome::Completed;
@@ -218,4 +244,32 @@ TEST(SeriesFiles, SeveralRunsKeepEveryRun) {
                         "2,20,30.000,20.000,33.333333,50.000000,1,1,2,3\n");
 }
 
+// A worker's fault whose calibration or cycle never returns is ended from
+// outside: the failure recorded, the script's files written as after a
+// failed run, the comparison shown, nothing else measured.
+TEST(MeasureScripts, WorkLostToAWorkerFaultIsEndedFromOutside) {
+    const struct {
+        const char* lostIn;
+        std::vector<std::string> trace;
+    } cases[] = {
+        {"calibrate a", {"show Script 1 of 2: a", "calibrate a", "calibration lost a 5", kTableHead}},
+        {"cycle a 2",
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle lost a 2 5",
+          "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}},
+    };
+    for (const auto& c : cases) {
+        ScriptedSteps steps;
+        steps.LostIn = c.lostIn;
+        SeriesPlan plan;
+        plan.Scripts = {"a", "b"};
+        plan.Runs = 3;
+        ScriptsMeasurement measurement(plan, steps);
+        steps.Measurement = &measurement;
+        EXPECT_THROW(measurement.Run(), ScriptedSteps::StuckForGood) << c.lostIn;
+        EXPECT_EQ(steps.LostExitCode, -1) << c.lostIn;
+        EXPECT_EQ(steps.Trace, c.trace) << c.lostIn;
+    }
+}
+
 }  // namespace
+
