@@ -14,6 +14,8 @@
 #include <cstdarg>
 #include <type_traits>
 
+#include "frameserver/AvisynthC.h"
+
 typedef unsigned char BYTE;
 typedef int64_t int64;
 
@@ -40,19 +42,9 @@ class VideoFrame {
     VideoFrame() = delete;
 };
 
-struct VideoInfo {
-    int width;              // 0 means no video
-    int height;
-    unsigned fps_numerator;
-    unsigned fps_denominator;
-    int num_frames;
-    int pixel_type;
-    int audio_samples_per_second;  // 0 means no audio
-    int sample_type;
-    int64_t num_audio_samples;
-    int nchannels;
-    int image_type;
-
+// The library's record (the C interface declares the same fields) with the
+// predicates, which go through the linkage table.
+struct VideoInfo : AVS_VideoInfo {
     bool HasVideo() const;
     bool HasAudio() const;
     bool IsRGB() const;

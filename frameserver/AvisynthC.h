@@ -35,7 +35,8 @@ struct AVS_Value {
     } d;
 };
 
-// The same record as the class interface's VideoInfo.
+// The clip's record, the same in both interfaces: the class interface's
+// VideoInfo is this record with its predicates.
 struct AVS_VideoInfo {
     int width;  // 0 means no video
     int height;

@@ -241,8 +241,9 @@ void FrameServerContext::Evaluate(const std::string& scriptPath, const ScriptChe
     ReadClip(held.Info, scriptPath, checks);
 }
 
+// A library without "PixelType", or whose "PixelType" takes no clip, answers
+// "Function Not Found": no name.
 std::string FrameServerContext::AskPixelType() {
-    if (!FunctionExists("PixelType")) return std::string();
     const CFunctions& calls = Held->Calls;
     AVS_Value result = VoidValue();
     try {

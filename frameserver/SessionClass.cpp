@@ -111,11 +111,12 @@ void FrameServerContext::Evaluate(const std::string& scriptPath, const ScriptChe
     ReadClip(held.Info, scriptPath, checks);
 }
 
+// A library without "PixelType", or whose "PixelType" takes no clip, throws
+// NotFound: no name.
 std::string FrameServerContext::AskPixelType() {
     std::string name;
     IScriptEnvironment* environment = EnvironmentOf(Environment);
     FrameServerGuarded([&] {
-        if (!environment->FunctionExists("PixelType")) return;
         try {
             const AVSValue result = environment->Invoke("PixelType", Held->Script);
             const char* text = result.IsString() ? result.AsString() : nullptr;

@@ -107,7 +107,7 @@ TESTFS_EXPORT AVS_Clip* avs_take_clip(AVS_Value value, AVS_ScriptEnvironment* ha
 TESTFS_EXPORT void avs_release_clip(AVS_Clip* clip) { delete clip; }
 
 TESTFS_EXPORT const AVS_VideoInfo* avs_get_video_info(AVS_Clip* clip) {
-    return reinterpret_cast<const AVS_VideoInfo*>(&clip->clip->GetVideoInfo());
+    return &clip->clip->GetVideoInfo();  // the class record is the C record with methods
 }
 
 TESTFS_EXPORT AVS_VideoFrame* avs_get_frame(AVS_Clip* clip, int n) {
