@@ -1,7 +1,9 @@
 #include "tests/support/Process.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -129,10 +131,21 @@ std::vector<char> EnvironmentBlock(const std::vector<std::pair<std::string, std:
     return block;
 }
 
-void ReadAll(HANDLE pipe, std::string* into, std::mutex* guard) {
+// Reads until every writing end is closed, or until `stop` once nothing is
+// left to read: a process the program left behind (under Wine, one of its
+// own helpers) may keep a writing end open after the program has ended.
+void ReadAll(HANDLE pipe, std::string* into, std::mutex* guard, const std::atomic<bool>* stop) {
     char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return;  // no writer left
+        if (available == 0) {
+            if (stop->load()) return;
+            Sleep(2);
+            continue;
+        }
+        DWORD read = 0;
+        if (!ReadFile(pipe, buffer, std::min<DWORD>(available, sizeof buffer), &read, nullptr) || read == 0) return;
         std::lock_guard<std::mutex> lock(*guard);
         into->append(buffer, read);
     }
@@ -217,8 +230,14 @@ ProcessResult RunProcess(const ProcessRun& run) {
     // (or the other way round) never waits on us.
     std::thread writer(WriteAll, inWrite, &run.Input);
     std::mutex outputGuard;
-    std::thread outReader(ReadAll, outRead, &result.Out, &outputGuard);
-    std::thread errReader(ReadAll, errRead, &result.Err, &outputGuard);
+    std::atomic<bool> stopReading{false};
+    std::atomic<int> readersLeft{2};
+    auto reader = [&](HANDLE pipe, std::string* into) {
+        ReadAll(pipe, into, &outputGuard, &stopReading);
+        --readersLeft;
+    };
+    std::thread outReader(reader, outRead, &result.Out);
+    std::thread errReader(reader, errRead, &result.Err);
 
     const ULONGLONG deadline = GetTickCount64() + run.TimeoutMs;
     int interruptsLeft = run.InterruptWhen.empty() ? 0 : run.InterruptCount;
@@ -238,8 +257,15 @@ ProcessResult RunProcess(const ProcessRun& run) {
     if (WaitForSingleObject(process.hProcess, left) != WAIT_OBJECT_0) {
         result.TimedOut = true;
         TerminateProcess(process.hProcess, 1);
-        WaitForSingleObject(process.hProcess, INFINITE);
+        WaitForSingleObject(process.hProcess, 10000);
     }
+    // What the program wrote is in the pipes by now; a few seconds for the
+    // readers to see the writing ends close, then they stop at an empty pipe.
+    const ULONGLONG grace = GetTickCount64() + 5000;
+    while (readersLeft.load() > 0 && GetTickCount64() < grace) Sleep(5);
+    if (readersLeft.load() > 0)
+        std::fprintf(stderr, "note: the output pipes of %s stayed open after it ended\n", executable.c_str());
+    stopReading = true;
     writer.join();
     outReader.join();
     errReader.join();
