@@ -122,7 +122,9 @@ wineserver -w || true
 # all the Windows tests. Wine's own processes (services, the desktop) start
 # here, their output going nowhere: started by a test, they would inherit
 # that test's output pipe, and ctest would wait for it to close until the
-# test's time limit.
+# test's time limit. The desktop process ends two seconds after the last
+# window closes and starts again for the next one: a window of our own
+# (Notepad's) keeps it for the whole session.
 display=99
 while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
 Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
@@ -130,7 +132,8 @@ xvfb_job=$!
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 export DISPLAY=":$display"
 wineserver -p
-wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+wine notepad </dev/null >/dev/null 2>&1 &
+for _ in $(seq 300); do pgrep -f 'explorer.exe /desktop' >/dev/null && pgrep -f 'notepad.exe' >/dev/null && break; sleep 0.1; done
 run_config windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTACHORO_REAL_FRAMESERVER="$realfs_windows"
 wineserver -k >/dev/null 2>&1 || true
 kill $xvfb_job 2>/dev/null || true
