@@ -39,15 +39,8 @@ public:
     // A worker thread of the frame server faulted with `code` while the
     // calibration or cycle `run` ran, and that work cannot return: show and
     // record the failure as the returning work would have.
-    virtual void CalibrationLost(SeriesReport& series, uint32_t code) {
-        (void)series;
-        (void)code;
-    }
-    virtual void CycleLost(SeriesReport& series, uint32_t run, uint32_t code) {
-        (void)series;
-        (void)run;
-        (void)code;
-    }
+    virtual void CalibrationLost(SeriesReport& /*series*/, uint32_t /*code*/) {}
+    virtual void CycleLost(SeriesReport& /*series*/, uint32_t /*run*/, uint32_t /*code*/) {}
 };
 
 struct SeriesPlan {

@@ -190,7 +190,7 @@ bool IsProcessorFault(DWORD code) {
 // be all but used up): waits for the guarding thread to take the fault, else
 // takes it, suspends that thread so that what the ending reads stays still,
 // and ends the run.
-DWORD WINAPI EndAfterWorkerFault(void* parameter) {
+DWORD WINAPI EndRunUnlessGuardTakesFault(void* parameter) {
     const DWORD guarding = static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter));
     for (DWORD waited = 0; waited < kNoticeMilliseconds; waited += 10) {
         if (g_workerFaultTaken.load()) return 0;
@@ -210,7 +210,7 @@ DWORD WINAPI EndAfterWorkerFault(void* parameter) {
 [[noreturn]] void ParkFaultedWorker(DWORD code, DWORD guarding) {
     uint32_t none = 0;
     if (g_workerFault.compare_exchange_strong(none, code)) {
-        HANDLE ender = CreateThread(nullptr, 256 * 1024, EndAfterWorkerFault,
+        HANDLE ender = CreateThread(nullptr, 256 * 1024, EndRunUnlessGuardTakesFault,
                                     reinterpret_cast<void*>(static_cast<uintptr_t>(guarding)), 0, nullptr);
         if (ender != nullptr) CloseHandle(ender);
     }

@@ -272,4 +272,3 @@ TEST(MeasureScripts, WorkLostToAWorkerFaultIsEndedFromOutside) {
 }
 
 }  // namespace
-
