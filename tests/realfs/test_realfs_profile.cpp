@@ -59,4 +59,28 @@ TEST(RealFS, EveryStageOfASplitScriptEvaluates) {
     }
 }
 
+// What the splitter relies on, as the frame server does it.
+TEST(RealFS, TheLanguageAsTheSplitterReadsIt) {
+    const struct {
+        const char* Rule;
+        const char* Script;
+        const char* Outcome;  // c for a clip, else the start of the error
+    } cases[] = {
+        {"a line end inside parentheses ends the statement", "BlankClip(length=20,\n pixel_type=\"YV12\")\n",
+         "Script error: syntax error"},
+        {"no continuation after a comment", "BlankClip() # \\\n\\ .Blur(0.5)\n",
+         "Script error: `\\' can only appear at the beginning or end of a line"},
+        {"a continuation after blank lines", "BlankClip()\n\n\n  \\ .Blur(0.5)\n", "c"},
+        {"a function defined after a return", "return F(BlankClip())\nfunction F(clip c) { c }\nInvert()\n", "c"},
+        {"nothing after __END__", "BlankClip()\n__end__\nInvert(\n", "c"},
+    };
+    ScratchDir dir;
+    const std::string path = dir.Path("rule.avs");
+    for (const auto& test : cases) {
+        ASSERT_TRUE(WriteBytes(path, test.Script));
+        const std::string outcome = Evaluated(path);
+        EXPECT_EQ(outcome.substr(0, std::string(test.Outcome).size()), test.Outcome) << test.Rule << ": " << outcome;
+    }
+}
+
 }  // namespace
