@@ -89,7 +89,7 @@ public:
         }
         if (item.find("..") != std::string::npos) return AddRange(item);
         int64_t whole = 0;
-        if (WholeNumber(item, whole) || IsDigits(item, SignLength(item), item.size())) {
+        if (IsDigits(item, SignLength(item), item.size())) {
             if (!WholeNumber(item, whole) || !Fits32(whole))
                 return "Out of range: " + item + " (whole numbers go from -2147483648 to 2147483647)";
             return Take(IntegerValue(static_cast<int32_t>(whole)));

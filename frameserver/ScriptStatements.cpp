@@ -87,12 +87,11 @@ private:
                 } while (IsLineEnd(At(Pos)));
                 if (At(Pos) == '\\') {
                     ++Pos;
-                } else if (At(Pos) != '{') {
-                    Pos = lineEnd;
-                    break;
-                } else {
-                    break;
+                    continue;
                 }
+                // A "{" on a later line joins it; else the line end is a token.
+                if (At(Pos) != '{') Pos = lineEnd;
+                break;
             } else if (c == '#') {
                 // The line end after a comment is always one: no continuation.
                 while (Pos < Code.size() && !IsLineEnd(Code[Pos])) ++Pos;
@@ -139,7 +138,7 @@ private:
         }
         if (IsNameStart(c)) {
             while (IsNameChar(At(Pos))) ++Pos;
-            if (SameScriptName(Code.substr(begin, Pos - begin), "__END__")) {
+            if (Pos - begin == 7 && SameScriptName(Code.substr(begin, 7), "__END__")) {
                 Pos = begin;
                 Code.resize(begin);
                 return TokenType::End;

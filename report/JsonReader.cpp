@@ -4,7 +4,6 @@
 #include <set>
 
 #include "report/ReportFile.h"
-#include "support/Text.h"
 
 namespace {
 
@@ -305,7 +304,7 @@ JsonParse ParseJson(const char* text, size_t size, const JsonLimits& limits) {
             }
         }
         parse.Value = JsonValue();
-        parse.Error = FormatText("line %zu, column %zu: %s", line, column, error.What);
+        parse.Error = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + error.What;
     }
     return parse;
 }
