@@ -1,7 +1,6 @@
 #include "report/BaselineFile.h"
 
 #include <charconv>
-#include <cmath>
 #include <vector>
 
 #include "frameserver/ClipReport.h"
