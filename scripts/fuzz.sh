@@ -12,7 +12,7 @@ bash scripts/install-deps.sh native || exit 1
 seconds=${1:-30}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(settings arguments image gpu_block)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(settings arguments image gpu_block baseline script)
 build=build/fuzz
 log=build-fuzz.log
 
