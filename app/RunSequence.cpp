@@ -311,7 +311,7 @@ public:
     void CalibrationLost(SeriesReport& series, uint32_t code) override {
         samplingInterval = 0;
         run.RunErrorText = FaultResult(code).Text;
-        // This thread's look at the calibration, which is held still.
+        // The calibration's thread is held still: how far it got can be read.
         if (calibration.Reading) run.RunErrorText = FrameReadFailureText(run.RunErrorText, *calibration.Reading);
         CalibrationEnded(series);
     }

@@ -121,13 +121,13 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
 
     // Before the first reading there is no figure; the first one covers the
     // time from the start and is carried back to the points before it.
-    uint32_t carriedBack = 0;
     if (r.CPUPending) {
         s.CPUPendingPoints += 1;
     } else {
-        carriedBack = s.CPUPendingPoints;
+        const uint32_t carried = std::min(s.CPUPendingPoints, s.SamplesStored);
+        for (uint32_t i = s.SamplesStored - carried; i < s.SamplesStored; ++i) samples[i].CPUUsage = r.CPUUsage;
+        s.CPUSum += r.CPUUsage * (s.CPUPendingPoints + 1);
         s.CPUPendingPoints = 0;
-        s.CPUSum += r.CPUUsage * (carriedBack + 1);
         s.CPUAverage = RoundedMean(s.CPUSum, s.SampleCount);
     }
 
@@ -137,9 +137,6 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
     // The same floor as the interval rate: an average over no measurable
     // time would otherwise be infinite.
     s.FPSAverage = static_cast<double>(s.FramesProcessed) / (elapsed > kShortestInterval ? elapsed : kShortestInterval);
-
-    for (uint32_t i = s.SamplesStored - std::min(carriedBack, s.SamplesStored); i < s.SamplesStored; ++i)
-        samples[i].CPUUsage = r.CPUUsage;
 
     if (s.FramesProcessed % s.SamplingInterval != 0) return SamplingOutcome::PartialInterval;
 
