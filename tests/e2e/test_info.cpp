@@ -288,8 +288,6 @@ TEST(ScriptFailures, AFailedEvaluationWritesTheLogAskedFor) {
          "No such filter"},
         {"an error at a frame of the calibration", "frames=300\nfail_at=150\nfail_in_load=3\n", {"-log"}, true,
          "frame 150 failed\r\n(while reading frame 150)"},
-        {"a fault at a frame of the calibration", "frames=300\nfail_at=150\nfail_in_load=3\nfail_with=access_violation\n",
-         {"-log"}, true, "Exception 0xC0000005\r\nSTATUS_ACCESS_VIOLATION\r\n(while reading frame 150)"},
         {"an error at the main load", "import_error=No such filter\n", {"-info"}, false, "No such filter"},
     };
     for (const auto& c : cases) {
