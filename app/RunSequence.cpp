@@ -1,6 +1,7 @@
 #include "app/RunSequence.h"
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,33 +113,25 @@ int ConnectGPUMonitor(CGPUInfo& gpu, RunState& run) {
     return 0;
 }
 
-// The first steps of every handler of a caught exception.
-void BeginExceptionPath(RunState& run, const BenchmarkState& benchmark) {
-    ClearStatus();
-    run.WriteLog = true;
-    run.ExitCode = -1;
-    if (!benchmark.DisplayNotStarted) {
-        Utils.MoveCursorUp(2);
-        PrintPermanentLine(ColourUnchanged, "");
-        PrintPermanentLine(ColourUnchanged, "");
-        Utils.MoveCursorUp(2);
-    }
-}
-
 // Shows what ended the frame-server work and keeps the frame server's
-// message for the log.
-void ReportFailure(const RegionResult& failure, RunState& run, BenchmarkState& benchmark) {
+// message for the log; a failed frame request says which frame, below the
+// summary of the frames read before it.
+void ReportFailure(const RegionResult& failure, RunState& run, BenchmarkState& benchmark,
+                   const std::optional<uint32_t>& failedFrame) {
     benchmark.Outcome = BenchmarkOutcome::Failed;
     benchmark.ErrorText = failure.Text;
+    std::string text = failure.Text;
+    if (failure.End != RegionEnd::FrameServerError && text.empty()) text = "Unknown exception";
+    if (failedFrame) text = FrameReadFailureText(text, *failedFrame);
     switch (failure.End) {
     case RegionEnd::FrameServerError:
         run.RunErrorText = failure.Text;
-        ConsolePrint(Stream(), ColourError, benchmark.DisplayNotStarted ? "\n%s\n" : "\r%s\n",
-                     run.RunErrorText.c_str());
+        ConsolePrint(Stream(), ColourError, benchmark.DisplayNotStarted || failedFrame ? "\n%s\n" : "\r%s\n",
+                     text.c_str());
         break;
     case RegionEnd::ProcessorFault:
     case RegionEnd::OtherException:
-        ConsolePrint(Stream(), ColourError, "\n%s\n", failure.Text.empty() ? "Unknown exception" : failure.Text.c_str());
+        ConsolePrint(Stream(), ColourError, "\n%s\n", text.c_str());
         break;
     case RegionEnd::Finished:
         break;
@@ -234,6 +227,21 @@ RunOutcome OutcomeOf(RegionEnd end) {
     return RunOutcome::Completed;
 }
 
+// The summary over the live display, with the frame-time lines; returns
+// its part of the report.
+std::string ShowSummary(const BenchmarkState& benchmark, const DisplayOptions& options) {
+    const RunSummary summary = PrintRunSummary(benchmark.Stats, benchmark.Readings, options);
+    std::string report = summary.ReportPart;
+    if (benchmark.FrameTimes && !summary.Insufficient) {
+        const FrameTimeSummary times = SummariseFrameTimes(*benchmark.FrameTimes, platform::FrameCounterFrequency());
+        for (const std::string& line : FrameTimeLines(times)) {
+            PrintPermanentLine(ColourReport, line);
+            report += line + "\n";
+        }
+    }
+    return report;
+}
+
 // The record of a run from what the benchmark left, however it ended.
 RunRecord RecordOf(const BenchmarkState& benchmark, uint32_t number) {
     RunRecord record;
@@ -274,6 +282,8 @@ public:
         // is read again when the log is written.
         std::string scriptBytes;
         if (ReadFileText(script, scriptBytes) == platform::FileRead::Done) series.ScriptBytes = scriptBytes;
+        // Known before the script is evaluated: every log has it.
+        series.General = GeneralInfo{run.VersionText, script, run.SwitchesText, avisynthInfo};
         series.InfoOnly = run.InfoOnly;
         series.RunsRequested = run.InfoOnly ? 1 : results.Runs;
         MeasurementSettings& measured = series.Settings;
@@ -294,14 +304,16 @@ public:
         run.RunErrorText.clear();
         ShowStatus("Analysing script...");
         samplingInterval = AnalyseScript(series.ScriptPath, settings.AVSDLL, avisynthInfo.InterfaceVersion,
-                                         settings.InvokeDistributor, run.RunErrorText);
-        return CalibrationEnded();
+                                         settings.InvokeDistributor, run.RunErrorText, calibration);
+        return CalibrationEnded(series);
     }
 
-    void CalibrationLost(SeriesReport&, uint32_t code) override {
+    void CalibrationLost(SeriesReport& series, uint32_t code) override {
         samplingInterval = 0;
         run.RunErrorText = FaultResult(code).Text;
-        CalibrationEnded();
+        // The calibration's thread is held still: how far it got can be read.
+        if (calibration.Reading) run.RunErrorText = FrameReadFailureText(run.RunErrorText, *calibration.Reading);
+        CalibrationEnded(series);
     }
 
     CycleEnd Cycle(SeriesReport& series, uint32_t number) override;
@@ -344,16 +356,45 @@ private:
         CycleEnd earlyEnd = CycleEnd::Ran;  // an information-only run or a refused range
         bool exceptionPathBegun = false;
         std::string runtimeInfo;
+        std::optional<uint32_t> failedFrame;  // a frame request of the loop failed
     };
 
-    // The calibration's failure message, if it failed.
-    bool CalibrationEnded() {
+    // The first steps of every handler of a caught exception; after a
+    // failed frame request, the summary of the frames read before it.
+    void BeginExceptionPath(CycleWork& cycle) {
+        cycle.exceptionPathBegun = true;
         ClearStatus();
-        if (samplingInterval == 0 || !run.RunErrorText.empty()) {
-            PrintError(FormatText("\n%s\n", run.RunErrorText.c_str()));
-            return false;
+        run.WriteLog = true;
+        run.ExitCode = -1;
+        BenchmarkState& benchmark = cycle.benchmark;
+        if (benchmark.DisplayNotStarted) return;
+        if (benchmark.Outcome == BenchmarkOutcome::NotRun) {
+            cycle.failedFrame = benchmark.Stats.CurrentFrame;
+            EndFailedRun(benchmark);
+            cycle.runtimeInfo = ShowSummary(benchmark, WithGPUFacts(DisplayOptionsFor(settings, run.MonitorGPU), gpu));
+            return;
         }
-        return true;
+        Utils.MoveCursorUp(2);
+        PrintPermanentLine(ColourUnchanged, "");
+        PrintPermanentLine(ColourUnchanged, "");
+        Utils.MoveCursorUp(2);
+    }
+
+    // The calibration's failure message, if it failed, and the log when one
+    // was asked for: the general information, the clip once evaluated, the
+    // script and the error.
+    bool CalibrationEnded(const SeriesReport& series) {
+        ClearStatus();
+        if (samplingInterval != 0 && run.RunErrorText.empty()) return true;
+        PrintError(FormatText("\n%s\n", run.RunErrorText.c_str()));
+        if (run.WriteLog) {
+            RunReport report = RunReportOf(series, 0);
+            report.Clip = calibration.Clip;
+            report.FrameServerError = run.RunErrorText;
+            const std::string error = WriteLogFile(report);
+            if (!error.empty()) PrintError(error);
+        }
+        return false;
     }
 
     // The cycle's end after its guarded work; `unload` is false when that
@@ -378,6 +419,7 @@ private:
     RunState& run;
     const ResultOptions& results;
     uint32_t samplingInterval = 0;
+    CalibrationProgress calibration;    // how far the calibration got
     bool defaultRangeAccepted = false;  // asked once per script
     bool endedEarly = false;            // the log was written before the library went
     bool firstCycle = true;             // the GPU block is open for the first cycle only
@@ -428,7 +470,6 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             session.Evaluate(series.ScriptPath, checks, settings.InvokeDistributor);
             ClearStatus();
             const ClipFacts& clip = session.Facts();
-            series.General = GeneralInfo{run.VersionText, series.ScriptPath, run.SwitchesText, avisynthInfo};
             if (run.MonitorGPU) series.GraphicsCardText = GraphicsCardSection(gpu);
             series.Clip = clip;
             if (number == 1) PrintClipReport(BuildClipReport(clip));
@@ -479,23 +520,13 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             // Summary and teardown of the frame server.
             if (run.MonitorGPU) gpu.CloseSharedMemory();
             session.ReleaseScript();
-            const RunSummary summary = PrintRunSummary(benchmark.Stats, benchmark.Readings, WithGPUFacts(setup.Display, gpu));
-            runtimeInfo = summary.ReportPart;
-            if (benchmark.FrameTimes && !summary.Insufficient) {
-                const FrameTimeSummary times =
-                    SummariseFrameTimes(*benchmark.FrameTimes, platform::FrameCounterFrequency());
-                for (const std::string& line : FrameTimeLines(times)) {
-                    PrintPermanentLine(ColourReport, line);
-                    runtimeInfo += line + "\n";
-                }
-            }
+            runtimeInfo = ShowSummary(benchmark, WithGPUFacts(setup.Display, gpu));
             session.Close();
         },
         [&] {
             // The system's text is read after the display lines are cleared,
             // as for the other failures.
-            BeginExceptionPath(run, benchmark);
-            cycle.exceptionPathBegun = true;
+            BeginExceptionPath(cycle);
             return std::string("Unknown exception");
         });
     cycleWork = nullptr;
@@ -507,8 +538,8 @@ CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, Cycle
     // The library goes only now that the handler has ended: the exception
     // object may have come from the frame server's own runtime.
     if (work.Failed()) {
-        if (!cycle.exceptionPathBegun) BeginExceptionPath(run, cycle.benchmark);
-        ReportFailure(work, run, cycle.benchmark);
+        if (!cycle.exceptionPathBegun) BeginExceptionPath(cycle);
+        ReportFailure(work, run, cycle.benchmark, cycle.failedFrame);
         if (unload) cycle.session.UnloadAfter(work.End);
     }
     if (cycle.earlyEnd != CycleEnd::Ran && !work.Failed()) {
@@ -520,6 +551,7 @@ CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, Cycle
     record.RuntimeInfo = cycle.runtimeInfo;
     record.Outcome = work.Failed() ? OutcomeOf(work.End) : OutcomeOf(cycle.benchmark.Stop);
     if (work.Failed()) record.Message = work.Text.empty() ? std::string("Unknown exception") : work.Text;
+    record.FailedFrame = cycle.failedFrame;
     record.WorkerFault = work.OnWorkerThread;
     if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
     series.Runs.push_back(record);

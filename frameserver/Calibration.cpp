@@ -2,6 +2,7 @@
 
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
+#include "measure/Benchmark.h"
 #include "measure/Timer.h"
 #include "support/SEException.h"
 
@@ -19,8 +20,9 @@ uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched) {
 }
 
 uint32_t AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
-                       bool invokeDistributor, std::string& errorText) {
+                       bool invokeDistributor, std::string& errorText, CalibrationProgress& progress) {
     errorText.clear();
+    progress = CalibrationProgress();
     if (!Timer.CheckPerformanceCounter()) {
         errorText = "QueryPerformanceCounter() is not supported";
         return 0;
@@ -44,6 +46,7 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
             checks.NoVideo = "Script did not return a video clip:\n(%s)";
             checks.NoFrames = "Script returned a video clip without frames:\n(%s)";
             session.Evaluate(scriptPath, checks, invokeDistributor);
+            progress.Clip = session.Facts();
 
             const FrameSource frames = session.Frames();
             const uint32_t frameCount = static_cast<uint32_t>(session.Facts().FrameCount);
@@ -51,11 +54,13 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
             double elapsed = 0;
             const double start = Timer.TickSeconds();
             for (;;) {
+                progress.Reading = fetched;
                 frames.Fetch(fetched);
                 ++fetched;
                 elapsed = Timer.TickSeconds() - start;
                 if (elapsed >= 5.0 || fetched == frameCount) break;
             }
+            progress.Reading.reset();
             interval = SamplingIntervalFor(elapsed, fetched);
             session.ReleaseScript();
         },
@@ -67,7 +72,7 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
     }
     if (analysed.Failed()) {
         interval = 0;
-        errorText = analysed.Text;
+        errorText = progress.Reading ? FrameReadFailureText(analysed.Text, *progress.Reading) : analysed.Text;
     }
     if (!session.UnloadAfter(analysed.End, true)) {
         interval = 0;

@@ -1,5 +1,6 @@
 #include "measure/Benchmark.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "measure/GPUInfo.h"
@@ -12,6 +13,9 @@ namespace {
 
 constexpr uint32_t kMaxIntervals = 500000;
 constexpr double kShortestInterval = 0.000001;  // seconds
+// The shortest span a rate is computed over: longer than a burst of frames
+// rendered ahead, and far beyond the clock's resolution.
+constexpr double kShortestSpan = 0.010;  // seconds
 constexpr double kDisplayPeriod = 0.25;         // seconds
 constexpr int kEscKey = 27;
 
@@ -35,6 +39,7 @@ void LiveReadSamplers(BenchmarkState& state) {
     CProcessInfo& process = *state.Process;
     process.Update();
     static_cast<ProcessReadings&>(state.Readings) = process;
+    state.Readings.CPUPending = !process.HasCPUReading();
     if (state.MonitorGPU && state.GPU != nullptr) {
         state.GPU->ReadSensors();
         static_cast<GPUReadings&>(state.Readings) = *state.GPU;
@@ -114,8 +119,17 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
     s.EstimatedMs = static_cast<int64_t>(static_cast<double>(s.ElapsedMs) * static_cast<double>(s.FramesToProcess) /
                                          static_cast<double>(s.FramesProcessed));
 
-    s.CPUSum += r.CPUUsage;
-    s.CPUAverage = RoundedMean(s.CPUSum, s.SampleCount);
+    // Before the first reading there is no figure; the first one covers the
+    // time from the start and is carried back to the points before it.
+    if (r.CPUPending) {
+        s.CPUPendingPoints += 1;
+    } else {
+        const uint32_t carried = std::min(s.CPUPendingPoints, s.SamplesStored);
+        for (uint32_t i = s.SamplesStored - carried; i < s.SamplesStored; ++i) samples[i].CPUUsage = r.CPUUsage;
+        s.CPUSum += r.CPUUsage * (s.CPUPendingPoints + 1);
+        s.CPUPendingPoints = 0;
+        s.CPUAverage = RoundedMean(s.CPUSum, s.SampleCount);
+    }
 
     if (r.PhysMemMB > s.PhysMemPeakMB) s.PhysMemPeakMB = r.PhysMemMB;
     if (r.VirtMemMB > s.VirtMemPeakMB) s.VirtMemPeakMB = r.VirtMemMB;
@@ -126,16 +140,10 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
 
     if (s.FramesProcessed % s.SamplingInterval != 0) return SamplingOutcome::PartialInterval;
 
-    const double dt = now - s.LastSampleTime;
-    s.FPSCurrent = static_cast<double>(s.SamplingInterval) / (dt > kShortestInterval ? dt : kShortestInterval);
-    if (s.FPSCurrent > s.FPSMax) s.FPSMax = s.FPSCurrent;
-    if (s.FPSCurrent < s.FPSMin) s.FPSMin = s.FPSCurrent;
-
     if (s.SamplesStored < capacity) {
         FrameSample& sample = samples[s.SamplesStored];
         static_cast<ProcessReadings&>(sample) = r;
         sample.FrameNumber = s.CurrentFrame;
-        sample.FPS = s.FPSCurrent;
         sample.FPSAverage = s.FPSAverage;
         sample.GPULoad = monitorGPU ? r.GPULoad : 0;
         sample.VideoEngineLoad = monitorGPU ? r.VideoEngineLoad : 0;
@@ -143,9 +151,51 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
     }
     s.LastSampleTime = now;
 
+    // The span closes once it is long enough to hold a rate: its frames over
+    // its time, for each of its samples. With intervals of 10 ms or more
+    // every span is one interval.
+    const double span = now - s.SpanStartTime;
+    if (span >= kShortestSpan) {
+        s.FPSCurrent = static_cast<double>(s.FramesProcessed - s.SpanStartFrames) / span;
+        if (s.FPSCurrent > s.FPSMax) s.FPSMax = s.FPSCurrent;
+        if (s.FPSCurrent < s.FPSMin) s.FPSMin = s.FPSCurrent;
+        for (uint32_t i = s.SpanFirstSample; i < s.SamplesStored; ++i) samples[i].FPS = s.FPSCurrent;
+        s.SpanStartTime = now;
+        s.SpanStartFrames = s.FramesProcessed;
+        s.SpanFirstSample = s.SamplesStored;
+    }
+
     if (now - s.LastDisplayTime < kDisplayPeriod) return SamplingOutcome::Stored;
     s.LastDisplayTime = now;
     return SamplingOutcome::StoredRefresh;
+}
+
+void CloseSamples(RunStatistics& s, FrameSample* samples) {
+    if (s.SpanFirstSample >= s.SamplesStored) return;
+    if (s.SpanFirstSample == 0) {
+        // No span reached 10 ms: the samples share the rate over the time
+        // they took, held to the same floor as the average.
+        const double span = s.LastSampleTime - s.StartTime;
+        const double frames = static_cast<double>(s.SamplesStored) * s.SamplingInterval;
+        s.FPSCurrent = frames / (span > kShortestInterval ? span : kShortestInterval);
+        s.FPSMin = s.FPSMax = s.FPSCurrent;
+    }
+    // A last span shorter than 10 ms has no rate of its own: its samples
+    // take the one before; its frames count in the average.
+    for (uint32_t i = s.SpanFirstSample; i < s.SamplesStored; ++i) samples[i].FPS = s.FPSCurrent;
+    s.SpanFirstSample = s.SamplesStored;
+}
+
+void EndFailedRun(BenchmarkState& state) {
+    RunStatistics& s = state.Stats;
+    if (s.FramesProcessed > 0) s.LastFrame = s.FirstFrame + s.FramesProcessed - 1;
+    // The range cannot be finished: the time is what was measured.
+    s.EstimatedMs = s.ElapsedMs;
+    CloseSamples(s, state.Samples.get());
+}
+
+std::string FrameReadFailureText(const std::string& message, uint32_t frame) {
+    return message + "\n(while reading frame " + std::to_string(frame) + ")";
 }
 
 bool TimeLimitReached(int64_t elapsedMs, int64_t timeLimitSeconds) {
@@ -189,6 +239,7 @@ void StartMeasurement(BenchmarkState& state) {
     state.Stats.StartTime = start;
     state.Stats.LastSampleTime = start;
     state.Stats.LastDisplayTime = start;
+    state.Stats.SpanStartTime = start;
 }
 
 bool SamplingPoint(BenchmarkState& state) {
@@ -229,6 +280,7 @@ void BeginBenchmark(const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& 
     state.Display = setup.Display;
     state.TimeFrames = setup.FrameTimes;
     state.KeyboardInteractive = platform::StdinIsInteractive();
+    state.Display.EscKeyRead = state.KeyboardInteractive;
     state.Hooks = LiveSamplingHooks();
     PrepareRun(state, setup.FirstFrame, setup.LastFrame, setup.SamplingInterval);
     StartMeasurement(state);
@@ -238,5 +290,6 @@ void EndBenchmark(BenchmarkState& state) {
     // An interruption after the last look at the flag still ends the series.
     if (state.Stop == StopReason::None && platform::InterruptionRequested()) state.Stop = StopReason::Signal;
     state.Process->CloseHandles();
+    CloseSamples(state.Stats, state.Samples.get());
     state.Outcome = BenchmarkOutcome::Measured;
 }

@@ -49,11 +49,32 @@ enum class SamplingOutcome {
 };
 
 // The arithmetic of one sampling point over values: counts, averages,
-// elapsed and estimated time, peaks, the interval rate, the stored sample
-// and whether the display is due. `now` is the clock read right after the
-// frame request; the readings are those taken after it.
+// elapsed and estimated time, peaks, the stored sample, the rate of the
+// span it closes and whether the display is due. `now` is the clock read
+// right after the frame request; the readings are those taken after it.
+//
+// Rates: a sample's rate is that of its span, the samples since the last
+// span closed, over at least 10 ms: an interval shorter than that stays
+// open and is merged with the following ones (frames rendered ahead arrive
+// in bursts within microseconds). The current rate, the minimum and the
+// maximum are those of the closed spans. Where every interval lasts 10 ms
+// or more, each sample's rate is that of its own interval.
+//
+// CPU: readings before the first one (CPUPending) are no figure; the first
+// reading, which covers the time since the start, is carried back to them,
+// in the average and in their stored samples.
 SamplingOutcome ApplySamplingPoint(RunStatistics& stats, double now, const SamplerReadings& readings,
                                    bool monitorGPU, FrameSample* samples, size_t capacity);
+
+// The end of the run's samples, however it ended: the samples of a last
+// span shorter than 10 ms take the rate of the span before it (their frames
+// count in the average); when no span reached 10 ms, every sample takes the
+// rate over all the time they took.
+void CloseSamples(RunStatistics& stats, FrameSample* samples);
+
+// A failed frame request's message followed by the frame it was reading:
+// "<message>\n(while reading frame N)".
+std::string FrameReadFailureText(const std::string& message, uint32_t frame);
 
 // The time limit in seconds (-1: none) against the elapsed milliseconds.
 bool TimeLimitReached(int64_t elapsedMs, int64_t timeLimitSeconds);
@@ -213,8 +234,13 @@ public:
 
 // The live hooks, the preparation and the start time.
 void BeginBenchmark(const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& state);
-// Closes the process sampler's handle; the outcome becomes Measured.
+// Closes the process sampler's handle and the samples; the outcome becomes
+// Measured.
 void EndBenchmark(BenchmarkState& state);
+// After a frame request failed in the loop: the run's last frame is the last
+// one read, its estimated time is the time measured (nothing is
+// extrapolated), and its samples are closed.
+void EndFailedRun(BenchmarkState& state);
 
 // The benchmark of an evaluated script over its frame source. Frame-server
 // errors and translated faults propagate (run it in a frame-server region);

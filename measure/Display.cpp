@@ -6,7 +6,8 @@
 
 namespace {
 
-const char* const kEscPromptText = "\nPress 'Esc' to cancel the process...\n\n";
+const char* const kEscPromptText = "Press 'Esc' to cancel the process...";
+const char* const kCtrlCPromptText = "Press Ctrl+C to cancel the process...";
 
 void AddText(std::vector<ScreenLine>& lines, std::string text) {
     lines.push_back(ScreenLine{LineKind::Text, std::move(text)});
@@ -36,7 +37,7 @@ void PrintLines(const std::vector<ScreenLine>& lines, uint16_t textColour) {
             ConsolePrint(stream, ColourUnchanged, "\n");
             break;
         case LineKind::EscPrompt:
-            ConsolePrint(stream, ColourUnchanged, "%s", kEscPromptText);
+            ConsolePrint(stream, ColourUnchanged, "\n%s\n\n", line.Text.c_str());
             break;
         }
     }
@@ -78,7 +79,7 @@ std::vector<ScreenLine> LiveDisplayLines(const RunStatistics& s, const SamplerRe
     AddBlank(lines);
     AddText(lines, FormatText("Time (elapsed | estimated):     %s | %s", Timer.FormatDuration(s.ElapsedMs, false).c_str(),
                               Timer.FormatDuration(s.EstimatedMs, false).c_str()));
-    lines.push_back(ScreenLine{LineKind::EscPrompt, std::string()});
+    lines.push_back(ScreenLine{LineKind::EscPrompt, o.EscKeyRead ? kEscPromptText : kCtrlCPromptText});
     return lines;
 }
 

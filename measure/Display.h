@@ -10,7 +10,11 @@
 #include "measure/Statistics.h"
 
 // The current readings of the last sampling point.
-struct SamplerReadings : ProcessReadings, GPUReadings {};
+struct SamplerReadings : ProcessReadings, GPUReadings {
+    // The process sampler has not read the processor use yet (it needs two
+    // readings 100 ms apart): CPUUsage is no figure.
+    bool CPUPending = false;
+};
 
 // Which lines the display and summary carry.
 struct DisplayOptions {
@@ -22,12 +26,15 @@ struct DisplayOptions {
     bool HasMemoryUsed = false;
     bool HasMemoryDedicated = false;
     bool HasMemoryDynamic = false;
+    // Esc can be read (standard input is a keyboard); otherwise the prompt
+    // names Ctrl+C, which stops the run there.
+    bool EscKeyRead = true;
 };
 
 enum class LineKind {
     Text,       // padded, "\r%s\n", one line
     Blank,      // "\n" unpadded, colour 0, one line
-    EscPrompt,  // "\nPress 'Esc' to cancel the process...\n\n", colour 0, three lines
+    EscPrompt,  // "\nPress 'Esc' to cancel the process...\n\n" (or Ctrl+C), colour 0, three lines
 };
 
 struct ScreenLine {

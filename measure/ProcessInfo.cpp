@@ -71,7 +71,10 @@ uint8_t CProcessInfo::ComputeCPUUsage() {
         platform::CpuTimes now;
         if (platform::ReadCpuTimes(now)) {
             uint8_t percent = 0;
-            if (!FirstCall && CpuSharePercent(Previous, now, percent)) LastCPUValue = percent;
+            if (!FirstCall && CpuSharePercent(Previous, now, percent)) {
+                LastCPUValue = percent;
+                CPUMeasured = true;
+            }
             Previous = now;
         }
     }

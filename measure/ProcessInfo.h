@@ -39,6 +39,9 @@ public:
     // The CPU percentage since the previous computation; the first call of an
     // instance only records the times. Re-entrant calls get the last value.
     uint8_t ComputeCPUUsage();
+    // A percentage has been computed: CPUUsage is a reading, not the 0 it
+    // starts with.
+    bool HasCPUReading() const { return CPUMeasured; }
     static uint16_t CountThreads();
     // Closes the process handle (the destructor leaves it open).
     void CloseHandles();
@@ -48,6 +51,7 @@ public:
 private:
     uint8_t LastCPUValue = 0;
     bool FirstCall = true;
+    bool CPUMeasured = false;
     platform::CpuTimes Previous{};
     void* ProcessHandle = nullptr;
     platform::MemoryCounters Counters{};

@@ -41,13 +41,20 @@ struct RunStatistics {
     uint32_t SampleCount = 0;
     uint32_t SamplesStored = 0;
     double StartTime = 0;
-    double LastSampleTime = 0;
+    double LastSampleTime = 0;  // the last stored sample's sampling point
     double LastDisplayTime = 0;
+    // The open span of samples whose rate is not known yet: a span closes at
+    // the first sampling point at least 10 ms after its start, and each of
+    // its samples gets the rate over the whole span.
+    double SpanStartTime = 0;
+    uint32_t SpanStartFrames = 0;  // frames processed when the span began
+    uint32_t SpanFirstSample = 0;  // its first stored sample
     double FPSCurrent = 0;
     double FPSMin = 1e20;
     double FPSMax = 0;
     double FPSAverage = 0;
     uint32_t CPUSum = 0, CPUAverage = 0;
+    uint32_t CPUPendingPoints = 0;  // sampling points before the first CPU reading
     uint32_t GPUSum = 0, GPUAverage = 0;
     uint32_t VPUSum = 0, VPUAverage = 0;
     uint32_t PhysMemPeakMB = 0, VirtMemPeakMB = 0;

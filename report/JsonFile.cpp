@@ -105,7 +105,8 @@ std::string Trimmed(std::string text) {
 }
 
 void WriteFrameServer(JsonOut& json, const SeriesReport& series) {
-    if (!series.General) {
+    // Named once an evaluation succeeded (the log names it always).
+    if (!series.General || !series.Clip) {
         json.Null();
         return;
     }

@@ -131,9 +131,10 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
         for (const FrameSample& sample : run.Samples)
             sink.Write(LogPerformanceRow(sample, c.MonitorGPU, c.HasVideoEngine));
     }
-    for (const RunRecord& run : series.Runs)
-        if (!LoggedErrorOf(run).empty())
-            sink.Write(RenumberedSection(LogErrorSection(LoggedErrorOf(run)), "[AviSynth error]", run.Number, runs));
+    for (const RunRecord& run : series.Runs) {
+        const std::string error = LoggedErrorOf(run);
+        if (!error.empty()) sink.Write(RenumberedSection(LogErrorSection(error), "[AviSynth error]", run.Number, runs));
+    }
 }
 
 std::string WriteSeriesLogFile(const SeriesReport& series, bool keepPrevious) {

@@ -1,5 +1,7 @@
 #include "report/SeriesReport.h"
 
+#include "measure/Benchmark.h"
+
 const char* RunOutcomeText(RunOutcome outcome) {
     switch (outcome) {
     case RunOutcome::Completed: return "completed";
@@ -53,9 +55,10 @@ std::vector<RunLine> RunLinesOf(const SeriesReport& series) {
     return lines;
 }
 
-const std::string& LoggedErrorOf(const RunRecord& run) {
-    static const std::string none;
-    return run.Outcome == RunOutcome::FrameServerError || run.WorkerFault ? run.Message : none;
+std::string LoggedErrorOf(const RunRecord& run) {
+    if (!(run.Outcome == RunOutcome::FrameServerError || run.WorkerFault || (RunFailed(run.Outcome) && !run.Measured)))
+        return std::string();
+    return run.FailedFrame ? FrameReadFailureText(run.Message, *run.FailedFrame) : run.Message;
 }
 
 RunReport RunReportOf(const SeriesReport& series, size_t index) {

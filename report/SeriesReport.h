@@ -37,7 +37,10 @@ bool RunFailed(RunOutcome outcome);
 
 struct RunRecord;
 // The text of the log's error section for the run; empty when it has none.
-const std::string& LoggedErrorOf(const RunRecord& run);
+// A frame-server error has one, and so has a fault on a worker thread or
+// any failure before the measurement began; a failed frame request names
+// its frame.
+std::string LoggedErrorOf(const RunRecord& run);
 
 struct RunRecord {
     uint32_t Number = 1;  // counted from 1
@@ -47,6 +50,7 @@ struct RunRecord {
     // thread, its text goes into the log's error section too, the only place
     // that says where it happened once the console is gone.
     bool WorkerFault = false;
+    std::optional<uint32_t> FailedFrame;  // the frame whose request failed in the loop
     bool Measured = false;  // the benchmark loop was prepared
     RunStatistics Stats;
     SamplerReadings Readings;  // the last readings

@@ -21,6 +21,23 @@ std::string BannerWithVersion(const std::string& versionString) {
            " (0.0.0.0)\n";
 }
 
+std::string JsonValue(const std::string& json, const std::string& key, size_t from) {
+    const std::string name = "\"" + key + "\":";
+    const size_t at = json.find(name, from);
+    if (at == std::string::npos) return std::string();
+    size_t start = json.find_first_not_of(' ', at + name.size());
+    if (start == std::string::npos) return std::string();
+    size_t end = start;
+    if (json[start] == '"') {
+        // Up to the closing quote, stepping over escaped characters.
+        for (end = start + 1; end < json.size() && json[end] != '"'; ++end)
+            if (json[end] == '\\') ++end;
+        return json.substr(start, end + 1 - start);
+    }
+    end = json.find_first_of(",}]\r\n", start);
+    return json.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 std::vector<std::map<std::string, long long>> ReadCounterLines(const std::string& path) {
     std::vector<std::map<std::string, long long>> loads;
     std::istringstream lines(ReadBytes(path));

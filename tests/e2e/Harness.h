@@ -26,6 +26,11 @@ std::string BannerWithVersion(const std::string& versionString = "TestFS 1.0 tes
 // Counters the test frame server appended at each unload: one map per load.
 std::vector<std::map<std::string, long long>> ReadCounterLines(const std::string& path);
 
+// The text of the first value named `key` in a JSON file's text (a number,
+// true, false, null or a quoted string as written), after `from`; empty when
+// there is none.
+std::string JsonValue(const std::string& json, const std::string& key, size_t from = 0);
+
 // "class" or "c": the frame-server interface of the program the runs start.
 std::string InterfaceUnderTest();
 

@@ -11,7 +11,8 @@ namespace {
 // Two seconds of calibration and two of measurement: time for a signal to
 // come while the frames are read.
 const std::string kClip = "frames=1000\nframe_delay_us=2000\n";
-const char* const kEscPrompt = "Press 'Esc' to cancel the process...";
+// The prompt of a run whose standard input is not a keyboard (a pipe here).
+const char* const kStopPrompt = "Press Ctrl+C to cancel the process...";
 
 // The CSV's sample rows.
 size_t CsvRows(const TachoroRun& tachoro, const std::string& name) {
@@ -33,6 +34,7 @@ TEST(Endings, ConsoleStreamsThatAreGoneLoseNothing) {
         {"the reader of the output ends after one byte", true, {}},
         {"started with standard error closed", false, {2}},
         {"started with every standard stream closed", false, {0, 1, 2}},
+        {"started with standard input closed", false, {0}},
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.what);
@@ -51,6 +53,11 @@ TEST(Endings, ConsoleStreamsThatAreGoneLoseNothing) {
         EXPECT_GT(CsvRows(tachoro, "clip.csv"), 0u);
         EXPECT_NE(ReadBytes(tachoro.Path("clip.log")).find("[Performance data]"), std::string::npos);
         EXPECT_EQ(ReadBytes(tachoro.Path("__tachoro__single__instance__lock__")), "");
+        // Where Esc cannot be read, the display says how to stop the run.
+        if (!testCase.closeOutputEarly && testCase.closed == std::vector<int>{0}) {
+            EXPECT_NE(result.Err.find(std::string("\n") + kStopPrompt + "\n"), std::string::npos) << result.Err;
+            EXPECT_EQ(result.Err.find("Esc"), std::string::npos) << result.Err;
+        }
     }
 }
 
@@ -59,7 +66,8 @@ TEST(Endings, ConsoleStreamsThatAreGoneLoseNothing) {
 // for that thread, is left loaded.
 TEST(Endings, AFaultOnAWorkerThreadKeepsTheSamplesSoFar) {
     const std::string fault = "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"
-                              "The fault happened on a worker thread of the frame server.\n";
+                              "The fault happened on a worker thread of the frame server.\n"
+                              "(while reading frame 150)\n";
     const struct {
         const char* what;
         int load;  // of the library: 3 is the calibration's, 4 the measurement's
@@ -93,7 +101,8 @@ TEST(Endings, AFaultOnAWorkerThreadKeepsTheSamplesSoFar) {
         EXPECT_NE(csv.find("\r\n150,"), std::string::npos) << csv;  // the samples up to the fault
         // The log's error section says where the fault happened.
         const std::string logged = "\r\n[AviSynth error]\r\nException 0xC0000005\r\nSTATUS_ACCESS_VIOLATION\r\n"
-                                   "The fault happened on a worker thread of the frame server.\r\n";
+                                   "The fault happened on a worker thread of the frame server.\r\n"
+                                   "(while reading frame 150)\r\n";
         const std::string log = ReadBytes(tachoro.Path("clip.log"));
         EXPECT_NE(log.find("[Performance data]"), std::string::npos);
         ASSERT_GE(log.size(), logged.size());
@@ -128,12 +137,12 @@ TEST(Endings, AnInterruptionKeepsTheResults) {
         bool keepsResults;
         std::string clip = kClip;
     } cases[] = {
-        {"SIGINT while measuring", SIGINT, kEscPrompt, 1, true},
-        {"SIGTERM while measuring", SIGTERM, kEscPrompt, 1, true},
-        {"SIGHUP while measuring", SIGHUP, kEscPrompt, 1, true},
+        {"SIGINT while measuring", SIGINT, kStopPrompt, 1, true},
+        {"SIGTERM while measuring", SIGTERM, kStopPrompt, 1, true},
+        {"SIGHUP while measuring", SIGHUP, kStopPrompt, 1, true},
         // Frames of 0.3 s: the second signal comes while the first one
         // waits for the frame to end.
-        {"a second SIGINT", SIGINT, kEscPrompt, 2, false, "frames=12\nframe_delay_us=300000\n"},
+        {"a second SIGINT", SIGINT, kStopPrompt, 2, false, "frames=12\nframe_delay_us=300000\n"},
         {"SIGINT during the calibration", SIGINT, "Analysing script...", 1, false},
     };
     for (const auto& testCase : cases) {

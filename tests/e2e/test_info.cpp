@@ -238,7 +238,7 @@ TEST(ScriptFailures, FaultsInsideTheFrameServerAreReportedByName) {
         ProcessResult reading = tachoro.Run({frames});
         EXPECT_EXIT_CODE(reading, -1);
         EXPECT_EQ(reading.Err, BannerWithVersion() + StatusShownAndCleared("Analysing script...") + "\n" +
-                                   testCase.text + "\n");
+                                   testCase.text + "\n(while reading frame 150)\n");
         EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"], 151);
     }
 }
@@ -258,9 +258,9 @@ TEST(ScriptFailures, AnExceptionOfAPluginIsAnUnknownException) {
         {"import_fault=runtime_error\n", {"-info"},
          StatusShownAndCleared("Loading script...") + "\nUnknown exception\ntestfs: runtime error\n"},
         {"frames=300\nfail_at=150\nfail_in_load=3\nfail_with=runtime_error\nfail_message=Filter gave up\n", {},
-         StatusShownAndCleared("Analysing script...") + "\nUnknown exception\nFilter gave up\n"},
+         StatusShownAndCleared("Analysing script...") + "\nUnknown exception\nFilter gave up\n(while reading frame 150)\n"},
         {"frames=300\nfail_at=150\nfail_in_load=4\nfail_with=runtime_error\n", {},
-         "\nUnknown exception\nframe 150 failed\n"},
+         "\nUnknown exception\nframe 150 failed\n(while reading frame 150)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
@@ -272,6 +272,49 @@ TEST(ScriptFailures, AnExceptionOfAPluginIsAnUnknownException) {
         ASSERT_GE(result.Err.size(), c.shown.size());
         EXPECT_EQ(result.Err.substr(result.Err.size() - c.shown.size()), c.shown);
     }
+}
+
+// With -log a failed evaluation or calibration writes the log: the general
+// information, the clip once it was evaluated, the script and the error.
+TEST(ScriptFailures, AFailedEvaluationWritesTheLogAskedFor) {
+    const struct {
+        const char* what;
+        std::string script;
+        std::vector<std::string> switches;
+        bool clip;  // the script was evaluated before it failed
+        std::string error;
+    } cases[] = {
+        {"an error in the calibration's evaluation", "import_error=No such filter\n", {"-log"}, false,
+         "No such filter"},
+        {"an error at a frame of the calibration", "frames=300\nfail_at=150\nfail_in_load=3\n", {"-log"}, true,
+         "frame 150 failed\r\n(while reading frame 150)"},
+        {"an error at the main load", "import_error=No such filter\n", {"-info"}, false, "No such filter"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        const std::string script = tachoro.WriteScript("clip.avs", c.script);
+        std::vector<std::string> arguments = {script};
+        arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
+        EXPECT_EXIT_CODE(tachoro.Run(arguments), -1);
+        const std::string log = ReadBytes(tachoro.Path("clip.log"));
+        EXPECT_EQ(log.rfind("[General info]\r\nLog file created with:                 Tachoro 2.1.3 (x64)\r\n", 0), 0u)
+            << log;
+        EXPECT_EQ(log.find("\r\n[Clip info]\r\nNumber of frames:                  300\r\n") != std::string::npos, c.clip)
+            << log;
+        const std::string ending = "\r\n[Script]\r\n" + c.script.substr(0, c.script.find('\n')) + "\r\n";
+        EXPECT_NE(log.find(ending), std::string::npos) << log;
+        const std::string error = "\r\n\r\n[AviSynth error]\r\n" + c.error + "\r\n";
+        ASSERT_GE(log.size(), error.size()) << log;
+        EXPECT_EQ(log.substr(log.size() - error.size()), error);
+    }
+
+    // Without -log a failed calibration writes none.
+    TachoroRun unasked;
+    unasked.WriteSettings();
+    EXPECT_EXIT_CODE(unasked.Run({unasked.WriteScript("clip.avs", "import_error=No such filter\n")}), -1);
+    EXPECT_FALSE(PathExists(unasked.Path("clip.log")));
 }
 
 // A log that nobody asked for, written because the run failed, keeps the log

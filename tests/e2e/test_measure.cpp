@@ -168,6 +168,9 @@ TEST(MeasuredRun, WritesTheSummaryLogAndCsv) {
     EXPECT_TRUE(HasLineShaped(screen, "Thread count:                   #"));
     EXPECT_TRUE(HasLineShaped(screen, "CPU usage (average):            #%"));
     EXPECT_TRUE(HasLineShaped(screen, "Time (elapsed):                 #:#:#"));
+    // Standard input is a pipe: the display names Ctrl+C, not Esc.
+    EXPECT_NE(result.Err.find("\nPress Ctrl+C to cancel the process...\n\n"), std::string::npos) << result.Err;
+    EXPECT_EQ(result.Err.find("Press 'Esc'"), std::string::npos);
     // The summary ends with the two blanked prompt lines.
     const std::string ending = "\r" + Padded("") + "\n\r" + Padded("") + "\n";
     EXPECT_EQ(result.Err.substr(result.Err.size() - ending.size()), ending);
@@ -326,12 +329,16 @@ TEST(MeasuredRun, AFrameServerErrorKeepsTheSamplesSoFar) {
     tachoro.WriteSettings();
     const std::string script =
         tachoro.WriteScript("clip.avs", kSlowClip + "fail_at=150\nfail_in_load=4\nfail_message=Filter crashed at 150\n");
-    ProcessResult result = tachoro.Run({script, "-csv"});
+    ProcessResult result = tachoro.Run({script, "-csv", "-json"});
     EXPECT_EXIT_CODE(result, -1);
-    const std::string blanked = "\r" + Padded("") + "\n\r" + Padded("") + "\n";
-    EXPECT_NE(result.Err.find(blanked + "\rFilter crashed at 150\n"), std::string::npos) << result.Err;
-    const std::string message = "\rFilter crashed at 150\n";
-    EXPECT_EQ(result.Err.substr(result.Err.size() - message.size()), message);
+    // The summary of the frames read before it, then the message and the
+    // frame it came from.
+    const std::string summary = "Frames processed:               150 (0 - 149)";
+    EXPECT_TRUE(HasLineShaped(ScreenLines(result.Err), summary)) << result.Err;
+    const std::string ending =
+        "\r" + Padded("") + "\n\r" + Padded("") + "\n\nFilter crashed at 150\n(while reading frame 150)\n";
+    ASSERT_GE(result.Err.size(), ending.size());
+    EXPECT_EQ(result.Err.substr(result.Err.size() - ending.size()), ending) << result.Err;
 
     const std::string log = ReadBytes(tachoro.Path("clip.log"));  // written although -log was not given
     std::string header;
@@ -342,10 +349,21 @@ TEST(MeasuredRun, AFrameServerErrorKeepsTheSamplesSoFar) {
     ASSERT_TRUE(interval == 10 || interval == 1) << interval;
     ASSERT_EQ(rows.size(), 150u / interval);
     EXPECT_EQ(rows.back().frame, 150u);
-    const std::string tail = ExpectedLogRow(rows.back()) + "\r\n\r\n\r\n[AviSynth error]\r\nFilter crashed at 150\r\n";
+    const std::string tail = ExpectedLogRow(rows.back()) +
+                             "\r\n\r\n\r\n[AviSynth error]\r\nFilter crashed at 150\r\n(while reading frame 150)\r\n";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
-    EXPECT_EQ(log.find("[Runtime info]"), std::string::npos);
+    EXPECT_NE(log.find("\r\n[Runtime info]\r\n" + summary + "\r\n"), std::string::npos) << log;
+
+    // The JSON file ends the run at the last frame read, with the time
+    // measured and nothing extrapolated; its message is the frame server's.
+    const std::string json = ReadBytes(tachoro.Path("clip.json"));
+    const size_t summaryAt = json.find("\"summary\":");
+    EXPECT_EQ(JsonValue(json, "framesProcessed", summaryAt), "150");
+    EXPECT_EQ(JsonValue(json, "lastFrame", summaryAt), "149");
+    EXPECT_EQ(JsonValue(json, "estimatedMs", summaryAt), JsonValue(json, "elapsedMs", summaryAt));
+    EXPECT_EQ(JsonValue(json, "last", json.find("\"range\":")), "299");
+    EXPECT_EQ(JsonValue(json, "message"), "\"Filter crashed at 150\"");
     // Over the class interface the frame server is unloaded on this path
     // without deleting the environment; over the C interface, which returned
     // the error and is intact, the environment is deleted first.
@@ -355,6 +373,26 @@ TEST(MeasuredRun, AFrameServerErrorKeepsTheSamplesSoFar) {
         EXPECT_EQ(main["clips_alive_at_delete"], 0);
         EXPECT_EQ(main["frames_alive_at_delete"], 0);
     }
+}
+
+// Frames that come in bursts of four every 60 ms, as frames rendered ahead
+// do: one sample a frame, each with the rate of a span of at least 10 ms,
+// never the microseconds between the frames of a burst.
+TEST(MeasuredRun, BurstsOfFramesAreMeasuredOverTenMilliseconds) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", "frames=40\nframe_delay_us=60000\nburst=4\n");
+    ProcessResult result = tachoro.Run({script, "-csv", "-json"});
+    EXPECT_EXIT_CODE(result, 0);
+    std::string header;
+    const std::vector<CsvRow> rows = ParseCsv(ReadBytes(tachoro.Path("clip.csv")), header);
+    ASSERT_EQ(rows.size(), 40u);  // 15 ms a frame calibrates to one frame a sample
+    // At most three frames in 10 ms (a burst's frames after a slow one);
+    // the steady rate is four in 60 ms.
+    const double most = 3 / 0.010;
+    for (const CsvRow& row : rows) EXPECT_LE(row.fps, most) << row.text;
+    const std::string json = ReadBytes(tachoro.Path("clip.json"));
+    EXPECT_LE(std::stod(JsonValue(json, "fpsMax")), most) << json;
 }
 
 TEST(MeasuredRun, ProcessorFaultsAreReportedAndLoggedWithoutErrorSection) {
@@ -374,8 +412,9 @@ TEST(MeasuredRun, ProcessorFaultsAreReportedAndLoggedWithoutErrorSection) {
         const std::string script = tachoro.WriteScript("clip.avs", faulting);
         ProcessResult result = tachoro.Run({script});
         EXPECT_EXIT_CODE(result, -1);
+        // After the summary, the fault and the frame it came from.
         const std::string blanked = "\r" + Padded("") + "\n\r" + Padded("") + "\n";
-        const std::string ending = blanked + "\n" + testCase.text + "\n";
+        const std::string ending = blanked + "\n" + testCase.text + "\n(while reading frame 150)\n";
         ASSERT_GE(result.Err.size(), ending.size()) << result.Err;
         EXPECT_EQ(result.Err.substr(result.Err.size() - ending.size()), ending);
         const std::string log = ReadBytes(tachoro.Path("clip.log"));

@@ -1,5 +1,6 @@
 // The real frame server described, its clips reported, its script errors shown
 // as it words them.
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 
@@ -126,6 +127,35 @@ TEST(RealFS, ScriptErrorsAreShownAsTheFrameServerWordsThem) {
         ProcessResult info = tachoro.Run({path, "-info"});
         EXPECT_EXIT_CODE(info, -1);
         EXPECT_EQ(info.Err, RealBanner() + StatusShownAndCleared("Loading script...") + testCase.info) << testCase.body;
+    }
+}
+
+// With -log a script that fails writes the log: the general information,
+// the script and the frame server's error; in the calibration's evaluation
+// or (evaluated fine there) at the main load.
+TEST(RealFS, AFailingScriptWritesTheLogAskedFor) {
+    SKIP_UNDER_WINE_OVER_CLASS(kUnloadedUnderItsThreads);
+    RealRun tachoro;
+    const std::string path = tachoro.Path("clip.avs");
+    const struct {
+        const char* body;
+        std::vector<std::string> error;
+    } cases[] = {
+        {"NoSuchFunction()", {"Script error: There is no function named 'NoSuchFunction'.", "(" + path + ", line 2)"}},
+        {"BlankClip().FailAt(-1, \"error\", instance=2, message=\"Failed at the main load\")",
+         {"Failed at the main load", "(" + path + ", line 2)"}},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.body);
+        tachoro.Script("clip.avs", std::string(testCase.body) + "\n");
+        EXPECT_EXIT_CODE(tachoro.Run({path, "-log"}), -1);
+        const std::vector<std::string> log = CrLfLines(ReadBytes(tachoro.Path("clip.log")));
+        ASSERT_GT(log.size(), 3u);
+        EXPECT_EQ(log[0], "[General info]");
+        EXPECT_EQ(log[2], "Script file:                           " + path);
+        EXPECT_EQ(std::find(log.begin(), log.end(), "[Clip info]"), log.end());
+        EXPECT_EQ(Section(log, "[Script]").back(), testCase.body);
+        EXPECT_EQ(Section(log, "[AviSynth error]"), testCase.error);
     }
 }
 

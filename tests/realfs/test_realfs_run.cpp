@@ -86,7 +86,41 @@ TEST(RealFS, AMeasuredRunsRowsAndSummaryAgree) {
         EXPECT_GE(logged.size(), 5u);
         for (const std::string& line : logged)
             EXPECT_NE(std::find(screen.begin(), screen.end(), line), screen.end()) << line;
+
+        // The samples before the first processor reading carry it: no 0 %
+        // at the start of a run that reads a share at all.
+        const bool anyShare = std::any_of(rows.begin(), rows.end(), [](const Row& row) { return row[5] != "0"; });
+        if (anyShare) {
+            EXPECT_NE(rows[0][5], "0") << threading;
+        }
     }
+}
+
+// Prefetch renders frames ahead on four threads: they arrive in bursts
+// within microseconds of each other. Such intervals are merged into spans of
+// at least 10 ms (samples of one span share its rate) and no sample shows
+// the burst's rate.
+TEST(RealFS, BurstsOfPrefetchedFramesAreMergedIntoSpans) {
+    RealRun tachoro;
+    const std::string script = tachoro.Script("clip.avs", "BlankClip(length=40).SlowFrames(100000).Prefetch(4)\n");
+    ProcessResult result = tachoro.Run({script, "-log", "-csv", "-json"});
+    EXPECT_EXIT_CODE(result, 0);
+    const std::vector<Row> rows = CsvRowsMatchingTheLog(tachoro, "clip");
+    ASSERT_EQ(rows.size(), 40u) << "about 25 ms a frame: one frame a sample";
+    bool merged = false;
+    double most = 0;
+    for (size_t index = 0; index < rows.size(); ++index) {
+        most = std::max(most, std::stod(rows[index][1]));
+        if (index > 0 && rows[index][1] == rows[index - 1][1]) merged = true;
+    }
+    EXPECT_TRUE(merged) << "no burst merged into a span";
+    // Four threads of 100 ms frames: about 40 fps; at most a burst of eight
+    // frames ahead in 10 ms.
+    EXPECT_LE(most, 800.0);
+    const Row fps = Fields(ValueOf(ScreenLines(result.Err), "FPS (min | max | average):"), ' ');
+    ASSERT_EQ(fps.size(), 5u) << result.Err;
+    ExpectSameFigure(fps[2], most, "maximum");
+    EXPECT_LE(std::stod(JsonValue(ReadBytes(tachoro.Path("clip.json")), "fpsMax")), 800.0);
 }
 
 struct Failure {
@@ -95,30 +129,38 @@ struct Failure {
     bool frameServerError;
 };
 
-// Frame 150 of the measured run fails: the message, exit -1, the log forced on
-// and the CSV with the fifteen samples (or 150) read before it.
+// Frame 150 of the measured run fails: the summary of the 150 frames read,
+// the message with the frame, exit -1, the log forced on, the CSV with the
+// fifteen samples (or 150) read before it, the JSON ending at frame 149.
 void ExpectSamplesKept(const Failure& failure) {
     SCOPED_TRACE(failure.kind);
     RealRun tachoro;
     const std::string script = tachoro.Script(
         "clip.avs", kClip + ".FailAt(150, \"" + failure.kind + "\", instance=2, message=\"Frame 150 failed\")\n");
-    ProcessResult result = tachoro.Run({script, "-csv"});
+    ProcessResult result = tachoro.Run({script, "-csv", "-json"});
     EXPECT_EXIT_CODE(result, -1);
-    // The two lines of the display's prompt blanked, then the message.
-    const std::string ending = "\r" + Padded("") + "\n\r" + Padded("") + "\n" +
-                               (failure.frameServerError ? "\r" : "\n") + failure.text;
+    // The summary with its two blanked lines, then the message and the frame.
+    const std::string ending = "\r" + Padded("") + "\n\r" + Padded("") + "\n\n" + failure.text;
     const size_t at = result.Err.rfind(ending);
     ASSERT_NE(at, std::string::npos) << result.Err;
-    EXPECT_EQ(result.Err.find('\n', at + ending.size()), result.Err.size() - 1) << result.Err;
+    EXPECT_EQ(result.Err.substr(at + ending.size()), "\n(while reading frame 150)\n") << result.Err;
+    EXPECT_EQ(ValueOf(ScreenLines(result.Err), "Frames processed:"), "150 (0 - 149)") << result.Err;
 
     const std::vector<Row> rows = CsvRowsMatchingTheLog(tachoro, "clip");
     const unsigned interval = IntervalOf(rows);
     ASSERT_EQ(rows.size(), interval ? 150u / interval : 0u);
     const std::vector<std::string> log = CrLfLines(ReadBytes(tachoro.Path("clip.log")));
+    EXPECT_EQ(Section(log, "[Runtime info]").at(0), "Frames processed:               150 (0 - 149)");
     if (failure.frameServerError)
-        EXPECT_EQ(Section(log, "[AviSynth error]"), std::vector<std::string>{failure.text});
+        EXPECT_EQ(Section(log, "[AviSynth error]"), (std::vector<std::string>{failure.text, "(while reading frame 150)"}));
     else
         EXPECT_EQ(std::find(log.begin(), log.end(), "[AviSynth error]"), log.end());
+
+    const std::string json = ReadBytes(tachoro.Path("clip.json"));
+    const size_t summary = json.find("\"summary\":");
+    EXPECT_EQ(JsonValue(json, "lastFrame", summary), "149");
+    EXPECT_EQ(JsonValue(json, "estimatedMs", summary), JsonValue(json, "elapsedMs", summary));
+    EXPECT_EQ(JsonValue(json, "last", json.find("\"range\":")), "299");
 }
 
 TEST(RealFS, AFailureMidRunKeepsTheSamplesSoFar) {
@@ -138,6 +180,8 @@ TEST(RealFS, AnExceptionOfAPlugInsOwnRuntimeMidRunKeepsTheSamplesSoFar) {
     ExpectSamplesKept({"runtime_error", "Unknown exception\nFrame 150 failed", false});
 }
 
+// The message names the frame; the log asked for has the general
+// information, the clip, the script and the error; nothing was measured.
 TEST(RealFS, AFailureInTheCalibrationIsReported) {
     SKIP_UNDER_WINE_OVER_CLASS(kUnloadedUnderItsThreads);
     for (const Failure& failure : {Failure{"error", "Frame 150 failed", true},
@@ -147,8 +191,18 @@ TEST(RealFS, AFailureInTheCalibrationIsReported) {
             "clip.avs", kClip + ".FailAt(150, \"" + failure.kind + "\", instance=1, message=\"Frame 150 failed\")\n");
         ProcessResult result = tachoro.Run({script, "-log", "-csv"});
         EXPECT_EXIT_CODE(result, -1);
-        EXPECT_EQ(result.Err, RealBanner() + StatusShownAndCleared("Analysing script...") + "\n" + failure.text + "\n");
-        EXPECT_FALSE(PathExists(tachoro.Path("clip.log")));
+        EXPECT_EQ(result.Err, RealBanner() + StatusShownAndCleared("Analysing script...") + "\n" + failure.text +
+                                  "\n(while reading frame 150)\n");
+        const std::vector<std::string> log = CrLfLines(ReadBytes(tachoro.Path("clip.log")));
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log[0], "[General info]");
+        EXPECT_EQ(Section(log, "[Clip info]").at(0), "Number of frames:                  300");
+        EXPECT_EQ(Section(log, "[Script]").back(), kClip + ".FailAt(150, \"" + failure.kind +
+                                                       "\", instance=1, message=\"Frame 150 failed\")");
+        std::vector<std::string> error = Fields(failure.text, '\n');
+        error.push_back("(while reading frame 150)");
+        EXPECT_EQ(Section(log, "[AviSynth error]"), error);
+        EXPECT_EQ(std::find(log.begin(), log.end(), "[Performance data]"), log.end());
         EXPECT_FALSE(PathExists(tachoro.Path("clip.csv")));
     }
 }
@@ -192,9 +246,14 @@ TEST(RealFS, AFaultOnAWorkerThreadKeepsTheSamplesSoFar) {
         "clip.avs", kClip + ".Blur(1.0).FailAt(150, \"access_violation\", instance=1, worker=true).Prefetch(2)\n");
     result = calibrated.Run({early, "-csv"});
     EXPECT_EXIT_CODE(result, -1);
-    EXPECT_EQ(result.Err, RealBanner() + StatusShownAndCleared("Analysing script...") +
+    // The frame the calibration was waiting for when a worker rendering
+    // frames ahead faulted.
+    const std::string shown = RealBanner() + StatusShownAndCleared("Analysing script...") +
                               "\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"
-                              "The fault happened on a worker thread of the frame server.\n");
+                              "The fault happened on a worker thread of the frame server.\n(while reading frame ";
+    EXPECT_EQ(result.Err.substr(0, shown.size()), shown);
+    const std::string frame = result.Err.substr(std::min(shown.size(), result.Err.size()));
+    EXPECT_TRUE(frame.size() > 2 && frame.size() < 7 && frame.substr(frame.size() - 2) == ")\n") << frame;
     EXPECT_FALSE(PathExists(calibrated.Path("clip.csv")));
 }
 

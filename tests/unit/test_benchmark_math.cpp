@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -60,20 +61,51 @@ RunStatistics FreshStats(uint32_t frames, uint32_t interval, double start) {
     s.FramesToProcess = frames;
     s.LastFrame = frames - 1;
     s.SamplingInterval = interval;
-    s.StartTime = s.LastSampleTime = s.LastDisplayTime = start;
+    s.StartTime = s.LastSampleTime = s.LastDisplayTime = s.SpanStartTime = start;
     return s;
 }
 }  // namespace
 
-TEST(SamplingPointArithmetic, IntervalOfNoTimeCountsAsOneMicrosecond) {
+// A sample's rate is that of its span of at least 10 ms; intervals of 10 ms
+// or more are spans of their own, with exactly the rate of the interval.
+TEST(SamplingPointArithmetic, RatesAreOverSpansOfAtLeastTenMilliseconds) {
+    const struct {
+        const char* what;
+        uint32_t interval;
+        std::vector<double> times;  // of the sampling points, after a start at 0
+        std::vector<double> rates;  // of the samples, once closed
+    } cases[] = {
+        {"intervals of 10 ms or more", 10, {0.010, 0.030, 0.070}, {10 / 0.010, 10 / (0.030 - 0.010), 10 / (0.070 - 0.030)}},
+        {"a burst after a slow frame", 1, {0.040, 0.040001, 0.040002, 0.040003, 0.080},
+         {1 / 0.040, 4 / (0.080 - 0.040), 4 / (0.080 - 0.040), 4 / (0.080 - 0.040), 4 / (0.080 - 0.040)}},
+        {"a last span under 10 ms takes the rate before it", 1, {0.020, 0.021, 0.022}, {1 / 0.020, 1 / 0.020, 1 / 0.020}},
+        {"no span of 10 ms: the rate over all their time", 1, {0.001, 0.002, 0.004}, {3 / 0.004, 3 / 0.004, 3 / 0.004}},
+        {"no measurable time counts as 1 us", 10, {0.0}, {10 / 0.000001}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunStatistics s = FreshStats(1000, c.interval, 0.0);
+        std::vector<FrameSample> samples(c.times.size() + 2);
+        for (size_t i = 0; i < c.times.size(); ++i) {
+            s.FramesProcessed = c.interval * static_cast<uint32_t>(i + 1);
+            ApplySamplingPoint(s, c.times[i], SamplerReadings(), false, samples.data(), samples.size());
+        }
+        CloseSamples(s, samples.data());
+        ASSERT_EQ(s.SamplesStored, c.rates.size());
+        for (size_t i = 0; i < c.rates.size(); ++i) EXPECT_EQ(samples[i].FPS, c.rates[i]) << i;
+        EXPECT_EQ(s.FPSMin, *std::min_element(c.rates.begin(), c.rates.end()));
+        EXPECT_EQ(s.FPSMax, *std::max_element(c.rates.begin(), c.rates.end()));
+        EXPECT_EQ(s.FPSCurrent, c.rates.back());
+    }
+}
+
+TEST(SamplingPointArithmetic, TimesAndAverageOverNoTime) {
     RunStatistics s = FreshStats(100, 10, 5.0);
     std::vector<FrameSample> samples(4);
     s.FramesProcessed = 10;
     EXPECT_EQ(ApplySamplingPoint(s, 5.0, SamplerReadings(), false, samples.data(), samples.size()),
               SamplingOutcome::Stored);
-    EXPECT_DOUBLE_EQ(s.FPSCurrent, 10.0 * 1000000);
-    EXPECT_DOUBLE_EQ(samples[0].FPS, 10.0 * 1000000);
-    // The average over no time is held to the same floor, not infinite.
+    // The average over no time is held to a floor of 1 us, not infinite.
     EXPECT_DOUBLE_EQ(s.FPSAverage, 10.0 * 1000000);
     EXPECT_EQ(s.ElapsedMs, 0);
 
@@ -81,6 +113,27 @@ TEST(SamplingPointArithmetic, IntervalOfNoTimeCountsAsOneMicrosecond) {
     ApplySamplingPoint(s, 5.0 + 1.2346, SamplerReadings(), false, samples.data(), samples.size());
     EXPECT_EQ(s.ElapsedMs, 1235);
     EXPECT_EQ(s.EstimatedMs, 6175);
+}
+
+// The sampling points before the first processor reading take it: in the
+// average and in their samples.
+TEST(SamplingPointArithmetic, TheFirstCpuReadingIsCarriedBack) {
+    RunStatistics s = FreshStats(100, 10, 0.0);
+    std::vector<FrameSample> samples(12);
+    SamplerReadings pending, first, later;
+    pending.CPUPending = true;
+    first.CPUUsage = 40;
+    later.CPUUsage = 10;
+    const SamplerReadings* readings[] = {&pending, &pending, &first, &later};
+    for (uint32_t i = 0; i < 4; ++i) {
+        s.FramesProcessed = 10 * (i + 1);
+        ApplySamplingPoint(s, 0.1 * (i + 1), *readings[i], false, samples.data(), samples.size());
+        if (i == 1) {
+            EXPECT_EQ(s.CPUAverage, 0u) << "no figure yet";
+        }
+    }
+    EXPECT_EQ(s.CPUAverage, 33u);  // (3 * 40 + 10) / 4 rounded
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(samples[i].CPUUsage, i < 3 ? 40 : 10) << i;
 }
 
 TEST(SamplingPointArithmetic, GPUCountsOnlyWhenMonitored) {
@@ -295,6 +348,14 @@ TEST(FrameLoop, FailedRequestLeavesTheSamplesSoFar) {
     EXPECT_EQ(state.Stats.SamplesStored, 2u);
     EXPECT_EQ(state.Stats.FramesProcessed, 14u);
     EXPECT_EQ(state.Samples[1].FrameNumber, 9u);
+    EXPECT_EQ(state.Stats.EstimatedMs, 6000);
+
+    // The run ends at the last frame read, with nothing extrapolated.
+    EndFailedRun(state);
+    EXPECT_EQ(state.Stats.LastFrame, 13u);
+    EXPECT_EQ(state.Stats.ElapsedMs, 2000);
+    EXPECT_EQ(state.Stats.EstimatedMs, 2000);
+    EXPECT_EQ(FrameReadFailureText("frame failed", 14), "frame failed\n(while reading frame 14)");
 }
 
 TEST(FrameLoop, ClipWithoutFramesRequestsNothing) {

@@ -258,6 +258,17 @@ TEST_F(DisplayOutput, RefreshPrintsTheLinesAndCountsThem) {
                                  Padded("Time (elapsed | estimated):     00:00:01.600 | 00:00:03.200") +
                                  "\nPress 'Esc' to cancel the process...\n\n";
     EXPECT_EQ(out, expected);
+
+    // Without a keyboard to read Esc from, the prompt names Ctrl+C.
+    DisplayOptions noKeyboard;
+    noKeyboard.EscKeyRead = false;
+    testing::internal::CaptureStderr();
+    RefreshDisplay(s, SampleReadings(), noKeyboard);
+    const std::string again = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(s.DisplayLines, 10u);
+    const std::string prompt = "\nPress Ctrl+C to cancel the process...\n\n";
+    ASSERT_GE(again.size(), prompt.size());
+    EXPECT_EQ(again.substr(again.size() - prompt.size()), prompt);
 }
 
 TEST_F(DisplayOutput, SummaryOverwritesAndAppendsToTheReport) {

@@ -88,14 +88,17 @@ TEST(ProcessInfoLive, FirstUpdateReadsZeroAndUpdatesAreThrottled) {
     BurnCpu(150);
     info.Update();
     EXPECT_EQ(info.CPUUsage, 0) << "no earlier times to compare with";
+    EXPECT_FALSE(info.HasCPUReading()) << "the 0 is no reading";
     EXPECT_GT(info.PhysMemMB, 0u);
 
     BurnCpu(50);
     info.Update();  // within 100 ms: nothing changes
     EXPECT_EQ(info.CPUUsage, 0);
+    EXPECT_FALSE(info.HasCPUReading());
 
     BurnCpu(300);
     info.Update();
+    EXPECT_TRUE(info.HasCPUReading());
     EXPECT_GT(info.CPUUsage, 0);
     EXPECT_LE(info.CPUUsage, 100);
     info.CloseHandles();

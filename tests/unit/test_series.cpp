@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -242,6 +243,35 @@ TEST(SeriesFiles, SeveralRunsKeepEveryRun) {
                         "1,20,30.000,20.000,33.333333,50.000000,1,1,2,3\n"
                         "2,10,10.000,10.000,100.000000,100.000000,1,1,2,3\n"
                         "2,20,30.000,20.000,33.333333,50.000000,1,1,2,3\n");
+}
+
+// Which failures the log's error section tells, and how.
+TEST(SeriesFiles, TheErrorSectionOfEachKindOfFailure) {
+    const struct {
+        const char* what;
+        RunOutcome outcome;
+        bool measured, workerFault;
+        std::optional<uint32_t> failedFrame;
+        std::string logged;
+    } cases[] = {
+        {"a frame-server error at a frame", RunOutcome::FrameServerError, true, false, 150u,
+         "boom\n(while reading frame 150)"},
+        {"a frame-server error in the evaluation", RunOutcome::FrameServerError, false, false, std::nullopt, "boom"},
+        {"a fault in the evaluation", RunOutcome::Fault, false, false, std::nullopt, "boom"},
+        {"a fault at a frame", RunOutcome::Fault, true, false, 7u, ""},
+        {"a worker's fault at a frame", RunOutcome::Fault, true, true, 7u, "boom\n(while reading frame 7)"},
+        {"a stop", RunOutcome::StoppedByEsc, true, false, std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunRecord run;
+        run.Outcome = c.outcome;
+        run.Message = "boom";
+        run.Measured = c.measured;
+        run.WorkerFault = c.workerFault;
+        run.FailedFrame = c.failedFrame;
+        EXPECT_EQ(LoggedErrorOf(run), c.logged);
+    }
 }
 
 // A worker's fault whose calibration or cycle never returns is ended from

@@ -152,6 +152,7 @@ TEST_F(TestFSTest, ScriptsThatCannotBeReadFailWithAnAvisynthError) {
         {"return=bool\n", "return=bool"},
         {"import_fault=avisynth_error\n", "import_fault=avisynth_error"},
         {"fail_with=crash\n", "fail_with=crash"},
+        {"burst=0\n", "burst=0"},
         {"# fine\nwidth 320\n", "width 320"},
     };
     for (const auto& c : cases) {
@@ -381,6 +382,19 @@ TEST_F(TestFSTest, FrameDelayIsSpentInEveryRequest) {
     for (int n = 0; n < 4; ++n) clip->GetFrame(n, Env());
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::microseconds(12000));
+
+    // In bursts of three only frames 0 and 3 wait; 1 and 2 come at once.
+    PClip bursts = session.ImportClip("frame_delay_us=30000\nburst=3\n");
+    for (int n = 0; n < 4; ++n) {
+        const auto before = std::chrono::steady_clock::now();
+        bursts->GetFrame(n, Env());
+        const auto took = std::chrono::steady_clock::now() - before;
+        if (n % 3 == 0) {
+            EXPECT_GE(took, std::chrono::microseconds(30000)) << n;
+        } else {
+            EXPECT_LT(took, std::chrono::microseconds(30000)) << n;
+        }
+    }
 }
 
 // -------------------------------------------------------------- counters
