@@ -12,7 +12,7 @@
 #include "frameserver/ClipReport.h"
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
-#include "measure/GPUInfo.h"
+#include "measure/GPUMonitor.h"
 #include "platform/Platform.h"
 #include "report/CsvFile.h"
 #include "report/JsonFile.h"
@@ -92,23 +92,30 @@ void ClearTwoLinesUpward() {
     }
 }
 
-// GPU-Z must be there when GPU monitoring is wanted.
-int ConnectGPUMonitor(CGPUInfo& gpu, RunState& run) {
+// A GPU source must be there when GPU monitoring is wanted: GPU-Z on
+// Windows, as it always was, else a driver's.
+int ConnectGPUMonitor(CGPUMonitor& gpu, RunState& run) {
     if (!run.MonitorGPU) return 0;
-    if (!gpu.WindowFound) {
-        ConsolePrint(Stream(), ColourError, "\nIn order to measure GPU usage, GPU-Z must be running.\n");
-        ConsolePrint(Stream(), ColourReport, "Continue without GPU monitoring? [y/n]");
-        const bool goOn = AskYesNo(10);
-        ClearTwoLinesUpward();
-        if (!goOn) {
-            WaitBeforeExit();
-            return -1;
-        }
-        run.MonitorGPU = false;
-        return 0;
-    }
-    if (!gpu.OpenSharedMemory())
+    const GPUSearch search = SystemGPUSearch(0);
+    switch (gpu.Connect(search)) {
+    case GPUConnect::Connected: return 0;
+    case GPUConnect::BlockFailed:
         return Fail(FormatText("\nCannot initialize GPU-Z shared memory:\n%s", gpu.ErrorText.c_str()));
+    case GPUConnect::Refused: return Fail(FormatText("\n%s\n", gpu.ErrorText.c_str()));
+    case GPUConnect::NotFound: break;
+    }
+    // A driver that is there but gave no GPU says why; that line stays.
+    for (const std::string& note : gpu.Notes) ConsolePrint(Stream(), ColourError, "\n%s", note.c_str());
+    ConsolePrint(Stream(), ColourError, "\nIn order to measure GPU usage, %s.\n",
+                 search.Amdgpu ? "an NVIDIA (NVML) or amdgpu driver is needed" : "GPU-Z must be running");
+    ConsolePrint(Stream(), ColourReport, "Continue without GPU monitoring? [y/n]");
+    const bool goOn = AskYesNo(10);
+    ClearTwoLinesUpward();
+    if (!goOn) {
+        WaitBeforeExit();
+        return -1;
+    }
+    run.MonitorGPU = false;
     return 0;
 }
 
@@ -252,7 +259,7 @@ RunRecord RecordOf(const BenchmarkState& benchmark, uint32_t number) {
 // the calibration, one evaluate-measure-release cycle, the files.
 class FrameServerSteps final : public ScriptSteps {
 public:
-    FrameServerSteps(Settings& settings, const CAvisynthInfo& avisynthInfo, CGPUInfo& gpu, RunState& run,
+    FrameServerSteps(Settings& settings, const CAvisynthInfo& avisynthInfo, CGPUMonitor& gpu, RunState& run,
                      const ResultOptions& results)
         : settings(settings), avisynthInfo(avisynthInfo), gpu(gpu), run(run), results(results) {}
 
@@ -367,6 +374,7 @@ private:
     void WriteEarlyLog(SeriesReport& series, uint16_t colour) {
         endedEarly = true;
         series.Columns.HasVideoEngine = gpu.HasVideoEngine;
+        series.Columns.HasProcessLoad = gpu.HasProcessLoad;
         if (!run.WriteLog) return;
         const std::string error = WriteSeriesLogFile(series);
         if (!error.empty()) ConsolePrint(Stream(), colour, "%s", error.c_str());
@@ -374,7 +382,7 @@ private:
 
     Settings& settings;
     const CAvisynthInfo& avisynthInfo;
-    CGPUInfo& gpu;
+    CGPUMonitor& gpu;
     RunState& run;
     const ResultOptions& results;
     uint32_t samplingInterval = 0;
@@ -388,10 +396,9 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
     const bool severalRuns = series.RunsRequested > 1;
     run.RunErrorText.clear();
     run.ExitCode = 0;
-    // The block is closed after each measurement (not after a failed one);
-    // later cycles open it anew.
-    if (run.MonitorGPU && !firstCycle) gpu.CloseSharedMemory();
-    if (run.MonitorGPU && !firstCycle && !gpu.OpenSharedMemory()) {
+    // GPU-Z's block is closed after each measurement (not after a failed
+    // one); later cycles open it anew.
+    if (run.MonitorGPU && !firstCycle && !gpu.Resume()) {
         PrintError(FormatText("\nCannot initialize GPU-Z shared memory:\n%s", gpu.ErrorText.c_str()));
         return CycleEnd::SetupFailed;
     }
@@ -429,7 +436,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             ClearStatus();
             const ClipFacts& clip = session.Facts();
             series.General = GeneralInfo{run.VersionText, series.ScriptPath, run.SwitchesText, avisynthInfo};
-            if (run.MonitorGPU) series.GraphicsCardText = GraphicsCardSection(gpu);
+            if (run.MonitorGPU) series.GraphicsCard = gpu.Facts();
             series.Clip = clip;
             if (number == 1) PrintClipReport(BuildClipReport(clip));
 
@@ -477,7 +484,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             MeasureFrames(session, setup, gpu, benchmark);
 
             // Summary and teardown of the frame server.
-            if (run.MonitorGPU) gpu.CloseSharedMemory();
+            if (run.MonitorGPU) gpu.Suspend();
             session.ReleaseScript();
             const RunSummary summary = PrintRunSummary(benchmark.Stats, benchmark.Readings, WithGPUFacts(setup.Display, gpu));
             runtimeInfo = summary.ReportPart;
@@ -525,6 +532,7 @@ CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, Cycle
     series.Runs.push_back(record);
     series.Columns.MonitorGPU = run.MonitorGPU;
     series.Columns.HasVideoEngine = gpu.HasVideoEngine;
+    series.Columns.HasProcessLoad = gpu.HasProcessLoad;
     return CycleEnd::Ran;
 }
 
@@ -618,7 +626,7 @@ int RunTachoro(int argc, char** argv) {
     platform::SetProcessPriority(settings.ProcessPriority);
 
     // GPU monitor.
-    CGPUInfo gpu;
+    CGPUMonitor gpu;
     if (ConnectGPUMonitor(gpu, run) != 0) return -1;
 
     // The scripts, each measured as often as asked, then the exit pause.

@@ -22,6 +22,9 @@ struct DisplayOptions {
     bool HasMemoryUsed = false;
     bool HasMemoryDedicated = false;
     bool HasMemoryDynamic = false;
+    bool HasProcessLoad = false;
+    // Why the driver's readings ended during the run; empty while they go on.
+    std::string GPUReadingsEnded;
 };
 
 enum class LineKind {
