@@ -25,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -46,18 +45,44 @@ struct nvml::DeviceRecord {
 
 namespace {
 
+// The functions whose return code the file can set.
+enum Function {
+    Init, Count, Handle, Utilization, Name, DriverVersion, CudaVersion, Capability, Memory, Encoder, Decoder, Process,
+    FunctionCount
+};
+const char* const kFunctionNames[FunctionCount] = {
+    "nvmlInit_v2", "nvmlDeviceGetCount_v2", "nvmlDeviceGetHandleByIndex_v2", "nvmlDeviceGetUtilizationRates",
+    "nvmlDeviceGetName", "nvmlSystemGetDriverVersion", "nvmlSystemGetCudaDriverVersion",
+    "nvmlDeviceGetCudaComputeCapability", "nvmlDeviceGetMemoryInfo", "nvmlDeviceGetEncoderUtilization",
+    "nvmlDeviceGetDecoderUtilization", "nvmlDeviceGetProcessUtilization"};
+
+constexpr unsigned kMostDevices = 16;
+
+// The answers, parsed once at nvmlInit_v2 so that a call costs what a
+// library's own bookkeeping would, not the parsing of a text.
 struct State {
-    std::map<std::string, std::string> answers;
+    nvml::Return codes[FunctionCount] = {};
+    unsigned count = 1;
+    std::string name = "Fake GPU";
+    std::string driver = "550.54.14";
+    int cuda = 12040;
+    int major = 8, minor = 6;
+    unsigned long long memoryTotal = 24576ull << 20, memoryUsed = 2048ull << 20;
+    std::vector<unsigned> loads{0};
+    unsigned encoder = 0, decoder = 0;
+    std::vector<nvml::ProcessUtilizationSample> processes;
+    unsigned lostAfter = 0;
+    std::string calls;
+
     unsigned utilizationCalls = 0;
     unsigned nextLoad = 0;
     unsigned long long clock = 0;  // the timestamps of the process samples
     bool lost = false;
 };
 State g_state;
-nvml::DeviceRecord g_devices[16];
-nvml::DeviceRecord* const kDevices = g_devices;
+nvml::DeviceRecord g_devices[kMostDevices];
 
-[[maybe_unused]] unsigned OwnPid() {
+unsigned OwnPid() {
 #if defined(_WIN32)
     return static_cast<unsigned>(GetCurrentProcessId());
 #else
@@ -78,70 +103,87 @@ std::string Unescaped(const std::string& text) {
     return bytes;
 }
 
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) return parts;
+        start = end + 1;
+    }
+}
+
+unsigned long long Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
+
+void Take(const std::string& key, const std::string& value) {
+    State& s = g_state;
+    for (int f = 0; f < FunctionCount; ++f)
+        if (key == kFunctionNames[f]) s.codes[f] = static_cast<nvml::Return>(std::atoi(value.c_str()));
+    if (key == "count") s.count = static_cast<unsigned>(Number(value));
+    else if (key == "name") s.name = value;
+    else if (key == "driver") s.driver = value;
+    else if (key == "cuda") s.cuda = std::atoi(value.c_str());
+    else if (key == "capability") {
+        const std::vector<std::string> parts = Split(value, '.');
+        s.major = std::atoi(parts[0].c_str());
+        s.minor = parts.size() > 1 ? std::atoi(parts[1].c_str()) : 0;
+    } else if (key == "memory") {
+        const std::vector<std::string> parts = Split(value, ',');
+        s.memoryTotal = Number(parts[0]) << 20;
+        s.memoryUsed = parts.size() > 1 ? Number(parts[1]) << 20 : 0;
+    } else if (key == "utilization") {
+        s.loads.clear();
+        for (const std::string& load : Split(value, ',')) s.loads.push_back(static_cast<unsigned>(Number(load)));
+    } else if (key == "encoder") s.encoder = static_cast<unsigned>(Number(value));
+    else if (key == "decoder") s.decoder = static_cast<unsigned>(Number(value));
+    else if (key == "lost_after") s.lostAfter = static_cast<unsigned>(Number(value));
+    else if (key == "calls") s.calls = value;
+    else if (key == "process") {
+        for (const std::string& entry : Split(value, ',')) {
+            const std::vector<std::string> parts = Split(entry, ':');
+            nvml::ProcessUtilizationSample sample{};
+            sample.pid = parts[0] == "self" ? OwnPid() : parts[0] == "other" ? OwnPid() + 1
+                                                                                : static_cast<unsigned>(Number(parts[0]));
+            sample.smUtil = parts.size() > 1 ? static_cast<unsigned>(Number(parts[1])) : 0;
+            s.processes.push_back(sample);
+        }
+    }
+}
+
 void ReadAnswers() {
     g_state = State();
     const char* path = std::getenv("FAKE_NVML_ANSWERS");
-    if (path == nullptr) return;
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = path != nullptr ? std::fopen(path, "rb") : nullptr;
     if (file == nullptr) return;
     char line[1024];
     while (std::fgets(line, sizeof line, file)) {
         std::string text(line);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         const size_t equals = text.find('=');
-        if (equals != std::string::npos) g_state.answers[text.substr(0, equals)] = Unescaped(text.substr(equals + 1));
+        if (equals != std::string::npos) Take(text.substr(0, equals), Unescaped(text.substr(equals + 1)));
     }
     std::fclose(file);
 }
 
-std::string Answer(const char* key, const char* fallback = "") {
-    const auto found = g_state.answers.find(key);
-    return found == g_state.answers.end() ? fallback : found->second;
-}
-
-long Number(const char* key, long fallback) {
-    const auto found = g_state.answers.find(key);
-    return found == g_state.answers.end() ? fallback : std::strtol(found->second.c_str(), nullptr, 10);
-}
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return parts;
-}
-
 void Log(const char* name) {
-    const std::string path = Answer("calls");
-    if (path.empty()) return;
-    if (FILE* file = std::fopen(path.c_str(), "ab")) {
+    if (g_state.calls.empty()) return;
+    if (FILE* file = std::fopen(g_state.calls.c_str(), "ab")) {
         std::fprintf(file, "%s\n", name);
         std::fclose(file);
     }
 }
 
-// The code a function returns before it answers: one set in the file, or
-// the lost GPU's for a device call.
-nvml::Return Refusal(const char* function, bool deviceCall = true) {
+// The code a function returns before it answers: the lost GPU's for a
+// device call, else one set in the file.
+nvml::Return Refusal(Function function, bool deviceCall = true) {
     if (deviceCall && g_state.lost) return nvml::kErrorGpuIsLost;
-    return static_cast<nvml::Return>(Number(function, nvml::kSuccess));
+    return g_state.codes[function];
 }
 
 bool ValidDevice(nvml::Device device) {
-    const long count = Number("count", 1);
-    return count > 0 && count <= 16 && device >= kDevices && device < kDevices + count;
-}
-
-[[maybe_unused]] void CopyText(const std::string& text, char* buffer, unsigned int length) {
-    if (length == 0) return;
-    const size_t count = text.size() < length - 1 ? text.size() : length - 1;
-    std::memcpy(buffer, text.data(), count);
-    buffer[count] = '\0';
+    const unsigned count = g_state.count < kMostDevices ? g_state.count : kMostDevices;
+    return device >= g_devices && device < g_devices + count;
 }
 
 }  // namespace
@@ -149,7 +191,7 @@ bool ValidDevice(nvml::Device device) {
 FAKE_EXPORT nvml::Return nvmlInit_v2() {
     ReadAnswers();
     Log("nvmlInit_v2");
-    return Refusal("nvmlInit_v2", false);
+    return Refusal(Init, false);
 }
 
 FAKE_EXPORT nvml::Return nvmlShutdown() {
@@ -170,26 +212,23 @@ FAKE_EXPORT const char* nvmlErrorString(nvml::Return code) {
 }
 
 FAKE_EXPORT nvml::Return nvmlDeviceGetCount_v2(unsigned int* count) {
-    if (const nvml::Return code = Refusal("nvmlDeviceGetCount_v2", false)) return code;
-    *count = static_cast<unsigned int>(Number("count", 1));
+    if (const nvml::Return code = Refusal(Count, false)) return code;
+    *count = g_state.count;
     return nvml::kSuccess;
 }
 
 FAKE_EXPORT nvml::Return nvmlDeviceGetHandleByIndex_v2(unsigned int index, nvml::Device* device) {
-    if (const nvml::Return code = Refusal("nvmlDeviceGetHandleByIndex_v2")) return code;
-    if (index >= static_cast<unsigned int>(Number("count", 1)) || index >= 16) return 2;  // NVML_ERROR_INVALID_ARGUMENT
-    *device = kDevices + index;
+    if (const nvml::Return code = Refusal(Handle)) return code;
+    if (index >= g_state.count || index >= kMostDevices) return 2;  // NVML_ERROR_INVALID_ARGUMENT
+    *device = g_devices + index;
     return nvml::kSuccess;
 }
 
 FAKE_EXPORT nvml::Return nvmlDeviceGetUtilizationRates(nvml::Device device, nvml::Utilization* utilization) {
     if (!ValidDevice(device)) return 2;
-    const long lostAfter = Number("lost_after", 0);
-    if (lostAfter > 0 && ++g_state.utilizationCalls >= static_cast<unsigned>(lostAfter)) g_state.lost = true;
-    if (const nvml::Return code = Refusal("nvmlDeviceGetUtilizationRates")) return code;
-    const std::vector<std::string> loads = Split(Answer("utilization", "0"), ',');
-    const std::string& load = loads[g_state.nextLoad++ % loads.size()];
-    utilization->gpu = static_cast<unsigned int>(std::strtoul(load.c_str(), nullptr, 10));
+    if (g_state.lostAfter > 0 && ++g_state.utilizationCalls >= g_state.lostAfter) g_state.lost = true;
+    if (const nvml::Return code = Refusal(Utilization)) return code;
+    utilization->gpu = g_state.loads[g_state.nextLoad++ % g_state.loads.size()];
     utilization->memory = 0;
     return nvml::kSuccess;
 }
@@ -198,66 +237,62 @@ FAKE_EXPORT nvml::Return nvmlDeviceGetUtilizationRates(nvml::Device device, nvml
 
 FAKE_EXPORT nvml::Return nvmlDeviceGetName(nvml::Device device, char* name, unsigned int length) {
     if (!ValidDevice(device)) return 2;
-    if (const nvml::Return code = Refusal("nvmlDeviceGetName")) return code;
+    if (const nvml::Return code = Refusal(Name)) return code;
     // Written as the driver would, even without room for the terminator.
-    const std::string text = Answer("name", "Fake GPU");
+    const std::string& text = g_state.name;
     std::memcpy(name, text.data(), text.size() < length ? text.size() : length);
     if (text.size() < length) name[text.size()] = '\0';
     return nvml::kSuccess;
 }
 
 FAKE_EXPORT nvml::Return nvmlSystemGetDriverVersion(char* version, unsigned int length) {
-    if (const nvml::Return code = Refusal("nvmlSystemGetDriverVersion", false)) return code;
-    CopyText(Answer("driver", "550.54.14"), version, length);
+    if (const nvml::Return code = Refusal(DriverVersion, false)) return code;
+    if (length == 0) return nvml::kErrorInsufficientSize;
+    const size_t count = g_state.driver.size() < length - 1 ? g_state.driver.size() : length - 1;
+    std::memcpy(version, g_state.driver.data(), count);
+    version[count] = '\0';
     return nvml::kSuccess;
 }
 
 FAKE_EXPORT nvml::Return nvmlSystemGetCudaDriverVersion(int* version) {
-    if (const nvml::Return code = Refusal("nvmlSystemGetCudaDriverVersion", false)) return code;
-    *version = static_cast<int>(Number("cuda", 12040));
+    if (const nvml::Return code = Refusal(CudaVersion, false)) return code;
+    *version = g_state.cuda;
     return nvml::kSuccess;
 }
 
 FAKE_EXPORT nvml::Return nvmlDeviceGetCudaComputeCapability(nvml::Device device, int* major, int* minor) {
     if (!ValidDevice(device)) return 2;
-    if (const nvml::Return code = Refusal("nvmlDeviceGetCudaComputeCapability")) return code;
-    const std::vector<std::string> parts = Split(Answer("capability", "8.6"), '.');
-    *major = std::atoi(parts[0].c_str());
-    *minor = parts.size() > 1 ? std::atoi(parts[1].c_str()) : 0;
+    if (const nvml::Return code = Refusal(Capability)) return code;
+    *major = g_state.major;
+    *minor = g_state.minor;
     return nvml::kSuccess;
 }
 
 FAKE_EXPORT nvml::Return nvmlDeviceGetMemoryInfo(nvml::Device device, nvml::Memory* memory) {
     if (!ValidDevice(device)) return 2;
-    if (const nvml::Return code = Refusal("nvmlDeviceGetMemoryInfo")) return code;
-    const std::vector<std::string> parts = Split(Answer("memory", "24576,2048"), ',');
-    memory->total = std::strtoull(parts[0].c_str(), nullptr, 10) << 20;
-    memory->used = parts.size() > 1 ? std::strtoull(parts[1].c_str(), nullptr, 10) << 20 : 0;
+    if (const nvml::Return code = Refusal(Memory)) return code;
+    memory->total = g_state.memoryTotal;
+    memory->used = g_state.memoryUsed;
     memory->free = memory->total > memory->used ? memory->total - memory->used : 0;
     return nvml::kSuccess;
 }
 
-namespace {
-
-nvml::Return Engine(const char* function, const char* key, nvml::Device device, unsigned int* load,
-                    unsigned int* period) {
+FAKE_EXPORT nvml::Return nvmlDeviceGetEncoderUtilization(nvml::Device device, unsigned int* load,
+                                                          unsigned int* period) {
     if (!ValidDevice(device)) return 2;
-    if (const nvml::Return code = Refusal(function)) return code;
-    *load = static_cast<unsigned int>(Number(key, 0));
+    if (const nvml::Return code = Refusal(Encoder)) return code;
+    *load = g_state.encoder;
     *period = 167000;
     return nvml::kSuccess;
 }
 
-}  // namespace
-
-FAKE_EXPORT nvml::Return nvmlDeviceGetEncoderUtilization(nvml::Device device, unsigned int* load,
-                                                          unsigned int* period) {
-    return Engine("nvmlDeviceGetEncoderUtilization", "encoder", device, load, period);
-}
-
 FAKE_EXPORT nvml::Return nvmlDeviceGetDecoderUtilization(nvml::Device device, unsigned int* load,
                                                           unsigned int* period) {
-    return Engine("nvmlDeviceGetDecoderUtilization", "decoder", device, load, period);
+    if (!ValidDevice(device)) return 2;
+    if (const nvml::Return code = Refusal(Decoder)) return code;
+    *load = g_state.decoder;
+    *period = 167000;
+    return nvml::kSuccess;
 }
 
 // Each call that returns samples gives the next sample period's, newer than
@@ -266,25 +301,19 @@ FAKE_EXPORT nvml::Return nvmlDeviceGetProcessUtilization(nvml::Device device,
                                                           nvml::ProcessUtilizationSample* samples,
                                                           unsigned int* count, unsigned long long lastSeen) {
     if (!ValidDevice(device) || count == nullptr) return 2;
-    if (const nvml::Return code = Refusal("nvmlDeviceGetProcessUtilization")) return code;
-    const std::string answer = Answer("process");
-    if (answer.empty()) return nvml::kErrorNotFound;
-    const std::vector<std::string> entries = Split(answer, ',');
-    if (samples == nullptr || *count < entries.size()) {
-        *count = static_cast<unsigned int>(entries.size());
+    if (const nvml::Return code = Refusal(Process)) return code;
+    const std::vector<nvml::ProcessUtilizationSample>& processes = g_state.processes;
+    if (processes.empty()) return nvml::kErrorNotFound;
+    if (samples == nullptr || *count < processes.size()) {
+        *count = static_cast<unsigned int>(processes.size());
         return nvml::kErrorInsufficientSize;
     }
-    const unsigned long long stamp = (g_state.clock > lastSeen ? g_state.clock : lastSeen) + 1000;
-    g_state.clock = stamp;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const std::vector<std::string> parts = Split(entries[i], ':');
-        nvml::ProcessUtilizationSample& sample = samples[i];
-        sample = nvml::ProcessUtilizationSample();
-        sample.pid = parts[0] == "self" ? OwnPid() : parts[0] == "other" ? OwnPid() + 1 : std::atoi(parts[0].c_str());
-        sample.timeStamp = stamp;
-        sample.smUtil = parts.size() > 1 ? static_cast<unsigned int>(std::atoi(parts[1].c_str())) : 0;
+    g_state.clock = (g_state.clock > lastSeen ? g_state.clock : lastSeen) + 1000;
+    for (size_t i = 0; i < processes.size(); ++i) {
+        samples[i] = processes[i];
+        samples[i].timeStamp = g_state.clock;
     }
-    *count = static_cast<unsigned int>(entries.size());
+    *count = static_cast<unsigned int>(processes.size());
     return nvml::kSuccess;
 }
 
