@@ -46,7 +46,19 @@ struct ProcessUtilizationSample {
 static_assert(sizeof(ProcessUtilizationSample) == 32 && offsetof(ProcessUtilizationSample, timeStamp) == 8 &&
                   offsetof(ProcessUtilizationSample, smUtil) == 16,
               "nvmlProcessUtilizationSample_t layout");
-static_assert(sizeof(Memory) == 24 && sizeof(Utilization) == 8, "nvmlMemory_t and nvmlUtilization_t layout");
+// nvmlMemory_v2_t: "used" without the memory the driver reserves for itself
+// (which nvmlMemory_t counts as used), as nvidia-smi shows it.
+struct MemoryV2 {
+    unsigned int version;
+    unsigned long long total;
+    unsigned long long reserved;
+    unsigned long long free;
+    unsigned long long used;
+};
+// nvmlMemory_v2: the structure's size and its version in the top byte.
+constexpr unsigned int kMemoryV2Version = static_cast<unsigned int>(sizeof(MemoryV2)) | (2u << 24);
+static_assert(sizeof(Memory) == 24 && sizeof(MemoryV2) == 40 && sizeof(Utilization) == 8,
+              "nvmlMemory_t, nvmlMemory_v2_t and nvmlUtilization_t layout");
 
 // NVML_DEVICE_NAME_V2_BUFFER_SIZE, NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE.
 constexpr unsigned int kDeviceNameBufferSize = 96;
@@ -63,6 +75,7 @@ using NameFunction = Return (*)(Device, char*, unsigned int);        // nvmlDevi
 using UtilizationFunction = Return (*)(Device, Utilization*);        // nvmlDeviceGetUtilizationRates
 using EngineFunction = Return (*)(Device, unsigned int*, unsigned int*);  // nvmlDeviceGet{En,De}coderUtilization
 using MemoryFunction = Return (*)(Device, Memory*);                  // nvmlDeviceGetMemoryInfo
+using MemoryV2Function = Return (*)(Device, MemoryV2*);              // nvmlDeviceGetMemoryInfo_v2
 using ProcessFunction = Return (*)(Device, ProcessUtilizationSample*, unsigned int*,
                                    unsigned long long);              // nvmlDeviceGetProcessUtilization
 using DriverVersionFunction = Return (*)(char*, unsigned int);       // nvmlSystemGetDriverVersion

@@ -41,6 +41,7 @@ std::string CNvmlSource::LookUp(void* library) {
     Find(library, f.Encoder, "nvmlDeviceGetEncoderUtilization");
     Find(library, f.Decoder, "nvmlDeviceGetDecoderUtilization");
     Find(library, f.Memory, "nvmlDeviceGetMemoryInfo");
+    Find(library, f.MemoryV2, "nvmlDeviceGetMemoryInfo_v2");
     Find(library, f.Process, "nvmlDeviceGetProcessUtilization");
     Find(library, f.DriverVersion, "nvmlSystemGetDriverVersion");
     Find(library, f.CudaVersion, "nvmlSystemGetCudaDriverVersion_v2", "nvmlSystemGetCudaDriverVersion");
@@ -113,11 +114,15 @@ void CNvmlSource::ReadFacts(uint32_t device, uint32_t count) {
         Facts.CardName = DriverText(name, nvml::kDeviceNameBufferSize);
         Facts.GPUName = Facts.CardName;
     }
-    nvml::Memory memory{};
-    if (Call.Memory != nullptr && Call.Memory(Handle, &memory) == nvml::kSuccess && memory.total > 0 &&
-        memory.used <= memory.total) {
-        Facts.MemorySize = FormatText("%llu MB", memory.total >> 20);
+    // The newer call where the driver takes it (an older driver refuses
+    // its version), else the first one.
+    unsigned long long total = 0, used = 0;
+    for (bool version2 : {true, false}) {
+        MemoryByVersion2 = version2;
+        if (ReadMemory(total, used) != nvml::kSuccess || total == 0 || used > total) continue;
+        Facts.MemorySize = FormatText("%llu MB", total >> 20);
         Features.HasMemoryUsed = true;
+        break;
     }
     char driver[nvml::kDriverVersionBufferSize + 1] = {};
     if (Call.DriverVersion != nullptr && Call.DriverVersion(driver, nvml::kDriverVersionBufferSize) == nvml::kSuccess)
@@ -141,6 +146,23 @@ void CNvmlSource::ReadFacts(uint32_t device, uint32_t count) {
                                   code == nvml::kErrorNotFound;
         if (Features.HasProcessLoad) Samples.resize(std::max(kFirstSamples, std::min(samples, kMostSamples)));
     }
+}
+
+nvml::Return CNvmlSource::ReadMemory(unsigned long long& total, unsigned long long& used) {
+    nvml::Return code = nvml::kErrorNotSupported;
+    if (MemoryByVersion2 && Call.MemoryV2 != nullptr) {
+        nvml::MemoryV2 memory{};
+        memory.version = nvml::kMemoryV2Version;
+        code = Call.MemoryV2(Handle, &memory);
+        total = memory.total;
+        used = memory.used;
+    } else if (!MemoryByVersion2 && Call.Memory != nullptr) {
+        nvml::Memory memory{};
+        code = Call.Memory(Handle, &memory);
+        total = memory.total;
+        used = memory.used;
+    }
+    return code;
 }
 
 bool CNvmlSource::Lost(nvml::Return code, GPUReadings& readings) {
@@ -174,11 +196,10 @@ void CNvmlSource::Read(GPUReadings& readings) {
     }
 
     if (Features.HasMemoryUsed) {
-        nvml::Memory memory{};
-        code = Call.Memory(Handle, &memory);
+        unsigned long long total = 0, used = 0;
+        code = ReadMemory(total, used);
         if (Lost(code, readings)) return;
-        if (code == nvml::kSuccess && memory.used <= memory.total)
-            readings.MemoryUsed = static_cast<uint32_t>(memory.used >> 20);
+        if (code == nvml::kSuccess && used <= total) readings.MemoryUsed = static_cast<uint32_t>(used >> 20);
     }
     if (Features.HasProcessLoad) ReadProcessShare(readings);
 }

@@ -48,6 +48,7 @@ private:
         nvml::EngineFunction Encoder = nullptr;
         nvml::EngineFunction Decoder = nullptr;
         nvml::MemoryFunction Memory = nullptr;
+        nvml::MemoryV2Function MemoryV2 = nullptr;
         nvml::ProcessFunction Process = nullptr;
         nvml::DriverVersionFunction DriverVersion = nullptr;
         nvml::CudaVersionFunction CudaVersion = nullptr;
@@ -58,6 +59,8 @@ private:
     // have; empty when it has them all.
     std::string LookUp(void* library);
     void ReadFacts(uint32_t device, uint32_t count);
+    // The card's memory in bytes, by the newer call where the driver has it.
+    nvml::Return ReadMemory(unsigned long long& total, unsigned long long& used);
     void ReadProcessShare(GPUReadings& readings);
     // True when `code` says the GPU is lost; the readings then end.
     bool Lost(nvml::Return code, GPUReadings& readings);
@@ -70,5 +73,6 @@ private:
     // The driver's process samples; grown only when it has more to give.
     std::vector<nvml::ProcessUtilizationSample> Samples;
     unsigned long long LastSeen = 0;
+    bool MemoryByVersion2 = false;
     uint32_t ProcessId = 0;
 };

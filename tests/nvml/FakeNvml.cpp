@@ -8,7 +8,9 @@
 //   driver=TEXT            nvmlSystemGetDriverVersion
 //   cuda=N                 nvmlSystemGetCudaDriverVersion (12040: 12.4)
 //   capability=MAJOR.MINOR nvmlDeviceGetCudaComputeCapability
-//   memory=TOTAL,USED      nvmlDeviceGetMemoryInfo, in MB
+//   memory=TOTAL,USED      nvmlDeviceGetMemoryInfo_v2, in MB
+//   reserved=N             the driver's own memory, in MB: nvmlDeviceGetMemoryInfo
+//                          counts it as used
 //   utilization=A,B,...    the GPU load of successive calls, repeated
 //   encoder=N decoder=N    the video engines' loads
 //   process=PID:SM,...     the samples of each call; PID "self" is the
@@ -47,13 +49,14 @@ namespace {
 
 // The functions whose return code the file can set.
 enum Function {
-    Init, Count, Handle, Utilization, Name, DriverVersion, CudaVersion, Capability, Memory, Encoder, Decoder, Process,
-    FunctionCount
+    Init, Count, Handle, Utilization, Name, DriverVersion, CudaVersion, Capability, Memory, MemoryV2, Encoder, Decoder,
+    Process, FunctionCount
 };
 const char* const kFunctionNames[FunctionCount] = {
     "nvmlInit_v2", "nvmlDeviceGetCount_v2", "nvmlDeviceGetHandleByIndex_v2", "nvmlDeviceGetUtilizationRates",
     "nvmlDeviceGetName", "nvmlSystemGetDriverVersion", "nvmlSystemGetCudaDriverVersion",
-    "nvmlDeviceGetCudaComputeCapability", "nvmlDeviceGetMemoryInfo", "nvmlDeviceGetEncoderUtilization",
+    "nvmlDeviceGetCudaComputeCapability", "nvmlDeviceGetMemoryInfo", "nvmlDeviceGetMemoryInfo_v2",
+    "nvmlDeviceGetEncoderUtilization",
     "nvmlDeviceGetDecoderUtilization", "nvmlDeviceGetProcessUtilization"};
 
 constexpr unsigned kMostDevices = 16;
@@ -67,7 +70,7 @@ struct State {
     std::string driver = "550.54.14";
     int cuda = 12040;
     int major = 8, minor = 6;
-    unsigned long long memoryTotal = 24576ull << 20, memoryUsed = 2048ull << 20;
+    unsigned long long memoryTotal = 24576ull << 20, memoryUsed = 2048ull << 20, memoryReserved = 0;
     std::vector<unsigned> loads{0};
     unsigned encoder = 0, decoder = 0;
     std::vector<nvml::ProcessUtilizationSample> processes;
@@ -135,7 +138,8 @@ void Take(const std::string& key, const std::string& value) {
     } else if (key == "utilization") {
         s.loads.clear();
         for (const std::string& load : Split(value, ',')) s.loads.push_back(static_cast<unsigned>(Number(load)));
-    } else if (key == "encoder") s.encoder = static_cast<unsigned>(Number(value));
+    } else if (key == "reserved") s.memoryReserved = Number(value) << 20;
+    else if (key == "encoder") s.encoder = static_cast<unsigned>(Number(value));
     else if (key == "decoder") s.decoder = static_cast<unsigned>(Number(value));
     else if (key == "lost_after") s.lostAfter = static_cast<unsigned>(Number(value));
     else if (key == "calls") s.calls = value;
@@ -272,8 +276,20 @@ FAKE_EXPORT nvml::Return nvmlDeviceGetMemoryInfo(nvml::Device device, nvml::Memo
     if (!ValidDevice(device)) return 2;
     if (const nvml::Return code = Refusal(Memory)) return code;
     memory->total = g_state.memoryTotal;
-    memory->used = g_state.memoryUsed;
+    memory->used = g_state.memoryUsed + g_state.memoryReserved;
     memory->free = memory->total > memory->used ? memory->total - memory->used : 0;
+    return nvml::kSuccess;
+}
+
+FAKE_EXPORT nvml::Return nvmlDeviceGetMemoryInfo_v2(nvml::Device device, nvml::MemoryV2* memory) {
+    if (!ValidDevice(device)) return 2;
+    if (const nvml::Return code = Refusal(MemoryV2)) return code;
+    if (memory->version != nvml::kMemoryV2Version) return 25;  // NVML_ERROR_ARGUMENT_VERSION_MISMATCH
+    memory->total = g_state.memoryTotal;
+    memory->reserved = g_state.memoryReserved;
+    memory->used = g_state.memoryUsed;
+    const unsigned long long taken = memory->used + memory->reserved;
+    memory->free = memory->total > taken ? memory->total - taken : 0;
     return nvml::kSuccess;
 }
 

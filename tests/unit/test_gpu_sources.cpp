@@ -71,12 +71,17 @@ TEST_F(NvmlSource, EachOptionalReadingGoesAlone) {
         const char* Answers;
         bool VideoEngine, Memory, Process;
         uint16_t Vpu;
+        uint32_t MemoryUsed;
     };
     const Case cases[] = {
-        {"nvmlDeviceGetEncoderUtilization=3\n", true, true, true, 12},
-        {"nvmlDeviceGetEncoderUtilization=3\nnvmlDeviceGetDecoderUtilization=3\n", false, true, true, 0},
-        {"nvmlDeviceGetMemoryInfo=3\n", true, false, true, 12},
-        {"nvmlDeviceGetProcessUtilization=3\n", true, true, false, 12},
+        {"nvmlDeviceGetEncoderUtilization=3\n", true, true, true, 12, 2048},
+        {"nvmlDeviceGetEncoderUtilization=3\nnvmlDeviceGetDecoderUtilization=3\n", false, true, true, 0, 2048},
+        // The driver's reserved memory counts as used only where the newer
+        // call is refused.
+        {"reserved=512\n", true, true, true, 12, 2048},
+        {"reserved=512\nnvmlDeviceGetMemoryInfo_v2=25\n", true, true, true, 12, 2560},
+        {"nvmlDeviceGetMemoryInfo_v2=3\nnvmlDeviceGetMemoryInfo=3\n", true, false, true, 12, 0},
+        {"nvmlDeviceGetProcessUtilization=3\n", true, true, false, 12, 2048},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Answers);
@@ -88,6 +93,7 @@ TEST_F(NvmlSource, EachOptionalReadingGoesAlone) {
         readings = GPUReadings();
         EXPECT_EQ(Read().VideoEngineLoad, c.Vpu);
         EXPECT_EQ(readings.GPULoad, 40);
+        EXPECT_EQ(readings.MemoryUsed, c.MemoryUsed);
     }
     ASSERT_EQ(Open(std::string(kCard) + "nvmlDeviceGetName=3\nnvmlSystemGetCudaDriverVersion=3\n"), GPUOpen::Device);
     EXPECT_EQ(source.Facts.CardName, "");
