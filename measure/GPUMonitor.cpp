@@ -68,29 +68,23 @@ GPUConnect CGPUMonitor::Connect(const GPUSearch& search) {
         return GPUConnect::Connected;
     }
     std::string note;
+    GPUSourceKind kind = GPUSourceKind::NVML;
     GPUOpen opened = Nvml.Open(search.NvmlLibraries, search.Device, note);
-    if (opened == GPUOpen::Device) {
-        Source = GPUSourceKind::NVML;
-        TakeFeatures(Nvml.Features);
-        return GPUConnect::Connected;
+    if (opened == GPUOpen::NoDevice) {
+        if (!note.empty()) Notes.push_back(note);
+        if (!search.Amdgpu) return GPUConnect::NotFound;
+        kind = GPUSourceKind::Amdgpu;
+        opened = Amdgpu.Open(search.SysfsRoot, search.Device, note);
+        if (opened == GPUOpen::NoDevice) return GPUConnect::NotFound;
     }
+    // A device beyond the count is refused, not looked for elsewhere.
     if (opened == GPUOpen::Refused) {
         ErrorText = note;
         return GPUConnect::Refused;
     }
-    if (!note.empty()) Notes.push_back(note);
-    if (!search.Amdgpu) return GPUConnect::NotFound;
-    opened = Amdgpu.Open(search.SysfsRoot, search.Device, note);
-    if (opened == GPUOpen::Device) {
-        Source = GPUSourceKind::Amdgpu;
-        TakeFeatures(Amdgpu.Features);
-        return GPUConnect::Connected;
-    }
-    if (opened == GPUOpen::Refused) {
-        ErrorText = note;
-        return GPUConnect::Refused;
-    }
-    return GPUConnect::NotFound;
+    Source = kind;
+    TakeFeatures(kind == GPUSourceKind::NVML ? Nvml.Features : Amdgpu.Features);
+    return GPUConnect::Connected;
 }
 
 void CGPUMonitor::ReadSensors() {

@@ -12,6 +12,10 @@
 namespace {
 
 const std::string kSlowClip = "frames=300\nframe_delay_us=2000\n";
+// The CSV header of a source with GPU load alone.
+const char* const kCsvHeaderWithGpu =
+    "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),Threads,PhysMEM(MB),"
+    "VirtMEM(MB)";
 
 // The prompt when no source has a GPU: on Windows GPU-Z's, as it always was;
 // on Linux it names the drivers looked for.
@@ -202,9 +206,7 @@ TEST(GpuRun, ACardWithoutVideoEngineGivesTheGpuColumnOnly) {
     EXPECT_EQ(log.find("VPU(%)"), std::string::npos);
     const std::vector<std::string> csv = CrLfLines(ReadBytes(tachoro.Path("clip.csv")));
     ASSERT_GE(csv.size(), 2u);
-    EXPECT_EQ(csv[0],
-              "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),Threads,"
-              "PhysMEM(MB),VirtMEM(MB)");
+    EXPECT_EQ(csv[0], kCsvHeaderWithGpu);
 }
 
 // The block is closed after each measurement: every run reads it anew.
@@ -324,9 +326,7 @@ TEST(DriverRun, WithoutTheOptionalFunctionsOnlyTheLoadIsShown) {
     const std::string log = ReadBytes(tachoro.Path("clip.log"));
     EXPECT_NE(log.find("Card name:               n/a\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Info collected with:     NVML\r\n"), std::string::npos);
-    EXPECT_EQ(CrLfLines(ReadBytes(tachoro.Path("clip.csv")))[0],
-              "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),Threads,"
-              "PhysMEM(MB),VirtMEM(MB)");
+    EXPECT_EQ(CrLfLines(ReadBytes(tachoro.Path("clip.csv")))[0], kCsvHeaderWithGpu);
 }
 
 // A driver that is there but gives no GPU says why, in its own words, above
@@ -369,9 +369,7 @@ TEST(DriverRun, AmdgpuReadingsReachEveryOutput) {
     EXPECT_NE(log.find("Info collected with:     amdgpu\r\n"), std::string::npos);
     const std::vector<std::string> csv = CrLfLines(ReadBytes(tachoro.Path("clip.csv")));
     ASSERT_GE(csv.size(), 2u);
-    EXPECT_EQ(csv[0],
-              "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),Threads,"
-              "PhysMEM(MB),VirtMEM(MB)");
+    EXPECT_EQ(csv[0], kCsvHeaderWithGpu);
     EXPECT_EQ(CsvFields(csv[1])[6], "37");
     const std::string json = ReadBytes(tachoro.Path("clip.json"));
     EXPECT_NE(json.find("\"source\": \"amdgpu\""), std::string::npos) << json;
@@ -401,9 +399,7 @@ TEST(DriverRun, GpuZIsPreferredWhenBothAreThere) {
                        "Info collected with:     GPU-Z 2.61.0\r\n\r\n\r\n[Performance data]\r\n"),
               std::string::npos)
         << log;
-    EXPECT_EQ(CrLfLines(ReadBytes(tachoro.Path("clip.csv")))[0],
-              "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),GPU(%),Threads,"
-              "PhysMEM(MB),VirtMEM(MB)");
+    EXPECT_EQ(CrLfLines(ReadBytes(tachoro.Path("clip.csv")))[0], kCsvHeaderWithGpu);
     EXPECT_FALSE(PathExists(dir.Path("calls.txt")));
 }
 
