@@ -42,29 +42,6 @@ protected:
     GPUReadings readings;
 };
 
-TEST_F(NvmlSource, TellsTheCardAndEveryReadingThenShutsDown) {
-    ASSERT_EQ(Open(kCard), GPUOpen::Device) << note;
-    const GraphicsCardFacts& facts = source.Facts;
-    EXPECT_EQ(facts.Source, "NVML");
-    EXPECT_EQ(facts.CardName, "NVIDIA GeForce RTX 3060");
-    EXPECT_EQ(facts.GPUName, "NVIDIA GeForce RTX 3060");
-    EXPECT_EQ(facts.MemorySize, "12288 MB");
-    EXPECT_EQ(facts.DriverVersion, "550.54.14");
-    EXPECT_EQ(facts.CudaVersion, "12.4");
-    EXPECT_EQ(facts.ComputeCapability, "8.6");
-    EXPECT_EQ(facts.OpenCLVersion, "");
-    EXPECT_EQ(facts.DeviceCount, 1u);
-    EXPECT_TRUE(source.Features.HasVideoEngine && source.Features.HasMemoryUsed && source.Features.HasProcessLoad);
-    const GPUReadings r = Read();
-    EXPECT_EQ(r.GPULoad, 40);
-    EXPECT_EQ(r.VideoEngineLoad, 12);  // the busier engine
-    EXPECT_EQ(r.MemoryUsed, 2048u);
-    EXPECT_EQ(r.ProcessGPULoad, 30);  // this process's sample only
-    source.Close();
-    source.Close();
-    EXPECT_EQ(Calls(), "nvmlInit_v2\nnvmlShutdown\n");
-}
-
 // A function that is missing or does not answer drops only its own reading.
 TEST_F(NvmlSource, EachOptionalReadingGoesAlone) {
     struct Case {
@@ -121,17 +98,6 @@ TEST_F(NvmlSource, BadAnswersAreCheckedOrKeepThePreviousValue) {
     EXPECT_EQ(Read().GPULoad, 40);  // 250 % is no load
     EXPECT_EQ(readings.VideoEngineLoad, 20);
     EXPECT_EQ(readings.ProcessGPULoad, 0);
-}
-
-TEST_F(NvmlSource, ALostGpuEndsTheReadings) {
-    ASSERT_EQ(Open(std::string(kCard) + "lost_after=2\n"), GPUOpen::Device);
-    EXPECT_EQ(Read().GPULoad, 40);
-    EXPECT_EQ(source.LostText, "");
-    const GPUReadings lost = Read();
-    EXPECT_EQ(source.LostText, "GPU is lost");
-    EXPECT_EQ(lost.GPULoad + lost.VideoEngineLoad + lost.MemoryUsed + lost.ProcessGPULoad, 0);
-    source.Close();
-    EXPECT_EQ(Calls(), "nvmlInit_v2\nnvmlShutdown\n");
 }
 
 TEST_F(NvmlSource, OpeningFailsWithTheLibrarysOwnWords) {
