@@ -234,6 +234,9 @@ void CNvmlSource::Close() {
     if (Initialised) Call.Shutdown();
     Initialised = false;
     Handle = nullptr;
-    if (Library != nullptr) platform::FreeDynamicLibrary(Library);
+    // The library stays loaded once it was asked anything: a driver's
+    // threads may outlive nvmlShutdown by a moment, and unloading their code
+    // under them would end the process with a fault. It goes with the
+    // process.
     Library = nullptr;
 }

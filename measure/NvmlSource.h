@@ -28,7 +28,7 @@ public:
     // range keeps that figure's previous value; a lost GPU ends the readings:
     // all read 0 from then on and LostText says why.
     void Read(GPUReadings& readings);
-    // nvmlShutdown, then the library is unloaded.
+    // nvmlShutdown; the library itself stays loaded.
     void Close();
 
     GraphicsCardFacts Facts;
