@@ -29,6 +29,7 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+#if defined(FAKE_NVML_LIBRARY)
 // The fake's answers: a card with every reading and eight processes.
 std::string WriteFakeAnswers() {
     const std::string path = (std::filesystem::temp_directory_path() / "tachoro-gpu-bench.txt").string();
@@ -44,6 +45,7 @@ void SetVariable(const char* name, const std::string& value) {
     setenv(name, value.c_str(), 1);
 #endif
 }
+#endif
 
 }  // namespace
 
