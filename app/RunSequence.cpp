@@ -373,8 +373,8 @@ private:
     // exit code.
     void WriteEarlyLog(SeriesReport& series, uint16_t colour) {
         endedEarly = true;
-        series.Columns.HasVideoEngine = gpu.HasVideoEngine;
-        series.Columns.HasProcessLoad = gpu.HasProcessLoad;
+        series.Columns.HasVideoEngine = gpu.Features.HasVideoEngine;
+        series.Columns.HasProcessLoad = gpu.Features.HasProcessLoad;
         if (!run.WriteLog) return;
         const std::string error = WriteSeriesLogFile(series);
         if (!error.empty()) ConsolePrint(Stream(), colour, "%s", error.c_str());
@@ -531,8 +531,8 @@ CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, Cycle
     if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
     series.Runs.push_back(record);
     series.Columns.MonitorGPU = run.MonitorGPU;
-    series.Columns.HasVideoEngine = gpu.HasVideoEngine;
-    series.Columns.HasProcessLoad = gpu.HasProcessLoad;
+    series.Columns.HasVideoEngine = gpu.Features.HasVideoEngine;
+    series.Columns.HasProcessLoad = gpu.Features.HasProcessLoad;
     return CycleEnd::Ran;
 }
 

@@ -64,11 +64,12 @@ bool LiveEscPressed(BenchmarkState& state) {
 // ------------------------------------------------------------ pure parts
 
 DisplayOptions WithGPUFacts(DisplayOptions options, const CGPUMonitor& gpu) {
-    options.HasVideoEngine = gpu.HasVideoEngine;
-    options.HasMemoryUsed = gpu.HasMemoryUsed;
-    options.HasMemoryDedicated = gpu.HasMemoryDedicated;
-    options.HasMemoryDynamic = gpu.HasMemoryDynamic;
-    options.HasProcessLoad = gpu.HasProcessLoad;
+    const GPUFeatures& features = gpu.Features;
+    options.HasVideoEngine = features.HasVideoEngine;
+    options.HasMemoryUsed = features.HasMemoryUsed;
+    options.HasMemoryDedicated = features.HasMemoryDedicated;
+    options.HasMemoryDynamic = features.HasMemoryDynamic;
+    options.HasProcessLoad = features.HasProcessLoad;
     options.GPUReadingsEnded = gpu.LostText;
     return options;
 }

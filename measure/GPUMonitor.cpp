@@ -29,23 +29,14 @@ CGPUMonitor::CGPUMonitor(bool windowFound, std::string titleVersion) : GPUZ(wind
 
 CGPUMonitor::~CGPUMonitor() { Disconnect(); }
 
-void CGPUMonitor::TakeFeatures(const GPUFeatures& features) {
-    HasVideoEngine = features.HasVideoEngine;
-    HasMemoryUsed = features.HasMemoryUsed;
-    HasMemoryDedicated = features.HasMemoryDedicated;
-    HasMemoryDynamic = features.HasMemoryDynamic;
-    HasProcessLoad = features.HasProcessLoad;
-}
-
 // GPU-Z's readings and flags as its block showed them last.
 void CGPUMonitor::TakeGPUZ() {
     static_cast<GPUReadings&>(*this) = GPUZ;
-    GPUFeatures features;
-    features.HasVideoEngine = GPUZ.HasVideoEngine;
-    features.HasMemoryUsed = GPUZ.HasMemoryUsed;
-    features.HasMemoryDedicated = GPUZ.HasMemoryDedicated;
-    features.HasMemoryDynamic = GPUZ.HasMemoryDynamic;
-    TakeFeatures(features);
+    Features.HasVideoEngine = GPUZ.HasVideoEngine;
+    Features.HasMemoryUsed = GPUZ.HasMemoryUsed;
+    Features.HasMemoryDedicated = GPUZ.HasMemoryDedicated;
+    Features.HasMemoryDynamic = GPUZ.HasMemoryDynamic;
+    Features.HasProcessLoad = false;
 }
 
 GPUConnect CGPUMonitor::Connect(const GPUSearch& search) {
@@ -83,7 +74,7 @@ GPUConnect CGPUMonitor::Connect(const GPUSearch& search) {
         return GPUConnect::Refused;
     }
     Source = kind;
-    TakeFeatures(kind == GPUSourceKind::NVML ? Nvml.Features : Amdgpu.Features);
+    Features = kind == GPUSourceKind::NVML ? Nvml.Features : Amdgpu.Features;
     return GPUConnect::Connected;
 }
 

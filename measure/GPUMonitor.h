@@ -56,11 +56,7 @@ public:
     GraphicsCardFacts Facts() const;
 
     GPUSourceKind Source = GPUSourceKind::None;
-    bool HasVideoEngine = false;
-    bool HasMemoryUsed = false;
-    bool HasMemoryDedicated = false;
-    bool HasMemoryDynamic = false;
-    bool HasProcessLoad = false;
+    GPUFeatures Features;  // of the source connected
     std::string ErrorText;
     std::vector<std::string> Notes;
     // Why a driver's readings ended during the run; empty while they go on.
@@ -70,7 +66,6 @@ public:
     uint64_t (*Clock)() = &CGPUInfo::TickMs;
 
 private:
-    void TakeFeatures(const GPUFeatures& features);
     void TakeGPUZ();
 
     CGPUInfo GPUZ;

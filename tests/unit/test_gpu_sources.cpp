@@ -256,7 +256,7 @@ TEST(GPUMonitor, ReadsADriverAtMostEveryThreeHundredMilliseconds) {
     GPUSearch search;
     search.NvmlLibraries = {NativePath(FakeNvmlLibrary("full"))};
     ASSERT_EQ(monitor.Connect(search), GPUConnect::Connected);
-    EXPECT_TRUE(monitor.HasVideoEngine && monitor.HasMemoryUsed && monitor.HasProcessLoad);
+    EXPECT_TRUE(monitor.Features.HasVideoEngine && monitor.Features.HasMemoryUsed && monitor.Features.HasProcessLoad);
     EXPECT_EQ(monitor.Facts().Source, "NVML");
     const std::vector<std::pair<uint64_t, uint16_t>> steps = {{1000, 10}, {1299, 10}, {1300, 20}, {1400, 20}, {1650, 30}};
     for (const auto& step : steps) {
