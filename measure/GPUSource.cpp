@@ -43,7 +43,8 @@ std::string CudaVersionText(int version) {
 }
 
 std::string DriverText(const char* bytes, size_t size) {
-    std::string text(bytes, strnlen(bytes, size));
+    // An empty file's bytes may be no pointer at all.
+    std::string text = size == 0 ? std::string() : std::string(bytes, strnlen(bytes, size));
     // The line end of a sysfs file is no part of its value.
     TrimText(text);
     if (text.size() > 255) text.resize(255);
