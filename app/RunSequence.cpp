@@ -13,7 +13,7 @@
 #include "frameserver/ClipReport.h"
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
-#include "measure/GPUInfo.h"
+#include "measure/GPUMonitor.h"
 #include "platform/Platform.h"
 #include "report/CsvFile.h"
 #include "report/JsonFile.h"
@@ -93,23 +93,30 @@ void ClearTwoLinesUpward() {
     }
 }
 
-// GPU-Z must be there when GPU monitoring is wanted.
-int ConnectGPUMonitor(CGPUInfo& gpu, RunState& run) {
+// A GPU source must be there when GPU monitoring is wanted: GPU-Z on
+// Windows, as it always was, else a driver's.
+int ConnectGPUMonitor(CGPUMonitor& gpu, RunState& run) {
     if (!run.MonitorGPU) return 0;
-    if (!gpu.WindowFound) {
-        ConsolePrint(Stream(), ColourError, "\nIn order to measure GPU usage, GPU-Z must be running.\n");
-        ConsolePrint(Stream(), ColourReport, "Continue without GPU monitoring? [y/n]");
-        const bool goOn = AskYesNo(10);
-        ClearTwoLinesUpward();
-        if (!goOn) {
-            WaitBeforeExit();
-            return -1;
-        }
-        run.MonitorGPU = false;
-        return 0;
-    }
-    if (!gpu.OpenSharedMemory())
+    const GPUSearch search = SystemGPUSearch(0);
+    switch (gpu.Connect(search)) {
+    case GPUConnect::Connected: return 0;
+    case GPUConnect::BlockFailed:
         return Fail(FormatText("\nCannot initialize GPU-Z shared memory:\n%s", gpu.ErrorText.c_str()));
+    case GPUConnect::Refused: return Fail(FormatText("\n%s\n", gpu.ErrorText.c_str()));
+    case GPUConnect::NotFound: break;
+    }
+    // A driver that is there but gave no GPU says why; that line stays.
+    for (const std::string& note : gpu.Notes) ConsolePrint(Stream(), ColourError, "\n%s", note.c_str());
+    ConsolePrint(Stream(), ColourError, "\nIn order to measure GPU usage, %s.\n",
+                 search.Amdgpu ? "an NVIDIA (NVML) or amdgpu driver is needed" : "GPU-Z must be running");
+    ConsolePrint(Stream(), ColourReport, "Continue without GPU monitoring? [y/n]");
+    const bool goOn = AskYesNo(10);
+    ClearTwoLinesUpward();
+    if (!goOn) {
+        WaitBeforeExit();
+        return -1;
+    }
+    run.MonitorGPU = false;
     return 0;
 }
 
@@ -260,7 +267,7 @@ RunRecord RecordOf(const BenchmarkState& benchmark, uint32_t number) {
 // the calibration, one evaluate-measure-release cycle, the files.
 class FrameServerSteps final : public ScriptSteps {
 public:
-    FrameServerSteps(Settings& settings, const CAvisynthInfo& avisynthInfo, CGPUInfo& gpu, RunState& run,
+    FrameServerSteps(Settings& settings, const CAvisynthInfo& avisynthInfo, CGPUMonitor& gpu, RunState& run,
                      const ResultOptions& results)
         : settings(settings), avisynthInfo(avisynthInfo), gpu(gpu), run(run), results(results) {}
 
@@ -407,7 +414,8 @@ private:
     // exit code.
     void WriteEarlyLog(SeriesReport& series, uint16_t colour) {
         endedEarly = true;
-        series.Columns.HasVideoEngine = gpu.HasVideoEngine;
+        series.Columns.HasVideoEngine = gpu.Features.HasVideoEngine;
+        series.Columns.HasProcessLoad = gpu.Features.HasProcessLoad;
         if (!run.WriteLog) return;
         const std::string error = WriteSeriesLogFile(series);
         if (!error.empty()) ConsolePrint(Stream(), colour, "%s", error.c_str());
@@ -415,7 +423,7 @@ private:
 
     Settings& settings;
     const CAvisynthInfo& avisynthInfo;
-    CGPUInfo& gpu;
+    CGPUMonitor& gpu;
     RunState& run;
     const ResultOptions& results;
     uint32_t samplingInterval = 0;
@@ -430,10 +438,9 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
     const bool severalRuns = series.RunsRequested > 1;
     run.RunErrorText.clear();
     run.ExitCode = 0;
-    // The block is closed after each measurement (not after a failed one);
-    // later cycles open it anew.
-    if (run.MonitorGPU && !firstCycle) gpu.CloseSharedMemory();
-    if (run.MonitorGPU && !firstCycle && !gpu.OpenSharedMemory()) {
+    // GPU-Z's block is closed after each measurement (not after a failed
+    // one); later cycles open it anew.
+    if (run.MonitorGPU && !firstCycle && !gpu.Resume()) {
         PrintError(FormatText("\nCannot initialize GPU-Z shared memory:\n%s", gpu.ErrorText.c_str()));
         return CycleEnd::SetupFailed;
     }
@@ -470,7 +477,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             session.Evaluate(series.ScriptPath, checks, settings.InvokeDistributor);
             ClearStatus();
             const ClipFacts& clip = session.Facts();
-            if (run.MonitorGPU) series.GraphicsCardText = GraphicsCardSection(gpu);
+            if (run.MonitorGPU) series.GraphicsCard = gpu.Facts();
             series.Clip = clip;
             if (number == 1) PrintClipReport(BuildClipReport(clip));
 
@@ -518,7 +525,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             MeasureFrames(session, setup, gpu, benchmark);
 
             // Summary and teardown of the frame server.
-            if (run.MonitorGPU) gpu.CloseSharedMemory();
+            if (run.MonitorGPU) gpu.Suspend();
             session.ReleaseScript();
             runtimeInfo = ShowSummary(benchmark, WithGPUFacts(setup.Display, gpu));
             session.Close();
@@ -556,7 +563,8 @@ CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, Cycle
     if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
     series.Runs.push_back(record);
     series.Columns.MonitorGPU = run.MonitorGPU;
-    series.Columns.HasVideoEngine = gpu.HasVideoEngine;
+    series.Columns.HasVideoEngine = gpu.Features.HasVideoEngine;
+    series.Columns.HasProcessLoad = gpu.Features.HasProcessLoad;
     return CycleEnd::Ran;
 }
 
@@ -650,7 +658,7 @@ int RunTachoro(int argc, char** argv) {
     platform::SetProcessPriority(settings.ProcessPriority);
 
     // GPU monitor.
-    CGPUInfo gpu;
+    CGPUMonitor gpu;
     if (ConnectGPUMonitor(gpu, run) != 0) return -1;
 
     // The scripts, each measured as often as asked, then the exit pause.

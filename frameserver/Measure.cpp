@@ -4,7 +4,7 @@
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
 
-void MeasureFrames(const FrameServerContext& session, const BenchmarkSetup& setup, CGPUInfo& gpu,
+void MeasureFrames(const FrameServerContext& session, const BenchmarkSetup& setup, CGPUMonitor& gpu,
                    BenchmarkState& state) {
     RunBenchmark(session.Frames(), setup, gpu, state);
 }

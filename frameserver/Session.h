@@ -61,7 +61,7 @@ enum class EnvironmentOutcome { Ready, NoFactory, NoEnvironment };
 enum class RegionEnd { Finished, FrameServerError, ProcessorFault, OtherException };
 
 class FrameSource;
-class CGPUInfo;
+class CGPUMonitor;
 struct BenchmarkSetup;
 struct BenchmarkState;
 
@@ -174,7 +174,7 @@ std::string CurrentExceptionText();
 
 // Runs the benchmark over the frames of the evaluated clip (call it inside a
 // guarded region).
-void MeasureFrames(const FrameServerContext& session, const BenchmarkSetup& setup, CGPUInfo& gpu,
+void MeasureFrames(const FrameServerContext& session, const BenchmarkSetup& setup, CGPUMonitor& gpu,
                    BenchmarkState& state);
 
 // The library name rule: the configured path, else the platform's default.

@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     gpu.AttachView(view, viewSize);
     gpu.ReadCardInfo();
     gpu.ReadSensors();
-    GraphicsCardSection(gpu);
+    GraphicsCardSection(gpu.Facts());
 
     if (found) FUZZ_CHECK(version.size() <= 63);
     FUZZ_CHECK(gpu.GPUZVersion == "Unknown" || IsVersionText(gpu.GPUZVersion));

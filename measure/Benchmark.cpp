@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "measure/GPUInfo.h"
+#include "measure/GPUMonitor.h"
 #include "measure/Timer.h"
 #include "platform/Platform.h"
 #include "support/Console.h"
@@ -46,7 +46,7 @@ void LiveReadSamplers(BenchmarkState& state) {
     }
 }
 
-// The GPU's lines follow what the block offered so far.
+// The GPU's lines follow what the monitor offered so far.
 DisplayOptions OptionsFor(const BenchmarkState& state) {
     if (state.GPU != nullptr) return WithGPUFacts(state.Display, *state.GPU);
     DisplayOptions options = state.Display;
@@ -68,11 +68,14 @@ bool LiveEscPressed(BenchmarkState& state) {
 
 // ------------------------------------------------------------ pure parts
 
-DisplayOptions WithGPUFacts(DisplayOptions options, const CGPUInfo& gpu) {
-    options.HasVideoEngine = gpu.HasVideoEngine;
-    options.HasMemoryUsed = gpu.HasMemoryUsed;
-    options.HasMemoryDedicated = gpu.HasMemoryDedicated;
-    options.HasMemoryDynamic = gpu.HasMemoryDynamic;
+DisplayOptions WithGPUFacts(DisplayOptions options, const CGPUMonitor& gpu) {
+    const GPUFeatures& features = gpu.Features;
+    options.HasVideoEngine = features.HasVideoEngine;
+    options.HasMemoryUsed = features.HasMemoryUsed;
+    options.HasMemoryDedicated = features.HasMemoryDedicated;
+    options.HasMemoryDynamic = features.HasMemoryDynamic;
+    options.HasProcessLoad = features.HasProcessLoad;
+    options.GPUReadingsEnded = gpu.LostText;
     return options;
 }
 
@@ -112,6 +115,8 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
         s.GPUAverage = RoundedMean(s.GPUSum, s.SampleCount);
         s.VPUSum += r.VideoEngineLoad;
         s.VPUAverage = RoundedMean(s.VPUSum, s.SampleCount);
+        s.ProcessGPUSum += r.ProcessGPULoad;
+        s.ProcessGPUAverage = RoundedMean(s.ProcessGPUSum, s.SampleCount);
     }
 
     const double elapsed = now - s.StartTime;
@@ -147,6 +152,7 @@ SamplingOutcome ApplySamplingPoint(RunStatistics& s, double now, const SamplerRe
         sample.FPSAverage = s.FPSAverage;
         sample.GPULoad = monitorGPU ? r.GPULoad : 0;
         sample.VideoEngineLoad = monitorGPU ? r.VideoEngineLoad : 0;
+        sample.ProcessGPULoad = monitorGPU ? r.ProcessGPULoad : 0;
         s.SamplesStored += 1;
     }
     s.LastSampleTime = now;
@@ -273,7 +279,7 @@ KeyboardSession::~KeyboardSession() {
     platform::KeyboardEnd();
 }
 
-void BeginBenchmark(const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& state) {
+void BeginBenchmark(const BenchmarkSetup& setup, CGPUMonitor& gpu, BenchmarkState& state) {
     state.GPU = &gpu;
     state.MonitorGPU = setup.Display.MonitorGPULoad;
     state.TimeLimit = setup.TimeLimit;

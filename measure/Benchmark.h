@@ -16,12 +16,12 @@
 #include "platform/Platform.h"
 #include "support/SEException.h"
 
-class CGPUInfo;
+class CGPUMonitor;
 
 // ------------------------------------------------------------ pure parts
 
-// The display options with the GPU facts the block has shown so far.
-DisplayOptions WithGPUFacts(DisplayOptions options, const CGPUInfo& gpu);
+// The display options with the GPU facts the monitor has shown so far.
+DisplayOptions WithGPUFacts(DisplayOptions options, const CGPUMonitor& gpu);
 
 // N grows by factors of 10 while more than 500000 intervals would result.
 // An interval of 0 is taken as 1.
@@ -130,7 +130,7 @@ struct BenchmarkState : BenchmarkResult {
     bool KeyboardInteractive = false;
     SamplingHooks Hooks = LiveSamplingHooks();
     std::optional<CProcessInfo> Process;
-    CGPUInfo* GPU = nullptr;
+    CGPUMonitor* GPU = nullptr;
     bool TimeFrames = false;  // PrepareRun allocates FrameTimes
     void* User = nullptr;     // free for replaced hooks
 };
@@ -233,7 +233,7 @@ public:
 };
 
 // The live hooks, the preparation and the start time.
-void BeginBenchmark(const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& state);
+void BeginBenchmark(const BenchmarkSetup& setup, CGPUMonitor& gpu, BenchmarkState& state);
 // Closes the process sampler's handle and the samples; the outcome becomes
 // Measured.
 void EndBenchmark(BenchmarkState& state);
@@ -246,7 +246,7 @@ void EndFailedRun(BenchmarkState& state);
 // errors and translated faults propagate (run it in a frame-server region);
 // `state` then holds what was measured so far.
 template <class Frames>
-void RunBenchmark(const Frames& frames, const BenchmarkSetup& setup, CGPUInfo& gpu, BenchmarkState& state) {
+void RunBenchmark(const Frames& frames, const BenchmarkSetup& setup, CGPUMonitor& gpu, BenchmarkState& state) {
     BeginBenchmark(setup, gpu, state);
     {
         KeyboardSession keyboard;

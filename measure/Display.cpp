@@ -18,12 +18,14 @@ void AddBlank(std::vector<ScreenLine>& lines) {
 }
 
 // The GPU block shared by the display (current | average) and the summary
-// (average only); the memory lines are the same in both.
+// (average only); the memory lines and the end of the readings are the same
+// in both.
 void AddMemoryLines(std::vector<ScreenLine>& lines, const SamplerReadings& r, const DisplayOptions& o) {
     if (o.HasMemoryUsed) AddText(lines, FormatText("GPU memory usage:               %u MB", r.MemoryUsed));
     if (o.HasMemoryDedicated)
         AddText(lines, FormatText("GPU memory usage (Dedicated):   %u MB", r.MemoryDedicated));
     if (o.HasMemoryDynamic) AddText(lines, FormatText("GPU memory usage (Dynamic):     %u MB", r.MemoryDynamic));
+    if (!o.GPUReadingsEnded.empty()) AddText(lines, "GPU readings ended:             " + o.GPUReadingsEnded);
 }
 
 void PrintLines(const std::vector<ScreenLine>& lines, uint16_t textColour) {
@@ -114,6 +116,7 @@ RunSummary BuildRunSummary(const RunStatistics& s, const SamplerReadings& r, con
         AddBlank(lines);
         AddText(lines, FormatText("GPU usage (average):            %u%%", s.GPUAverage));
         if (o.HasVideoEngine) AddText(lines, FormatText("Video engine load (average):    %u%%", s.VPUAverage));
+        if (o.HasProcessLoad) AddText(lines, FormatText("GPU usage of Tachoro (average): %u%%", s.ProcessGPUAverage));
         AddMemoryLines(lines, r, o);
     }
     AddBlank(lines);

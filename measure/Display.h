@@ -26,6 +26,9 @@ struct DisplayOptions {
     bool HasMemoryUsed = false;
     bool HasMemoryDedicated = false;
     bool HasMemoryDynamic = false;
+    bool HasProcessLoad = false;
+    // Why the driver's readings ended during the run; empty while they go on.
+    std::string GPUReadingsEnded;
     // Esc can be read (standard input is a keyboard); otherwise the prompt
     // names Ctrl+C, which stops the run there.
     bool EscKeyRead = true;

@@ -240,13 +240,15 @@ void CGPUInfo::ReadSensors() {
 
 uint64_t CGPUInfo::TickMs() { return platform::MonotonicMs(); }
 
-std::string GraphicsCardSection(const CGPUInfo& gpu) {
-    std::string text = "\n\n[Graphics card info]\n";
-    text += "Card name:               " + gpu.CardName + "\n";
-    text += "GPU name:                " + gpu.GPUName + "\n";
-    text += "Memory size:             " + gpu.MemSize + "\n";
-    text += "OpenCL version:          " + gpu.OpenCLVersion + "\n";
-    text += "Driver version:          " + gpu.DriverVersion + "\n";
-    text += "Info collected with:     GPU-Z " + gpu.GPUZVersion + "\n\n";
-    return text;
+GraphicsCardFacts CGPUInfo::Facts() const {
+    GraphicsCardFacts facts;
+    facts.Kind = GPUSourceKind::GPUZ;
+    facts.Source = "GPU-Z " + GPUZVersion;
+    facts.DeviceCount = 1;
+    facts.CardName = CardName;
+    facts.GPUName = GPUName;
+    facts.MemorySize = MemSize;
+    facts.OpenCLVersion = OpenCLVersion;
+    facts.DriverVersion = DriverVersion;
+    return facts;
 }

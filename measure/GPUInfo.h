@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "measure/GPUSource.h"
 #include "measure/Statistics.h"
 
 // The GPU-Z block as read: a 12-byte header, 128 data records of 1024 bytes
@@ -43,6 +44,8 @@ public:
     void CloseSharedMemory();
     void ReadSensors();
     static uint64_t TickMs();
+    // The card's facts as the block gave them.
+    GraphicsCardFacts Facts() const;
 
     // Reads from `view` (size bytes) from now on; OpenSharedMemory uses it
     // for the mapped block. Records that do not fit wholly are not read.
@@ -72,6 +75,3 @@ private:
     const uint8_t* View = nullptr;
     size_t ViewSize = 0;
 };
-
-// The "[Graphics card info]" section for the log.
-std::string GraphicsCardSection(const CGPUInfo& gpu);

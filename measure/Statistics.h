@@ -12,13 +12,14 @@ struct ProcessReadings {
     uint32_t VirtMemMB = 0;
 };
 
-// What the GPU monitor reads; CGPUInfo holds these fields.
+// What the GPU monitor reads; CGPUInfo and CGPUMonitor hold these fields.
 struct GPUReadings {
     uint16_t GPULoad = 0;
     uint16_t VideoEngineLoad = 0;
     uint32_t MemoryUsed = 0;
     uint32_t MemoryDedicated = 0;
     uint32_t MemoryDynamic = 0;
+    uint16_t ProcessGPULoad = 0;  // this process's own share, where the driver tells it
 };
 
 // One stored measurement: the process readings, the GPU loads and the rates
@@ -29,6 +30,7 @@ struct FrameSample : ProcessReadings {
     double FPSAverage = 0;
     uint16_t GPULoad = 0;
     uint16_t VideoEngineLoad = 0;
+    uint16_t ProcessGPULoad = 0;
 };
 
 struct RunStatistics {
@@ -57,6 +59,7 @@ struct RunStatistics {
     uint32_t CPUPendingPoints = 0;  // sampling points before the first CPU reading
     uint32_t GPUSum = 0, GPUAverage = 0;
     uint32_t VPUSum = 0, VPUAverage = 0;
+    uint32_t ProcessGPUSum = 0, ProcessGPUAverage = 0;
     uint32_t PhysMemPeakMB = 0, VirtMemPeakMB = 0;
     int64_t ElapsedMs = 0;
     int64_t EstimatedMs = 0;

@@ -182,6 +182,10 @@ bool MoveFileReplacing(const std::string& from, const std::string& to);
 
 bool RemoveFile(const std::string& path);
 
+// The names in a directory, "." and ".." left out, in no particular order;
+// empty when it cannot be read.
+std::vector<std::string> DirectoryEntries(const std::string& path);
+
 // A write beyond the process's file-size limit fails with an error instead of
 // ending the process (POSIX: SIGXFSZ ignored). No effect on Windows.
 void ReportFileSizeLimitAsError();
@@ -335,6 +339,19 @@ struct SharedBlock {
 bool OpenSharedBlock(const char* name, SharedBlock& block, std::string& error);
 // Closes the mapping handle; the view stays mapped until the process ends.
 void CloseSharedBlockHandle(SharedBlock& block);
+
+// The names the NVIDIA management library (NVML) is loaded by, in the order
+// tried: Windows "nvml.dll" through the system's search (where the driver
+// installs it), then its older place, NVSMI under the Program Files folder;
+// POSIX "libnvidia-ml.so.1" through the dynamic loader's search.
+std::vector<std::string> NvmlLibraryNames();
+
+// True where the kernel lists the graphics devices under /sys/class/drm
+// (POSIX: Linux); there the amdgpu driver's files are read.
+bool SysfsGraphicsDevices();
+
+// The own process's id, as the drivers report processes.
+uint32_t OwnProcessId();
 
 // ---------------------------------------------------------------- results
 

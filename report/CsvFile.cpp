@@ -4,14 +4,14 @@
 
 std::string CsvFileName(const std::string& scriptPath) { return ReportFileName(scriptPath, ".csv"); }
 
-std::string CsvHeader(bool monitorGPU, bool hasVideoEngine) {
-    return JoinColumns(ColumnSet::Csv, SampleColumnChoice{monitorGPU, hasVideoEngine}, ',',
+std::string CsvHeader(const SampleColumnChoice& columns) {
+    return JoinColumns(ColumnSet::Csv, columns, ',',
                        [](std::string& text, const SampleColumn& column) { text += column.Title; }) +
            "\n";
 }
 
-std::string CsvRow(const FrameSample& sample, bool monitorGPU, bool hasVideoEngine) {
-    return JoinColumns(ColumnSet::Csv, SampleColumnChoice{monitorGPU, hasVideoEngine}, ',',
+std::string CsvRow(const FrameSample& sample, const SampleColumnChoice& columns) {
+    return JoinColumns(ColumnSet::Csv, columns, ',',
                        [&](std::string& text, const SampleColumn& column) {
                            AppendColumnValue(text, column, sample, 0);
                        }) +
@@ -21,10 +21,9 @@ std::string CsvRow(const FrameSample& sample, bool monitorGPU, bool hasVideoEngi
 void ProduceCsv(const RunReport& report, TextSink& sink) {
     // The header even without rows: an empty file tells a spreadsheet nothing.
     const SampleColumnChoice& c = report.Columns;
-    sink.Write(CsvHeader(c.MonitorGPU, c.HasVideoEngine));
+    sink.Write(CsvHeader(c));
     if (!report.Samples) return;
-    for (uint32_t i = 0; i < report.SampleCount; ++i)
-        sink.Write(CsvRow(report.Samples[i], c.MonitorGPU, c.HasVideoEngine));
+    for (uint32_t i = 0; i < report.SampleCount; ++i) sink.Write(CsvRow(report.Samples[i], c));
 }
 
 std::string WriteCSVFile(const RunReport& report) {
@@ -41,10 +40,10 @@ void ProduceSeriesCsv(const SeriesReport& series, TextSink& sink) {
     bool headerWritten = false;
     for (const RunRecord& run : series.Runs) {
         if (run.Samples.empty()) continue;
-        if (!headerWritten) sink.Write("Run," + CsvHeader(c.MonitorGPU, c.HasVideoEngine));
+        if (!headerWritten) sink.Write("Run," + CsvHeader(c));
         headerWritten = true;
         const std::string number = std::to_string(run.Number) + ",";
-        for (const FrameSample& sample : run.Samples) sink.Write(number + CsvRow(sample, c.MonitorGPU, c.HasVideoEngine));
+        for (const FrameSample& sample : run.Samples) sink.Write(number + CsvRow(sample, c));
     }
 }
 

@@ -16,9 +16,9 @@ std::string WriteCSVFile(const RunReport& report);
 void ProduceCsv(const RunReport& report, TextSink& sink);
 
 std::string CsvFileName(const std::string& scriptPath);
-std::string CsvHeader(bool monitorGPU, bool hasVideoEngine);
+std::string CsvHeader(const SampleColumnChoice& columns);
 // One line, ended by "\n".
-std::string CsvRow(const FrameSample& sample, bool monitorGPU, bool hasVideoEngine);
+std::string CsvRow(const FrameSample& sample, const SampleColumnChoice& columns);
 
 // The CSV file of a series: with one run requested, that of the run (byte
 // for byte); with more, every run's rows under one header whose first column

@@ -157,6 +157,28 @@ void WriteClip(JsonOut& json, const SeriesReport& series) {
     json.EndObject();
 }
 
+// A fact the source did not give is null.
+void WriteFact(JsonOut& json, const char* key, const std::string& value) {
+    json.Key(key);
+    if (value.empty()) json.Null();
+    else json.String(value);
+}
+
+void WriteGraphicsCard(JsonOut& json, const GraphicsCardFacts& card) {
+    json.BeginObject();
+    json.Key("source").String(card.Source);
+    json.Key("device").Unsigned(card.Device);
+    json.Key("devices").Unsigned(card.DeviceCount);
+    WriteFact(json, "cardName", card.CardName);
+    WriteFact(json, "gpuName", card.GPUName);
+    WriteFact(json, "memorySize", card.MemorySize);
+    WriteFact(json, "openCLVersion", card.OpenCLVersion);
+    WriteFact(json, "driverVersion", card.DriverVersion);
+    WriteFact(json, "cudaVersion", card.CudaVersion);
+    WriteFact(json, "computeCapability", card.ComputeCapability);
+    json.EndObject();
+}
+
 void WriteSettings(JsonOut& json, const MeasurementSettings& settings) {
     json.BeginObject();
     json.Key("frameRange").BeginObject();
@@ -195,6 +217,7 @@ void WriteSummary(JsonOut& json, const RunRecord& run, const SampleColumnChoice&
     json.Key("cpuAverage").Unsigned(s.CPUAverage);
     if (columns.MonitorGPU) json.Key("gpuAverage").Unsigned(s.GPUAverage);
     if (columns.MonitorGPU && columns.HasVideoEngine) json.Key("vpuAverage").Unsigned(s.VPUAverage);
+    if (columns.MonitorGPU && columns.HasProcessLoad) json.Key("gpuProcessAverage").Unsigned(s.ProcessGPUAverage);
     json.Key("physMemPeakMB").Unsigned(s.PhysMemPeakMB);
     json.Key("virtMemPeakMB").Unsigned(s.VirtMemPeakMB);
     json.Key("threads").Unsigned(run.Readings.ThreadCount);
@@ -243,6 +266,7 @@ void WriteSample(JsonOut& json, const FrameSample& sample, const SampleColumnCho
     json.Key("cpu").Unsigned(sample.CPUUsage);
     if (columns.MonitorGPU) json.Key("gpu").Unsigned(sample.GPULoad);
     if (columns.MonitorGPU && columns.HasVideoEngine) json.Key("vpu").Unsigned(sample.VideoEngineLoad);
+    if (columns.MonitorGPU && columns.HasProcessLoad) json.Key("gpuProcess").Unsigned(sample.ProcessGPULoad);
     json.Key("threads").Unsigned(sample.ThreadCount);
     json.Key("physMemMB").Unsigned(sample.PhysMemMB);
     json.Key("virtMemMB").Unsigned(sample.VirtMemMB);
@@ -344,6 +368,10 @@ void ProduceJson(const SeriesReport& series, TextSink& sink) {
     WriteFrameServer(json, series);
     json.Key("clip");
     WriteClip(json, series);
+    if (series.GraphicsCard) {
+        json.Key("graphicsCard");
+        WriteGraphicsCard(json, *series.GraphicsCard);
+    }
     json.Key("settings");
     WriteSettings(json, series.Settings);
     const SeriesEnding ending = SeriesEndingOf(series);

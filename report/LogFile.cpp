@@ -27,9 +27,9 @@ std::string LogHeadText(const std::string& reportText, const std::string& script
     return text;
 }
 
-std::string LogPerformanceHeader(bool monitorGPU, bool hasVideoEngine) {
+std::string LogPerformanceHeader(const SampleColumnChoice& columns) {
     return "\n[Performance data]\n" +
-           JoinColumns(ColumnSet::Log, SampleColumnChoice{monitorGPU, hasVideoEngine}, ' ',
+           JoinColumns(ColumnSet::Log, columns, ' ',
                        [](std::string& text, const SampleColumn& column) {
                            const std::string title = column.Title;
                            text.append(static_cast<size_t>(column.LogWidth) - title.size(), ' ');
@@ -38,8 +38,8 @@ std::string LogPerformanceHeader(bool monitorGPU, bool hasVideoEngine) {
            "\n";
 }
 
-std::string LogPerformanceRow(const FrameSample& sample, bool monitorGPU, bool hasVideoEngine) {
-    return JoinColumns(ColumnSet::Log, SampleColumnChoice{monitorGPU, hasVideoEngine}, ' ',
+std::string LogPerformanceRow(const FrameSample& sample, const SampleColumnChoice& columns) {
+    return JoinColumns(ColumnSet::Log, columns, ' ',
                        [&](std::string& text, const SampleColumn& column) {
                            AppendColumnValue(text, column, sample, column.LogWidth);
                        }) +
@@ -56,9 +56,8 @@ void ProduceLog(const RunReport& report, const std::string& scriptFileBytes, Tex
     sink.Write(LogHeadText(ReportSectionsText(report), LogScriptCopy(scriptFileBytes), report.GraphicsCardText,
                            c.MonitorGPU));
     if (report.SampleCount > 0 && report.Samples) {
-        sink.Write(LogPerformanceHeader(c.MonitorGPU, c.HasVideoEngine));
-        for (uint32_t i = 0; i < report.SampleCount; ++i)
-            sink.Write(LogPerformanceRow(report.Samples[i], c.MonitorGPU, c.HasVideoEngine));
+        sink.Write(LogPerformanceHeader(c));
+        for (uint32_t i = 0; i < report.SampleCount; ++i) sink.Write(LogPerformanceRow(report.Samples[i], c));
     }
     sink.Write(LogErrorSection(report.FrameServerError));
 }
@@ -123,13 +122,11 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
     for (const std::string& line : SeriesLines(RunLinesOf(series), runs, SeriesFiguresOf(series))) report += line + "\n";
 
     const SampleColumnChoice& c = series.Columns;
-    sink.Write(LogHeadText(report, LogScriptCopy(scriptFileBytes), series.GraphicsCardText, c.MonitorGPU));
+    sink.Write(LogHeadText(report, LogScriptCopy(scriptFileBytes), GraphicsCardTextOf(series), c.MonitorGPU));
     for (const RunRecord& run : series.Runs) {
         if (run.Samples.empty()) continue;
-        sink.Write(RenumberedSection(LogPerformanceHeader(c.MonitorGPU, c.HasVideoEngine), "[Performance data]",
-                                     run.Number, runs));
-        for (const FrameSample& sample : run.Samples)
-            sink.Write(LogPerformanceRow(sample, c.MonitorGPU, c.HasVideoEngine));
+        sink.Write(RenumberedSection(LogPerformanceHeader(c), "[Performance data]", run.Number, runs));
+        for (const FrameSample& sample : run.Samples) sink.Write(LogPerformanceRow(sample, c));
     }
     for (const RunRecord& run : series.Runs) {
         const std::string error = LoggedErrorOf(run);

@@ -27,9 +27,9 @@ std::string LogScriptCopy(const std::string& scriptFileBytes);
 std::string LogHeadText(const std::string& reportText, const std::string& scriptCopy,
                         const std::string& graphicsCardText, bool monitorGPU);
 
-std::string LogPerformanceHeader(bool monitorGPU, bool hasVideoEngine);
+std::string LogPerformanceHeader(const SampleColumnChoice& columns);
 // One table row, ended by "\n".
-std::string LogPerformanceRow(const FrameSample& sample, bool monitorGPU, bool hasVideoEngine);
+std::string LogPerformanceRow(const FrameSample& sample, const SampleColumnChoice& columns);
 
 // "[AviSynth error]" section; empty for an empty error text.
 std::string LogErrorSection(const std::string& runErrorText);

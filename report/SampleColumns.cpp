@@ -13,6 +13,7 @@ double AverageTimeColumn(const FrameSample& s) { return 1000.0 / s.FPSAverage; }
 double CPUColumn(const FrameSample& s) { return s.CPUUsage; }
 double GPUColumn(const FrameSample& s) { return s.GPULoad; }
 double VPUColumn(const FrameSample& s) { return s.VideoEngineLoad; }
+double ProcessGPUColumn(const FrameSample& s) { return s.ProcessGPULoad; }
 double ThreadsColumn(const FrameSample& s) { return s.ThreadCount; }
 double PhysColumn(const FrameSample& s) { return s.PhysMemMB; }
 double VirtColumn(const FrameSample& s) { return s.VirtMemMB; }
@@ -29,6 +30,8 @@ const SampleColumn kColumns[] = {
     {"Threads", 9, ColumnFormat::Count, ColumnNeed::Always, ThreadsColumn},
     {"PhysMEM(MB)", 13, ColumnFormat::Count, ColumnNeed::Always, PhysColumn},
     {"VirtMEM(MB)", 13, ColumnFormat::Count, ColumnNeed::Always, VirtColumn},
+    // Last, so that the columns of every file without it stay where they were.
+    {"ProcessGPU(%)", 15, ColumnFormat::Count, ColumnNeed::ProcessLoad, ProcessGPUColumn},
 };
 
 }  // namespace
@@ -42,6 +45,7 @@ bool ColumnShown(const SampleColumn& column, const SampleColumnChoice& choice, C
     case ColumnNeed::Always: return true;
     case ColumnNeed::GPUMonitoring: return choice.MonitorGPU;
     case ColumnNeed::VideoEngine: return choice.MonitorGPU && choice.HasVideoEngine;
+    case ColumnNeed::ProcessLoad: return choice.MonitorGPU && choice.HasProcessLoad;
     }
     return false;
 }

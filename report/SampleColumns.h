@@ -1,6 +1,5 @@
 // The one table of sample columns shared by the log and the CSV file: title,
-// width in the log, number format and whether the column needs GPU
-// monitoring.
+// width in the log, number format and which GPU reading the column needs.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +8,7 @@
 #include "measure/Statistics.h"
 
 enum class ColumnFormat { Count, Fixed3, Fixed6 };
-enum class ColumnNeed { Always, GPUMonitoring, VideoEngine };
+enum class ColumnNeed { Always, GPUMonitoring, VideoEngine, ProcessLoad };
 
 struct SampleColumn {
     const char* Title;
@@ -22,6 +21,7 @@ struct SampleColumn {
 struct SampleColumnChoice {
     bool MonitorGPU = false;
     bool HasVideoEngine = false;  // only counts with MonitorGPU
+    bool HasProcessLoad = false;  // likewise
 };
 
 // The columns in their order.

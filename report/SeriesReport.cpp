@@ -61,12 +61,16 @@ std::string LoggedErrorOf(const RunRecord& run) {
     return run.FailedFrame ? FrameReadFailureText(run.Message, *run.FailedFrame) : run.Message;
 }
 
+std::string GraphicsCardTextOf(const SeriesReport& series) {
+    return series.GraphicsCard ? GraphicsCardSection(*series.GraphicsCard) : std::string();
+}
+
 RunReport RunReportOf(const SeriesReport& series, size_t index) {
     RunReport report;
     report.ScriptPath = series.ScriptPath;
     report.General = series.General;
     report.Clip = series.Clip;
-    report.GraphicsCardText = series.GraphicsCardText;
+    report.GraphicsCardText = GraphicsCardTextOf(series);
     report.ScriptBytes = series.ScriptBytes;
     report.Columns = series.Columns;
     if (index < series.Runs.size()) {

@@ -13,6 +13,7 @@
 
 #include "measure/Display.h"
 #include "measure/FrameTimes.h"
+#include "measure/GPUSource.h"
 #include "measure/Series.h"
 #include "measure/Statistics.h"
 #include "report/RunReport.h"
@@ -87,7 +88,7 @@ struct SeriesReport {
     std::string StartedLocal;        // "2024-05-01 12:34"
     std::optional<GeneralInfo> General;  // once the script was evaluated
     std::optional<ClipFacts> Clip;       // once the script was evaluated
-    std::string GraphicsCardText;
+    std::optional<GraphicsCardFacts> GraphicsCard;  // with GPU monitoring, once the script was evaluated
     std::optional<std::string> ScriptBytes;  // the script as it was loaded, once read
     SampleColumnChoice Columns;
     MeasurementSettings Settings;
@@ -100,6 +101,9 @@ struct SeriesReport {
 // The figures of the runs that counted, and the lines of the runs' section.
 SeriesFigures SeriesFiguresOf(const SeriesReport& series);
 std::vector<RunLine> RunLinesOf(const SeriesReport& series);
+
+// The log's "[Graphics card info]" section; empty without GPU monitoring.
+std::string GraphicsCardTextOf(const SeriesReport& series);
 
 // The one-run view of run `index` (the report of a single run).
 RunReport RunReportOf(const SeriesReport& series, size_t index);

@@ -6,7 +6,11 @@ self-contained and draws one point per pixel column that holds samples,
 keeping each column's lowest and highest rate.
 
     check_results.py --program PATH --frameserver PATH --schema PATH
-                     --version 2.1.3 [--emulator WINE]
+                     --version 2.1.3 [--emulator WINE] [--fake-nvml FOLDER]
+
+With --fake-nvml (the folder of the fake NVML library) the GPU runs are
+checked too: the driver's readings, bad answers and a lost GPU, and (Linux)
+an amdgpu sysfs tree.
 """
 import argparse
 import json
@@ -47,10 +51,13 @@ class Runner:
         with open(os.path.join(self.directory, name), "wb") as file:
             file.write(text.encode())
 
-    def run(self, *arguments):
+    def native(self, path):
+        return "Z:" + os.path.abspath(path).replace("/", "\\") if self.emulator else path
+
+    def run(self, *arguments, environment=None):
         command = ([self.emulator] if self.emulator else []) + [self.program] + list(arguments)
         environment = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.directory, "config"),
-                           ASAN_OPTIONS="detect_leaks=0")
+                           ASAN_OPTIONS="detect_leaks=0", **(environment or {}))
         done = subprocess.run(command, cwd=self.directory, env=environment, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
         return done.returncode
@@ -120,6 +127,41 @@ def check_chart(path, document):
     return len(groups)
 
 
+def check_gpu_runs(tachoro, args, validator, slow):
+    """-gpu -json with the drivers' stand-ins: every value a percent, whatever
+    the driver answered."""
+    no_sysfs = os.path.join(tachoro.directory, "nosys")
+    answers = {
+        "nvml": "name=Fake\nutilization=40\nencoder=5\ndecoder=12\nprocess=self:30,other:90\n",
+        "nvmlbad": "name=\\x1b[2JBad\nutilization=40,250\nencoder=150\nprocess=self:300\nlost_after=3\n",
+    }
+    for name, text in answers.items():
+        with open(tachoro.path(name + ".txt"), "w") as file:
+            file.write(text)
+        tachoro.script(name + ".avs", slow)
+        if tachoro.emulator:
+            search = {"WINEPATH": tachoro.native(args.fake_nvml)}
+        else:
+            search = {"LD_LIBRARY_PATH": args.fake_nvml}
+        environment = dict(search, FAKE_NVML_ANSWERS=tachoro.native(tachoro.path(name + ".txt")),
+                           TACHORO_TEST_SYSFS_ROOT=no_sysfs)
+        assert tachoro.run(name + ".avs", "-gpu", "-json", environment=environment) == 0, name
+        document = check_json(tachoro.path(name + ".json"), validator)
+        assert document["graphicsCard"]["source"] == "NVML", document["graphicsCard"]
+        assert all("gpuProcess" in sample for sample in document["runs"][0]["samples"]), name
+    if not tachoro.emulator:
+        drm = os.path.join(tachoro.directory, "sys", "sys", "class", "drm", "card0", "device")
+        os.makedirs(drm)
+        for file, text in (("vendor", "0x1002\n"), ("device", "0x73bf\n"), ("gpu_busy_percent", "37\n")):
+            with open(os.path.join(drm, file), "w") as handle:
+                handle.write(text)
+        tachoro.script("amdgpu.avs", slow)
+        environment = {"LD_LIBRARY_PATH": no_sysfs, "TACHORO_TEST_SYSFS_ROOT": os.path.join(tachoro.directory, "sys")}
+        assert tachoro.run("amdgpu.avs", "-gpu", "-json", environment=environment) == 0
+        document = check_json(tachoro.path("amdgpu.json"), validator)
+        assert document["graphicsCard"]["source"] == "amdgpu" and document["graphicsCard"]["cardName"] == "1002:73bf"
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
@@ -127,6 +169,7 @@ def main():
     parser.add_argument("--schema", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--emulator", default="")
+    parser.add_argument("--fake-nvml", default="")
     args = parser.parse_args()
     with open(args.schema, "rb") as file:
         schema = json.load(file)
@@ -181,6 +224,8 @@ def main():
             assert tachoro.run("caf\u00e9.avs", "-json") == 0
             document = check_json(tachoro.path("caf\u00e9.json"), validator)
             assert document["script"].endswith("caf\u00e9.avs"), document["script"]
+        if args.fake_nvml:
+            check_gpu_runs(tachoro, args, validator, slow)
     print("results: JSON and charts valid")
     return 0
 

@@ -9,7 +9,7 @@
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
-#include "measure/GPUInfo.h"
+#include "measure/GPUMonitor.h"
 #include "platform/Platform.h"
 #include "support/SEException.h"
 #include "tests/support/ScratchDir.h"
@@ -28,7 +28,7 @@ void Open(FrameServerContext& session, ScratchDir& scratch, const std::string& n
 
 // The benchmark of the whole clip; on success the script is released and
 // the summary printed, as the run sequence does.
-BenchmarkOutcome Measure(FrameServerContext& session, uint32_t interval, int64_t timeLimit, CGPUInfo& gpu,
+BenchmarkOutcome Measure(FrameServerContext& session, uint32_t interval, int64_t timeLimit, CGPUMonitor& gpu,
                          BenchmarkState& state, std::string& report) {
     BenchmarkSetup setup;
     setup.FirstFrame = 0;
@@ -67,7 +67,7 @@ protected:
     ScratchDir scratch;
     FrameServerContext session;
     TestFSGetCountersFunc counters = nullptr;
-    CGPUInfo gpu;
+    CGPUMonitor gpu;
     BenchmarkState state;
     std::string report;
     std::string console;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,25 @@ TEST(RunSummaryText, GPUBlock) {
         "Time (elapsed):                 00:00:01.600",
     };
     EXPECT_EQ(gpu, expected);
+}
+
+// A driver's readings: this process's share, and the end of the readings
+// when the GPU was lost, in the summary and the display alike.
+TEST(RunSummaryText, DriverLines) {
+    DisplayOptions options;
+    options.MonitorGPULoad = options.HasProcessLoad = true;
+    options.GPUReadingsEnded = "GPU is lost";
+    RunStatistics stats = SampleStats();
+    stats.ProcessGPUAverage = 5;
+    const RunSummary summary = BuildRunSummary(stats, SampleReadings(), options);
+    const std::vector<std::string> texts = Texts(summary.Lines);
+    const std::vector<std::string> gpu(texts.begin() + 6, texts.end() - 2);
+    EXPECT_EQ(gpu, (std::vector<std::string>{"GPU usage (average):            12%",
+                                             "GPU usage of Tachoro (average): 5%",
+                                             "GPU readings ended:             GPU is lost"}));
+    ExpectValuesAligned(summary.Lines);
+    const std::vector<std::string> live = Texts(LiveDisplayLines(stats, SampleReadings(), options));
+    EXPECT_EQ(std::count(live.begin(), live.end(), "GPU readings ended:             GPU is lost"), 1);
 }
 
 TEST(RunSummaryText, FramesProcessedVariants) {

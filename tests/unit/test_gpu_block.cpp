@@ -315,7 +315,7 @@ TEST(GraphicsCardSection, ListsTheCardFacts) {
     block.Data(0, u"CardName", u"Radeon RX 6600");
     block.Data(1, u"DriverVersion", u"31.0.21001");
     CGPUInfo gpu = ReadCard(block, "2.61.0");
-    EXPECT_EQ(GraphicsCardSection(gpu),
+    EXPECT_EQ(GraphicsCardSection(gpu.Facts()),
               "\n\n[Graphics card info]\n"
               "Card name:               Radeon RX 6600\n"
               "GPU name:                \n"

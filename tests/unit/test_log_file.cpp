@@ -36,12 +36,14 @@ TEST(LogFileName, DropsTheLastFourCharactersWhateverTheyAre) {
 
 TEST(LogPerformanceRow, ColumnsEndUnderTheirTitles) {
     // Every column title must end where the values below it end.
-    struct Case { bool monitor; int engine; };
-    for (Case c : {Case{false, 0}, Case{true, 0}, Case{true, 1}}) {
-        std::string header = LogPerformanceHeader(c.monitor, c.engine);
+    FrameSample sample = MakeSample(41, 50.0, 50.0, 100, 100, 100, 999, 4000000, 4000000);
+    sample.ProcessGPULoad = 100;
+    for (SampleColumnChoice c : {SampleColumnChoice{false, false, false}, SampleColumnChoice{true, false, false},
+                                 SampleColumnChoice{true, true, false}, SampleColumnChoice{true, true, true}}) {
+        std::string header = LogPerformanceHeader(c);
         std::string titles = header.substr(header.find('\n', 1) + 1);
         titles.pop_back();
-        std::string row = LogPerformanceRow(MakeSample(41, 50.0, 50.0, 100, 100, 100, 999, 4000000, 4000000), c.monitor, c.engine);
+        std::string row = LogPerformanceRow(sample, c);
         row.pop_back();
         ASSERT_EQ(titles.size(), row.size()) << titles;
         for (size_t i = 0; i + 1 < row.size(); ++i) {
@@ -166,8 +168,8 @@ TEST(LogAndCsvNumbers, UseFullStopsWhateverTheCLocaleSays) {
         GTEST_SKIP() << "no locale with a decimal comma is installed";
     }
     FrameSample sample = MakeSample(0, 25.0, 25.0, 1, 0, 0, 1, 1, 1);
-    std::string row = LogPerformanceRow(sample, false, 0);
-    std::string csv = CsvRow(sample, false, 0);
+    std::string row = LogPerformanceRow(sample, SampleColumnChoice());
+    std::string csv = CsvRow(sample, SampleColumnChoice());
     // The JSON file and the chart of a run with one sample of 12.5 fps.
     SeriesReport series;
     series.ScriptPath = "/x/clip.avs";
