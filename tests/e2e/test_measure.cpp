@@ -410,7 +410,8 @@ TEST(MeasuredRun, AReportFileIsReplacedWholeOrNotAtAll) {
         const char* csvMessage;
     } cases[] = {
         {"a folder named like the log", false,
-         [](TachoroRun& t) { std::filesystem::create_directory(t.Path("clip.log")); }, 0, "\nCannot create \"%s\"\n",
+         [](TachoroRun& t) { std::filesystem::create_directory(t.Path("clip.log")); }, 0,
+         "\nCannot create \"%s\"\nIt is a folder.\n",
          nullptr},
         {"the log's name a link to the script", true,
          [](TachoroRun& t) { std::filesystem::create_symlink(t.Path("clip.avs"), t.Path("clip.log")); }, 0,
