@@ -202,7 +202,7 @@ std::string LoadSettings(Settings& settings, std::string* notice) {
         if (keep) {
             ReplaceOptions asBackup;
             asBackup.ThroughLink = false;
-            asBackup.ModeOf = platform::WriteTarget(path);
+            asBackup.ModeOf = path;
             const std::string error = ReplaceFileContent(backup, bytes, asBackup);
             if (!error.empty()) return error;
         }
