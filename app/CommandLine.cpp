@@ -31,8 +31,9 @@ const char* ScriptFileError(const platform::FileFacts& facts) {
         return "\nNot a regular file: \"%s\"\n";
     case platform::FileKind::NameTooLong:
         return "\nPath too long: \"%s\"\n";
-    case platform::FileKind::Missing:
     case platform::FileKind::Directory:
+        return "\nFolder, not a file: \"%s\"\n";
+    case platform::FileKind::Missing:
         break;
     }
     return "\nFile not found: \"%s\"\n";
@@ -59,6 +60,7 @@ bool TakeScript(const std::string& candidate, const std::string& shownName, cons
             return true;
         }
     result.ScriptPaths.push_back(fullPath);
+    result.ScriptArguments.push_back(shownName);
     return true;
 }
 

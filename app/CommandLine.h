@@ -22,6 +22,7 @@ struct CommandLineResult {
     // The scripts in the order named; ScriptPath is the last of them (the
     // one script of an ordinary run).
     std::vector<std::string> ScriptPaths;
+    std::vector<std::string> ScriptArguments;  // each as named, for the messages
     std::string ScriptPath;
     std::string SwitchesText;  // as typed, each followed by one blank
     bool InfoOnly = false;

@@ -67,6 +67,7 @@ int CheckFrameServer(const Settings& settings, CAvisynthInfo& avisynthInfo) {
         const platform::FileFacts library = platform::InspectFile(settings.AVSDLL);
         const char* problem = nullptr;
         if (library.Kind == platform::FileKind::Special) problem = "is not a regular file";
+        else if (library.Kind == platform::FileKind::Directory) problem = "is a folder";
         else if (library.Kind != platform::FileKind::Regular) problem = "does not exist";
         else if (library.Size > kLibraryFileLimit) problem = "is too large";
         if (problem) return Fail(FormatText("Specified avisynth.dll %s:\n%s\n", problem, settings.AVSDLL.c_str()));
@@ -568,6 +569,41 @@ CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, Cycle
     return CycleEnd::Ran;
 }
 
+// The message that refuses a call when two of the report files it may
+// write (the log of every script, and its CSV, JSON and chart files where
+// they are asked for) are one file: the same existing file (links, a folder
+// reached under two names), or the same place for files that do not exist
+// yet. Empty when every file is a file of its own.
+std::string SharedReportFileMessage(const CommandLineResult& commandLine, const Settings& settings) {
+    struct ReportFile {
+        std::string Name;
+        size_t Script;
+        platform::FileIdentity Identity;
+    };
+    std::vector<ReportFile> files;
+    for (size_t script = 0; script < commandLine.ScriptPaths.size(); ++script) {
+        const std::string& path = commandLine.ScriptPaths[script];
+        // A failed run writes the log even when nobody asked for it.
+        std::vector<std::string> names = {LogFileName(path)};
+        if (settings.CreateCSV) names.push_back(CsvFileName(path));
+        if (commandLine.Results.Json) names.push_back(JsonFileName(path));
+        if (commandLine.Results.Plot) names.push_back(PlotFileName(path));
+        for (const std::string& name : names) {
+            const ReportFile file{name, script, platform::IdentifyFile(name)};
+            for (const ReportFile& earlier : files) {
+                if (!platform::SameIdentity(earlier.Identity, file.Identity)) continue;
+                if (earlier.Script != script)
+                    return FormatText("\nTwo scripts would share their report files: \"%s\"\n",
+                                      commandLine.ScriptArguments[script].c_str());
+                return FormatText("\nTwo report files would be one file: \"%s\" and \"%s\"\n", earlier.Name.c_str(),
+                                  name.c_str());
+            }
+            files.push_back(file);
+        }
+    }
+    return std::string();
+}
+
 // The last step of a run that got as far as the scripts.
 int Closing(int exitCode) {
     // An interrupted run has kept its results; whoever interrupted it does
@@ -653,8 +689,11 @@ int RunTachoro(int argc, char** argv) {
         return 0;
     }
 
-    // A script is required; the process priority.
+    // A script is required, and each report file must be a file of its own;
+    // the process priority.
     if (run.ScriptPath.empty()) return Fail("\nNo script file specified\n");
+    const std::string sharedFile = SharedReportFileMessage(commandLine, settings);
+    if (!sharedFile.empty()) return Fail(sharedFile);
     platform::SetProcessPriority(settings.ProcessPriority);
 
     // GPU monitor.

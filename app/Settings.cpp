@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "report/ReportFile.h"
 #include "support/Console.h"
 #include "support/Text.h"
 
@@ -45,14 +46,6 @@ std::string CannotReadMessage(const std::string& path, platform::FileRead result
     if (result == platform::FileRead::TooLarge)
         message += FormatText("It is larger than %u MB.\n", static_cast<unsigned>(kTextFileLimit >> 20));
     return message;
-}
-
-bool WriteFile(const std::string& path, const std::string& content) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    ok = std::fclose(file) == 0 && ok;
-    return ok;
 }
 
 void ApplyFrameRange(const std::string& rawLine, const std::string& normalised, Settings& settings) {
@@ -198,13 +191,31 @@ std::string LoadSettings(Settings& settings, std::string* notice) {
     const std::string content = DecodeSettingsText(bytes);
 
     if (!exists || !SettingsFileIsCurrent(content, version)) {
-        // An outdated file is kept beside the new one, so the user's values
-        // are never lost without a trace.
+        // Both files are replaced whole, never rewritten in place: a second
+        // Tachoro started at the same moment reads either the old file or
+        // the new one. An outdated file is kept beside the new one (as
+        // Tachoro's own file, whatever was at that name), so the user's
+        // values are never lost without a trace; an empty one holds none
+        // and leaves an earlier backup alone.
         const std::string backup = path + ".bak";
-        if (exists && !WriteFile(backup, bytes)) return FormatText("\nCannot create \"%s\"\n", backup.c_str());
-        if (!platform::EnsureParentDirectory(path) || !WriteFile(path, DefaultSettingsFileText(version)))
-            return FormatText("\nCannot create \"%s\"\n", path.c_str());
-        if (exists && notice)
+        const bool keep = exists && !bytes.empty();
+        if (keep) {
+            ReplaceOptions asBackup;
+            asBackup.ThroughLink = false;
+            asBackup.ModeOf = path;
+            const std::string error = ReplaceFileContent(backup, bytes, asBackup);
+            if (!error.empty()) return error;
+        }
+        platform::ClearSystemError();
+        if (!platform::EnsureParentDirectory(path)) {
+            std::string reason = platform::SystemErrorText();
+            TrimText(reason);
+            return CannotCreateMessage(path, reason);
+        }
+        // A link is written through: the settings may live elsewhere.
+        const std::string error = ReplaceFileContent(path, DefaultSettingsFileText(version), ReplaceOptions());
+        if (!error.empty()) return error;
+        if (keep && notice)
             *notice = FormatText("\nOutdated settings file replaced; the old one is kept as \"%s\"\n", backup.c_str());
         return std::string();
     }

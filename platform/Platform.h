@@ -164,13 +164,70 @@ FileRead ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector
 // (symbolic or hard links): device and inode, or volume and file ID.
 bool SameFile(const std::string& first, const std::string& second);
 
-// The file a write to `path` reaches: on POSIX symbolic links are followed
-// (a dangling link gives the path itself); on Windows the path itself.
-std::string WriteTarget(const std::string& path);
+// The file a write to `path` reaches: the path itself, or, where it is a
+// symbolic link, the file the link leads to (through every link on the way;
+// Windows: the final path of an existing file, which also resolves the
+// links Wine shows as plain files). `dangling` is set when the path is a
+// link that leads to no file.
+std::string WriteTarget(const std::string& path, bool* dangling = nullptr);
 
-// Creates a new file for writing in binary mode; null when the file exists
-// already or cannot be created.
-std::FILE* CreateNewFile(const std::string& path);
+// What tells two files apart: an existing file's device and inode (volume
+// serial and file ID), links followed; for a file that does not exist yet,
+// the full path it would have once the links of its name and its folders
+// are resolved (Windows: in lower case, as names ignore case there).
+struct FileIdentity {
+    bool Exists = false;
+    uint64_t Device = 0;
+    uint64_t Index = 0;
+    std::string Place;
+};
+FileIdentity IdentifyFile(const std::string& path);
+inline bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
+    if (a.Exists != b.Exists) return false;
+    return a.Exists ? a.Device == b.Device && a.Index == b.Index : a.Place == b.Place;
+}
+
+// A new file that replaces `target` whole or not at all. It is written
+// under a temporary name of our own in the target's folder,
+// ".tachoro-<n>.tmp" (n from 0 to 15): short, so that a target whose name or
+// path is at the system's limit can be written too. While it is open it is
+// locked against other processes (POSIX: flock; Windows: no sharing), so
+// one that is not locked was left by a process that ended while writing it:
+// it is removed (POSIX) or emptied (Windows) and used. The target is named
+// as given: a link there is replaced by the file (see WriteTarget).
+// Destroyed before Commit, the temporary file is removed.
+class FileReplacement {
+public:
+    FileReplacement() = default;
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    // Creates the temporary file. POSIX: it will take the mode and owner
+    // (where the process may set it) of the regular file `modeOf`, by
+    // default the target; where there is none, those of any new file.
+    // False with the system's reason (SystemErrorText).
+    bool Begin(const std::string& target, const std::string& modeOf = std::string());
+    // Where the content goes (binary).
+    std::FILE* Stream() const { return stream; }
+    // Flushes the content to the disk and sets the mode. False with the
+    // system's reason.
+    bool Sync();
+    // Gives the synced file the target's name, replacing the old file in one
+    // step (rename; MoveFileEx with MOVEFILE_REPLACE_EXISTING), and closes
+    // it. False with the system's reason; the temporary file is then removed.
+    bool Commit();
+
+private:
+    void Discard();
+
+    std::FILE* stream = nullptr;
+    std::string target;
+    std::string temporary;  // POSIX: the name in the folder; Windows: the path
+    intptr_t folder = -1;   // POSIX: the target's folder, open
+    bool keepMode = false;
+    uint32_t mode = 0, owner = 0, group = 0;
+};
 
 // Opens an existing file, device or pipe for writing in binary mode without
 // waiting (a pipe without a reader fails at once). Null on failure.
@@ -179,8 +236,6 @@ std::FILE* OpenExistingForWriting(const std::string& path);
 // Renames `from` to `to`, replacing an existing `to` in one step (rename;
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING).
 bool MoveFileReplacing(const std::string& from, const std::string& to);
-
-bool RemoveFile(const std::string& path);
 
 // The names in a directory, "." and ".." left out, in no particular order;
 // empty when it cannot be read.

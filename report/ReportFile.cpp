@@ -108,10 +108,6 @@ constexpr size_t kWriteChunk = 64 * 1024;
 
 ReportFileWriter::ReportFileWriter(std::FILE* file) : File(file) {}
 
-ReportFileWriter::~ReportFileWriter() {
-    if (File) std::fclose(File);
-}
-
 void ReportFileWriter::Write(const std::string& text) {
     if (!File || Failed) return;
     for (char character : text) {
@@ -131,72 +127,76 @@ bool ReportFileWriter::Finish() {
     if (!File) return false;
     if (!Failed) WritePending();
     if (std::fflush(File) != 0) Failed = true;
-    if (std::fclose(File) != 0) Failed = true;
-    File = nullptr;
     return !Failed;
 }
 
 namespace {
 
-// The new file beside the target until it takes the target's name; removed
-// on every other way out, an exception included.
-class TemporaryFile {
-public:
-    // Creates "<target>.tmp" (or .tmp1, .tmp2, ... when that exists: another
-    // run may be writing it).
-    explicit TemporaryFile(const std::string& target) {
-        for (int attempt = 0; attempt < 100 && !File; ++attempt) {
-            Name = target + ".tmp" + (attempt > 0 ? std::to_string(attempt) : std::string());
-            File = platform::CreateNewFile(Name);
+// The system's reason for the last failure, on one line.
+std::string SystemReason() {
+    std::string reason = platform::SystemErrorText();
+    TrimText(reason);
+    return reason;
+}
+
+// What every replaced file has in common; `write` puts the content into the
+// stream and says whether every write succeeded.
+std::string ReplaceFile(const std::string& fileName, const ReplaceOptions& options,
+                        const std::function<bool(std::FILE* stream)>& write) {
+    std::string target = fileName;
+    if (options.ThroughLink) {
+        // A link is followed, so that the file it names is replaced and the
+        // link stays a link; one that leads nowhere is refused, as it is not
+        // clear what it was meant to become.
+        bool dangling = false;
+        target = platform::WriteTarget(fileName, &dangling);
+        if (dangling) return CannotCreateMessage(fileName, "It is a link to a missing file.");
+        const platform::FileKind kind = platform::InspectFile(target).Kind;
+        if (kind == platform::FileKind::Directory) return CannotCreateMessage(fileName, "It is a folder.");
+        if (kind == platform::FileKind::Special) {
+            // A device or a pipe cannot be replaced, only written to.
+            std::FILE* file = platform::OpenExistingForWriting(target);
+            if (!file) return CannotCreateMessage(fileName, SystemReason());
+            const bool written = write(file);
+            if (std::fclose(file) != 0 || !written) return CannotWriteMessage(fileName);
+            return std::string();
         }
     }
-    ~TemporaryFile() {
-        if (!Kept && File) platform::RemoveFile(Name);
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    std::FILE* File = nullptr;  // handed to the writer, which closes it
-    std::string Name;
-    bool Kept = false;
-};
+    platform::FileReplacement replacement;
+    if (!replacement.Begin(target, options.ModeOf)) return CannotCreateMessage(fileName, SystemReason());
+    if (!write(replacement.Stream()) || !replacement.Sync()) return CannotWriteMessage(fileName);
+    if (options.KeepPrevious && platform::InspectFile(target).Kind == platform::FileKind::Regular &&
+        !platform::MoveFileReplacing(target, target + ".bak"))
+        return CannotCreateMessage(fileName + ".bak", SystemReason());
+    if (!replacement.Commit()) return CannotCreateMessage(fileName, SystemReason());
+    return std::string();
+}
 
 }  // namespace
 
 std::string WriteReportFile(const std::string& fileName, const std::string& scriptPath,
                             const std::function<void(TextSink& sink)>& produce, bool keepPrevious) {
     if (ReportWouldReplaceScript(fileName, scriptPath)) return WouldReplaceScriptMessage(fileName);
-    // A link is followed, so that the file it names is replaced and the link
-    // stays a link.
-    const std::string target = platform::WriteTarget(fileName);
-    const platform::FileFacts existing = platform::InspectFile(target);
-    if (existing.Kind == platform::FileKind::Directory) return CannotCreateMessage(fileName);
-    if (existing.Kind == platform::FileKind::Special) {
-        // A device or a pipe cannot be replaced, only written to.
-        std::FILE* file = platform::OpenExistingForWriting(target);
-        if (!file) return CannotCreateMessage(fileName);
-        ReportFileWriter writer(file);
+    ReplaceOptions options;
+    options.KeepPrevious = keepPrevious;
+    return ReplaceFile(fileName, options, [&](std::FILE* stream) {
+        ReportFileWriter writer(stream);
         produce(writer);
-        if (!writer.Finish()) return CannotWriteMessage(fileName);
-        return std::string();
-    }
+        return writer.Finish();
+    });
+}
 
-    TemporaryFile temporary(target);
-    if (!temporary.File) return CannotCreateMessage(fileName);
-    ReportFileWriter writer(temporary.File);
-    produce(writer);
-    if (!writer.Finish()) return CannotWriteMessage(fileName);
-    if (keepPrevious && existing.Kind == platform::FileKind::Regular &&
-        !platform::MoveFileReplacing(target, target + ".bak"))
-        return CannotCreateMessage(fileName + ".bak");
-    if (!platform::MoveFileReplacing(temporary.Name, target)) return CannotCreateMessage(fileName);
-    temporary.Kept = true;
-    return std::string();
+std::string ReplaceFileContent(const std::string& fileName, const std::string& bytes, const ReplaceOptions& options) {
+    return ReplaceFile(fileName, options, [&](std::FILE* stream) {
+        return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() && std::fflush(stream) == 0;
+    });
 }
 
 std::string CannotOpenMessage(const std::string& fileName) { return "\nCannot open \"" + fileName + "\"\n"; }
 
-std::string CannotCreateMessage(const std::string& fileName) { return "\nCannot create \"" + fileName + "\"\n"; }
+std::string CannotCreateMessage(const std::string& fileName, const std::string& reason) {
+    return "\nCannot create \"" + fileName + "\"\n" + (reason.empty() ? std::string() : reason + "\n");
+}
 
 std::string CannotWriteMessage(const std::string& fileName) { return "\nCannot write \"" + fileName + "\"\n"; }
 

@@ -298,31 +298,6 @@ bool SameFile(const std::string& first, const std::string& second) {
            a.st_ino == b.st_ino;
 }
 
-std::string WriteTarget(const std::string& path) {
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (!resolved) return path;
-    std::string target(resolved);
-    std::free(resolved);
-    return target;
-}
-
-std::FILE* CreateNewFile(const std::string& path) {
-    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (descriptor < 0) {
-        posix::SetLastErrorFromErrno();
-        return nullptr;
-    }
-    std::FILE* file = fdopen(descriptor, "wb");
-    if (!file) {
-        posix::SetLastErrorFromErrno();
-        close(descriptor);
-        unlink(path.c_str());
-    }
-    return file;
-}
-
 std::FILE* OpenExistingForWriting(const std::string& path) {
     const int descriptor = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) {
@@ -341,8 +316,6 @@ bool MoveFileReplacing(const std::string& from, const std::string& to) {
     posix::SetLastErrorFromErrno();
     return false;
 }
-
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 void PrepareStandardStreams() {
     for (int descriptor = 0; descriptor <= 2; ++descriptor) {

@@ -214,12 +214,8 @@ bool SameFile(const std::string& first, const std::string& second) {
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
-std::string WriteTarget(const std::string& path) { return path; }
+namespace windows {
 
-namespace {
-
-// A runtime-library stream over a handle opened for writing; the handle is
-// closed on failure.
 std::FILE* WritingStream(HANDLE handle) {
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
@@ -232,25 +228,16 @@ std::FILE* WritingStream(HANDLE handle) {
     return file;
 }
 
-}  // namespace
-
-std::FILE* CreateNewFile(const std::string& path) {
-    std::FILE* file = WritingStream(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file && GetLastError() != ERROR_FILE_EXISTS) DeleteFileA(path.c_str());
-    return file;
-}
+}  // namespace windows
 
 std::FILE* OpenExistingForWriting(const std::string& path) {
-    return WritingStream(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return windows::WritingStream(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool MoveFileReplacing(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
-
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 void PrepareStandardStreams() {}
 

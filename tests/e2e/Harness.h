@@ -61,6 +61,9 @@ public:
     ProcessResult RunWith(ProcessRun run);
 
     std::string Path(const std::string& name) const { return Directory.Path(name); }
+    std::string PathOfLength(size_t length, const std::string& name) const {
+        return Directory.PathOfLength(length, name);
+    }
     // The names in the run's directory.
     std::vector<std::string> FileNames() const;
 

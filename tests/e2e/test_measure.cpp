@@ -449,7 +449,8 @@ TEST(MeasuredRun, AReportFileIsReplacedWholeOrNotAtAll) {
         const char* csvMessage;
     } cases[] = {
         {"a folder named like the log", false,
-         [](TachoroRun& t) { std::filesystem::create_directory(t.Path("clip.log")); }, 0, "\nCannot create \"%s\"\n",
+         [](TachoroRun& t) { std::filesystem::create_directory(t.Path("clip.log")); }, 0,
+         "\nCannot create \"%s\"\nIt is a folder.\n",
          nullptr},
         {"the log's name a link to the script", true,
          [](TachoroRun& t) { std::filesystem::create_symlink(t.Path("clip.avs"), t.Path("clip.log")); }, 0,
@@ -457,6 +458,9 @@ TEST(MeasuredRun, AReportFileIsReplacedWholeOrNotAtAll) {
         {"the CSV file's name another name of the script", false,
          [](TachoroRun& t) { std::filesystem::create_hard_link(t.Path("clip.avs"), t.Path("clip.csv")); }, 0,
          nullptr, "\nCannot create \"%s\"\nThat name is the script itself.\n"},
+        {"the log's name a link that leads to no file", true,
+         [](TachoroRun& t) { std::filesystem::create_symlink(t.Path("gone.log"), t.Path("clip.log")); }, 0,
+         "\nCannot create \"%s\"\nIt is a link to a missing file.\n", nullptr},
         {"a file-size limit below both files", true,
          [&](TachoroRun& t) {
              WriteBytes(t.Path("clip.log"), oldLog);
@@ -493,6 +497,74 @@ TEST(MeasuredRun, AReportFileIsReplacedWholeOrNotAtAll) {
             EXPECT_EQ(csv.rfind(std::string(kCsvHeader) + "\r\n", 0), 0u);
         for (const std::string& name : tachoro.FileNames())
             EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    }
+}
+
+// Temporary files left by runs that were killed while writing keep no file
+// from being written: ours are taken over, those of the naming of earlier
+// versions ("clip.log.tmp", ".tmp1" to ".tmp99") are no longer in the way
+// (and are not ours to remove).
+TEST(MeasuredRun, LeftoverTemporaryFilesKeepNoFileFromBeingWritten) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+    for (int n = 0; n < 100; ++n) WriteBytes(tachoro.Path("clip.log.tmp" + (n ? std::to_string(n) : "")), "earlier");
+    for (int slot = 0; slot < 16; ++slot) WriteBytes(tachoro.Path(".tachoro-" + std::to_string(slot) + ".tmp"), "ours");
+    ProcessResult result = tachoro.Run({script, "-log", "-csv"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_NE(ReadBytes(tachoro.Path("clip.log")).find("[Performance data]"), std::string::npos);
+    EXPECT_EQ(ReadBytes(tachoro.Path("clip.csv")).rfind(kCsvHeader, 0), 0u);
+    size_t earlier = 0, ours = 0;
+    for (const std::string& name : tachoro.FileNames()) {
+        earlier += name.rfind("clip.log.tmp", 0) == 0;
+        ours += name.rfind(".tachoro-", 0) == 0;
+    }
+    EXPECT_EQ(earlier, 100u);
+    EXPECT_EQ(ours, 15u);  // the first taken over, then used for each file in turn
+}
+
+// A path at the path limit that ends in a short name (the log at 4094
+// bytes, the JSON file at 4095; past MAX_PATH on Windows) and a JSON name of
+// 255 bytes (none fits in MAX_PATH) are written.
+TEST(MeasuredRun, ReportNamesAndPathsAtTheSystemsLimitsAreWritten) {
+    const struct {
+        size_t length;  // of the script's path; 0: any
+        std::string name;
+    } scripts[] = {{kOnWindows ? 259u : 4094u, "a.avs"}, {0, std::string(250, 's') + ".avs"}};
+    for (const auto& s : scripts) {
+        if (kOnWindows && s.length == 0) continue;
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        const std::string script = s.length ? tachoro.PathOfLength(s.length, s.name) : tachoro.Path(s.name);
+        ASSERT_TRUE(WriteBytes(script, kSlowClip));
+        ProcessResult result = tachoro.Run({script, "-log", "-json"});
+        EXPECT_EXIT_CODE(result, 0);
+        const std::string base = script.substr(0, script.size() - 4);
+        EXPECT_NE(ReadBytes(base + ".log").find("[Performance data]"), std::string::npos) << s.name;
+        EXPECT_EQ(ReadBytes(base + ".json").rfind("{", 0), 0u) << s.name;
+    }
+}
+
+// A replaced file keeps its mode (and owner where the process may set it):
+// a private result stays private.
+TEST(MeasuredRun, ReplacedFilesKeepTheirMode) {
+    if (kOnWindows) GTEST_SKIP() << "the folder's inherited permissions apply on Windows";
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+    const struct {
+        const char* name;
+        std::filesystem::perms mode;
+    } files[] = {{"clip.log", std::filesystem::perms(0600)}, {"clip.json", std::filesystem::perms(0640)}};
+    for (const auto& file : files) {
+        WriteBytes(tachoro.Path(file.name), "earlier");
+        std::filesystem::permissions(tachoro.Path(file.name), file.mode);
+    }
+    ProcessResult result = tachoro.Run({script, "-log", "-json"});
+    EXPECT_EXIT_CODE(result, 0);
+    for (const auto& file : files) {
+        EXPECT_NE(ReadBytes(tachoro.Path(file.name)), "earlier") << file.name;
+        EXPECT_EQ(std::filesystem::status(tachoro.Path(file.name)).permissions(), file.mode) << file.name;
     }
 }
 

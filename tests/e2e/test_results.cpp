@@ -1,6 +1,7 @@
 // The result switches end to end: repeated runs, several scripts compared,
 // frame times, the JSON file and the chart beside the script. (The JSON
 // schema and the chart's structure are checked by tests/results.)
+#include <filesystem>
 #include <regex>
 
 #include "tests/e2e/Harness.h"
@@ -124,6 +125,39 @@ TEST(ScriptComparison, AMissingScriptStopsBeforeAnythingIsMeasured) {
     EXPECT_EXIT_CODE(result, -1);
     EXPECT_NE(result.Err.find("\nFile not found: \"missing.avs\"\n"), std::string::npos);
     EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).size(), 2u);  // the installation query only
+}
+
+// Report files are told apart by what they are, not by their names: one
+// folder under two names, or a report name linked to another, would make one
+// file of two, which the second would replace.
+TEST(ScriptComparison, ReportFilesThatAreOneFileStopBeforeAnythingIsMeasured) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string a = tachoro.WriteScript("a.avs", kClip), b = tachoro.WriteScript("b.avs", kClip);
+    WriteBytes(tachoro.Path("a.log"), "earlier log");
+    std::filesystem::create_hard_link(tachoro.Path("a.log"), tachoro.Path("b.json"));
+    std::filesystem::create_hard_link(tachoro.Path("a.log"), tachoro.Path("a.svg"));
+    const SymbolicLink here(tachoro.Path(""), tachoro.Path("here"));
+    const struct {
+        std::vector<std::string> arguments;
+        std::string message;
+    } cases[] = {
+        {{"b.avs", "-json", "a.avs"}, "\nTwo scripts would share their report files: \"a.avs\"\n"},
+        {{"a.avs", "-plot"},
+         "\nTwo report files would be one file: \"" + tachoro.Path("a.log") + "\" and \"" + tachoro.Path("a.svg") + "\"\n"},
+        {{"b.avs", "here/b.avs"}, "\nTwo scripts would share their report files: \"here/b.avs\"\n"},
+    };
+    for (const auto& c : cases) {
+        if (!here.Made() && c.arguments[1] == "here/b.avs") continue;
+        SCOPED_TRACE(c.message);
+        std::filesystem::remove(tachoro.CountersFile());
+        ProcessResult result = tachoro.Run(c.arguments);
+        EXPECT_EXIT_CODE(result, -1);
+        EXPECT_EQ(result.Err, BannerWithVersion() + c.message);
+        EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).size(), 2u);  // the installation query only
+    }
+    EXPECT_EQ(ReadBytes(tachoro.Path("a.log")), "earlier log");
+    EXPECT_FALSE(PathExists(tachoro.Path("b.log")));
 }
 
 TEST(RepeatedRuns, TheTimeLimitHoldsForEachRun) {

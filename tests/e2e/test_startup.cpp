@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
+#include <optional>
 #include <thread>
 
 #if !defined(_WIN32)
@@ -107,6 +109,118 @@ TEST(Startup, ReplacesAnOutdatedSettingsFileAndKeepsABackup) {
         << result.Err;
 }
 
+// Two starts at the same moment over an outdated settings file (both before
+// the single-instance check): each reads the old file or the new one, never
+// one half written, so the backup always holds the old values.
+TEST(Startup, TwoStartsAtOnceNeverLoseTheOldSettings) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string outdated = "[Main]\r\nVersion=2.1.2\r\nCreateLog=1\r\nAVSDLL=my own\r\n";
+    const std::string backup = tachoro.SettingsPath() + ".bak";
+    // 200 rounds, as long as they take less than a minute (under Wine they
+    // take longer).
+    const auto begin = std::chrono::steady_clock::now();
+    int rounds = 0;
+    for (; rounds < 200 && std::chrono::steady_clock::now() - begin < std::chrono::seconds(60); ++rounds) {
+        ASSERT_TRUE(WriteBytes(tachoro.SettingsPath(), outdated));
+        std::filesystem::remove(backup);
+        std::thread other([&] { tachoro.Run({"-avsinfo"}); });
+        tachoro.Run({"-avsinfo"});
+        other.join();
+        ASSERT_EQ(ReadBytes(backup), outdated) << "round " << rounds;
+        ASSERT_EQ(tachoro.SettingsText(), DefaultSettingsFileText("2.1.3")) << "round " << rounds;
+    }
+    std::cout << rounds << " rounds\n";
+    EXPECT_GE(rounds, 20);
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(backup).parent_path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+// The settings file is replaced whole; a link to it (settings kept with the
+// user's other dotfiles) is written through and stays a link; the backup is
+// Tachoro's own file and replaces whatever is at its name; an empty file
+// holds no values to keep.
+TEST(Startup, TheSettingsFileIsWrittenThroughALinkTheBackupIsOurOwn) {
+    const std::string outdated = "Version=1.0.0\r\nCreateLog=1\r\n";
+    const std::string defaults = DefaultSettingsFileText("2.1.3");
+    const struct {
+        const char* what;
+        std::function<void(TachoroRun&, std::optional<SymbolicLink>& link)> prepare;
+        std::function<void(TachoroRun&, const ProcessResult&)> check;
+    } cases[] = {
+        {"the settings file a link to a file elsewhere",
+         [&](TachoroRun& t, std::optional<SymbolicLink>& link) {
+             std::filesystem::create_directory(t.Path("dotfiles"));
+             WriteBytes(t.Path("dotfiles/Tachoro.ini"), outdated);
+             std::filesystem::remove(t.SettingsPath());
+             link.emplace(t.Path("dotfiles/Tachoro.ini"), t.SettingsPath());
+         },
+         [&](TachoroRun& t, const ProcessResult&) {
+             EXPECT_EQ(ReadBytes(t.Path("dotfiles/Tachoro.ini")), defaults);
+             EXPECT_EQ(t.SettingsText(), defaults);
+             EXPECT_EQ(ReadBytes(t.SettingsPath() + ".bak"), outdated);
+             EXPECT_TRUE(kOnWindows || std::filesystem::is_symlink(t.SettingsPath()));
+         }},
+        {"the backup's name a link to another file",
+         [&](TachoroRun& t, std::optional<SymbolicLink>& link) {
+             WriteBytes(t.Path("precious.txt"), "precious");
+             WriteBytes(t.SettingsPath(), outdated);
+             link.emplace(t.Path("precious.txt"), t.SettingsPath() + ".bak");
+         },
+         [&](TachoroRun& t, const ProcessResult&) {
+             EXPECT_EQ(ReadBytes(t.Path("precious.txt")), "precious");
+             EXPECT_EQ(ReadBytes(t.SettingsPath() + ".bak"), outdated);
+         }},
+        {"an empty settings file",
+         [&](TachoroRun& t, std::optional<SymbolicLink>&) {
+             WriteBytes(t.SettingsPath() + ".bak", outdated);
+             WriteBytes(t.SettingsPath(), "");
+         },
+         [&](TachoroRun& t, const ProcessResult& result) {
+             EXPECT_EQ(ReadBytes(t.SettingsPath() + ".bak"), outdated);
+             EXPECT_EQ(t.SettingsText(), defaults);
+             EXPECT_EQ(result.Err.find("Outdated settings file replaced"), std::string::npos);
+         }},
+        {"a folder at the backup's name",
+         [&](TachoroRun& t, std::optional<SymbolicLink>&) {
+             std::filesystem::create_directory(t.SettingsPath() + ".bak");
+             WriteBytes(t.SettingsPath(), outdated);
+         },
+         [&](TachoroRun& t, const ProcessResult& result) {
+             const std::string refusal = "\nCannot create \"" + t.SettingsPath() + ".bak\"\n";
+             EXPECT_EQ(result.Out.rfind(refusal, 0), 0u) << result.Out;
+             EXPECT_GT(result.Out.size(), refusal.size() + 1) << "no reason given";
+             EXPECT_EQ(t.SettingsText(), outdated);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        std::optional<SymbolicLink> link;
+        c.prepare(tachoro, link);
+        if (link && !link->Made()) {
+            std::cout << "skipped (no symbolic links here): " << c.what << "\n";
+            continue;
+        }
+        const ProcessResult result = tachoro.Run({"-avsinfo"});
+        c.check(tachoro, result);
+    }
+#if !defined(_WIN32)
+    // A private settings file stays private, and so does its copy.
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    WriteBytes(tachoro.SettingsPath(), outdated);
+    chmod(tachoro.SettingsPath().c_str(), 0600);
+    tachoro.Run({"-avsinfo"});
+    for (const std::string& file : {tachoro.SettingsPath(), tachoro.SettingsPath() + ".bak"}) {
+        struct stat info {};
+        stat(file.c_str(), &info);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << file;
+    }
+#endif
+}
+
 // A settings file as an editor saves it (UTF-16 with its mark) is read, and
 // kept.
 TEST(Startup, ReadsASettingsFileSavedAsUtf16) {
@@ -153,6 +267,7 @@ TEST(Startup, BadArgumentsPrintTheirMessage) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string existing = tachoro.WriteScript("clip.avs", "frames=10\n");
+    std::filesystem::create_directory(tachoro.Path("folder.avs"));
     const struct {
         std::vector<std::string> arguments;
         std::string message;
@@ -163,6 +278,7 @@ TEST(Startup, BadArgumentsPrintTheirMessage) {
         {{"-priority=4"}, "\nInvalid parameter value: \"-priority=4\"\nValue must be between 1 and 3\n"},
         {{"-timelimit=0"}, "\nInvalid parameter value: \"-timelimit=0\"\nValue must be between 1 and 999999\n"},
         {{"missing.avs"}, "\nFile not found: \"missing.avs\"\n"},
+        {{"folder.avs"}, "\nFolder, not a file: \"folder.avs\"\n"},
         {{"-avsinfo", "missing.avs"}, "\nFile not found: \"missing.avs\"\n"},
         {{existing, "-LOG", "-x"}, "\nInvalid argument: \"-x\"\n"},
         {{"-log"}, "\nNo script file specified\n"},
@@ -325,6 +441,15 @@ TEST(Startup, SaysWhatStandsInTheWay) {
             << result.Err;
         tachoro.WriteSettings();
     }
+
+    // A folder named as the library.
+    TachoroRun folder;
+    folder.WriteSettings({"AVSDLL=" + NativePath(folder.Path("avisynth.dll"))});
+    std::filesystem::create_directory(folder.Path("avisynth.dll"));
+    ProcessResult inFolder = folder.Run({"-avsinfo"});
+    EXPECT_EXIT_CODE(inFolder, -1);
+    EXPECT_EQ(inFolder.Err, "\nTachoro 2.1.3 (x64)\n" + Status("Query Avisynth info...") +
+                                "Specified avisynth.dll is a folder:\n" + NativePath(folder.Path("avisynth.dll")) + "\n");
 
     // A library that is no frame server at all.
     std::string library;

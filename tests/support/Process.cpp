@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -507,4 +508,80 @@ std::vector<std::string> OwnArguments() {
     }
 #endif
     return arguments;
+}
+
+#ifdef _WIN32
+namespace {
+
+// The Unix path of a Windows path under Wine; a relative one only turned
+// around.
+std::string WineUnixPath(const std::string& path) {
+    std::string unixPath = path;
+    if (path.size() < 2 || path[1] != ':') {
+        std::replace(unixPath.begin(), unixPath.end(), '\\', '/');
+        return unixPath;
+    }
+    typedef char*(CDECL * UnixName)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    unixPath.clear();
+    if (char* name = unixName ? unixName(std::filesystem::path(path).wstring().c_str()) : nullptr) {
+        unixPath = name;
+        HeapFree(GetProcessHeap(), 0, name);
+    }
+    return unixPath;
+}
+
+// Runs `command` in the shell of the Unix system under Wine, with the
+// arguments as $0, $1, ...; Wine reports no end of a Unix process, so the
+// command leaves a mark when it is done. False when it did not end.
+bool RunUnixShell(const std::string& command, std::vector<std::string> arguments) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string mark = std::string(folder) + "tachoro-mark-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(GetTickCount64());
+    arguments.push_back(WineUnixPath(mark));
+    std::vector<std::string> line = {"/bin/sh", "-c", command + "; : > \"${" + std::to_string(arguments.size() - 1) + "}\""};
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    std::string text = WindowsCommandLine(line);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof process);
+    if (!CreateProcessA("Z:\\bin\\sh", &text[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    std::error_code error;
+    for (int wait = 0; wait < 200 && !std::filesystem::exists(mark, error); ++wait) Sleep(50);
+    const bool ended = std::filesystem::remove(mark, error);
+    if (process.hProcess) CloseHandle(process.hProcess);
+    if (process.hThread) CloseHandle(process.hThread);
+    return ended;
+}
+
+}  // namespace
+#endif
+
+SymbolicLink::SymbolicLink(const std::string& target, const std::string& link) {
+    std::error_code error;
+#ifdef _WIN32
+    if (RunningUnderWine()) {
+        if (RunUnixShell("ln -s \"$0\" \"$1\"", {WineUnixPath(target), WineUnixPath(link)})) Link = link;
+        return;
+    }
+#endif
+    std::filesystem::create_symlink(target, link, error);
+    if (!error) Link = link;
+}
+
+SymbolicLink::~SymbolicLink() {
+    if (Link.empty()) return;
+    std::error_code error;
+#ifdef _WIN32
+    if (RunningUnderWine()) {
+        RunUnixShell("rm -f \"$0\"", {WineUnixPath(Link)});
+        return;
+    }
+#endif
+    std::filesystem::remove(Link, error);
 }

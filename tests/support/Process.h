@@ -69,8 +69,26 @@ std::vector<std::string> OwnArguments();
 // waits for a click). No effect on POSIX, where the signal ends the process.
 void EndQuietlyOnUnhandledFault();
 
-// True when this process runs under Wine (Windows builds only).
+// True when this process runs under Wine (always false on POSIX).
 bool RunningUnderWine();
+
+// A symbolic link `link` to `target` (a path, or one relative to the link's
+// folder) for a test, removed with the object: declare it after the folder
+// that holds it. Under Wine, whose CreateSymbolicLink makes nothing, the
+// Unix system's shell makes and removes it (Wine shows a link as what it
+// leads to, and its own calls cannot remove one that leads nowhere).
+class SymbolicLink {
+public:
+    SymbolicLink(const std::string& target, const std::string& link);
+    ~SymbolicLink();
+    SymbolicLink(const SymbolicLink&) = delete;
+    SymbolicLink& operator=(const SymbolicLink&) = delete;
+    // False where the system makes none (Windows without the privilege).
+    bool Made() const { return !Link.empty(); }
+
+private:
+    std::string Link;
+};
 
 // Copies a file byte for byte, replacing the target. False on any failure.
 bool CopyFileBytes(const std::string& from, const std::string& to);

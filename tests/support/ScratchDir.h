@@ -33,10 +33,36 @@ public:
     bool Valid() const { return !Root.empty(); }
     // Full path of `name` inside the directory, as the program would get it.
     std::string Path(const std::string& name) const { return (Root / name).string(); }
+    // A full path of exactly `length` characters that ends in `name`, in
+    // folders made for it here.
+    std::string PathOfLength(size_t length, const std::string& name) const;
 
 private:
     std::filesystem::path Root;
 };
+
+// A path the system's wide calls take past MAX_PATH on Windows (as the
+// program's own calls do); unchanged elsewhere.
+inline std::filesystem::path LongPath(const std::string& path) {
+#if defined(_WIN32)
+    if (path.size() >= 260) return std::filesystem::path("\\\\?\\" + path);
+#endif
+    return std::filesystem::path(path);
+}
+
+inline std::string ScratchDir::PathOfLength(size_t length, const std::string& name) const {
+    std::string folder = Path("");
+    while (folder.size() + name.size() < length) {
+        // Folders of up to 200 characters, the last one what is left; never
+        // one character left over for an empty folder name.
+        const size_t left = length - folder.size() - name.size();
+        folder += std::string(left == 202 ? 199 : left > 201 ? 200 : left - 1, 'd');
+        folder += std::filesystem::path::preferred_separator;
+        std::error_code error;
+        std::filesystem::create_directory(LongPath(folder), error);
+    }
+    return folder + name;
+}
 
 inline bool WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -45,7 +71,7 @@ inline bool WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 inline std::string ReadBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(LongPath(path), std::ios::binary);
     std::ostringstream content;
     content << file.rdbuf();
     return content.str();

@@ -63,7 +63,7 @@ TEST_F(CsvFileTest, NoSamplesLeavesTheHeaderAloneInPlaceOfAnOldFile) {
 TEST_F(CsvFileTest, FileThatCannotBeCreatedIsReported) {
     std::filesystem::create_directory(CsvPath);
     FrameSample sample = MakeSample(0, 1.0, 1.0, 1, 0, 0, 1, 1, 1);
-    EXPECT_EQ(WriteCSVFile(SampleReport(ScriptPath, &sample, 1, false, false)), "\nCannot create \"" + CsvPath + "\"\n");
+    EXPECT_EQ(WriteCSVFile(SampleReport(ScriptPath, &sample, 1, false, false)), "\nCannot create \"" + CsvPath + "\"\nIt is a folder.\n");
 }
 
 TEST_F(CsvFileTest, ScriptWhoseNameIsTheCsvNameIsNotOverwritten) {

@@ -134,7 +134,7 @@ TEST_F(LogFileTest, MissingScriptIsReportedAndNoLogIsCreated) {
 TEST_F(LogFileTest, LogThatCannotBeCreatedIsReported) {
     // A directory in the log's place cannot be opened for writing, even by root.
     std::filesystem::create_directory(LogPath);
-    EXPECT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false, Report, "", "")), "\nCannot create \"" + LogPath + "\"\n");
+    EXPECT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false, Report, "", "")), "\nCannot create \"" + LogPath + "\"\nIt is a folder.\n");
 }
 
 TEST_F(LogFileTest, ScriptWhoseNameIsTheLogNameIsNotOverwritten) {
