@@ -3,6 +3,7 @@
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
 #include "measure/Timer.h"
+#include "platform/Platform.h"
 #include "support/SEException.h"
 
 uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched) {
@@ -54,7 +55,8 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
                 frames.Fetch(fetched);
                 ++fetched;
                 elapsed = Timer.TickSeconds() - start;
-                if (elapsed >= 5.0 || fetched == frameCount) break;
+                // An interruption ends the series: the interval is not needed.
+                if (elapsed >= 5.0 || fetched == frameCount || platform::InterruptionRequested()) break;
             }
             interval = SamplingIntervalFor(elapsed, fetched);
             session.ReleaseScript();

@@ -86,7 +86,8 @@ SeriesEnding SeriesEndingOf(const SeriesReport& series) {
         if (run.Outcome == RunOutcome::Completed) continue;
         ending.Name = RunOutcomeName(run.Outcome);
         ending.Message = run.Message;
-        break;
+        return ending;
     }
+    if (series.Interrupted) ending.Name = RunOutcomeName(RunOutcome::StoppedBySignal);
     return ending;
 }

@@ -2,6 +2,7 @@
 // the summary agree; a failure mid-run keeps the samples so far; the stops.
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 
 #include "tests/realfs/RealFS.h"
 
@@ -196,6 +197,30 @@ TEST(RealFS, AFaultOnAWorkerThreadKeepsTheSamplesSoFar) {
                               "\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"
                               "The fault happened on a worker thread of the frame server.\n");
     EXPECT_FALSE(PathExists(calibrated.Path("clip.csv")));
+}
+
+// An interruption while the frame server evaluates the script of run 2
+// lets the evaluation end, then ends the series with run 1 written.
+TEST(RealFS, AnInterruptionInASlowEvaluationKeepsTheFinishedRuns) {
+    SKIP_UNDER_WINE("Wine does not deliver Ctrl+Break to a program whose streams are pipes");
+    RealRun tachoro;
+    const std::string script = tachoro.Script(
+        "clip.avs", "BlankClip(length=100, width=320, height=240, pixel_type=\"YV12\").SlowFrames(2000, evaluation=1500000)\n");
+    ProcessRun run;
+    run.Arguments = {script, "-runs=3", "-csv", "-json"};
+    run.InterruptWhen = "Loading script...";
+    run.InterruptOccurrence = 2;
+    run.InterruptSignal = SIGINT;
+    ProcessResult result = tachoro.RunWith(run);
+    EXPECT_FALSE(result.TimedOut);
+    EXPECT_EQ(result.Signal, 0);
+    EXPECT_EQ(result.ExitCode, 128u + SIGINT) << result.Err;
+    EXPECT_EQ(result.Err.find("Run 2 of 3"), std::string::npos) << result.Err;
+    const std::string json = ReadBytes(tachoro.Path("clip.json"));
+    EXPECT_NE(json.find("\r\n  \"outcome\": {\r\n    \"kind\": \"stoppedBySignal\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\r\n      \"run\": 1,"), std::string::npos);
+    EXPECT_EQ(json.find("\r\n      \"run\": 2,"), std::string::npos);
+    EXPECT_EQ(CrLfLines(ReadBytes(tachoro.Path("clip.csv"))).at(0).rfind("Run,Frame,", 0), 0u);
 }
 
 }  // namespace
