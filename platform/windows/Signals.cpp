@@ -43,7 +43,11 @@ void DisarmInterruption() {
 void HoldInterruption() { InterlockedIncrement(&g_holds); }
 
 void ReleaseInterruption() {
-    if (InterlockedCompareExchange(&g_holds, 0, 0) > 0) InterlockedDecrement(&g_holds);
+    if (InterlockedCompareExchange(&g_holds, 0, 0) == 0 || InterlockedDecrement(&g_holds) > 0) return;
+    // A second event waits on its own thread to end the process: nothing
+    // more is done here meanwhile.
+    if (InterlockedCompareExchange(&g_events, 0, 0) > 1)
+        for (int wait = 0; wait < 500; ++wait) Sleep(10);
 }
 
 bool InterruptionRequested() { return g_events != 0; }

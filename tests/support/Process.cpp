@@ -102,6 +102,23 @@ LONG WINAPI EndWithFaultCode(EXCEPTION_POINTERS* info) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// The Ctrl+C sent to a program's console reaches this process too while it
+// is attached there: it is not ours to end on. (A handler, unlike the
+// ignore flag, is not inherited by the programs started later.)
+BOOL WINAPI IgnoreConsoleEvent(DWORD) { return TRUE; }
+
+// A Ctrl+C on the console of process `id` (one of its own: Wine delivers no
+// Ctrl+Break to a process group whose streams are pipes, but a Ctrl+C on a
+// console it does).
+void SendControlC(DWORD id) {
+    static const BOOL ignoring = SetConsoleCtrlHandler(IgnoreConsoleEvent, TRUE);
+    (void)ignoring;
+    FreeConsole();
+    if (AttachConsole(id)) GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    FreeConsole();
+    AttachConsole(ATTACH_PARENT_PROCESS);
+}
+
 }  // namespace
 
 bool RunningUnderWine() {
@@ -225,8 +242,8 @@ ProcessResult RunProcess(const ProcessRun& run) {
 
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    // Its own process group takes the Ctrl+Break events meant for it alone.
-    const DWORD flags = InterruptsWanted(run) ? CREATE_NEW_PROCESS_GROUP : 0;
+    // A console of its own takes the Ctrl+C meant for it alone.
+    const DWORD flags = InterruptsWanted(run) ? CREATE_NEW_CONSOLE : 0;
     const BOOL created = CreateProcessA(executable.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, flags,
                                        environment.data(), directory.empty() ? nullptr : directory.c_str(), &startup,
                                        &process);
@@ -267,7 +284,7 @@ ProcessResult RunProcess(const ProcessRun& run) {
             due = InterruptDue(run, result.Err, GetTickCount64() - started);
         }
         if (!due) continue;
-        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId);
+        SendControlC(process.dwProcessId);
         if (--interruptsLeft > 0) Sleep(run.InterruptIntervalMs);
     }
     const ULONGLONG now = GetTickCount64();

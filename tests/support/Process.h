@@ -35,8 +35,8 @@ struct ProcessRun {
     // Once standard error holds this text InterruptOccurrence times (or,
     // without a text, InterruptAfterMs after the start), the program is
     // interrupted InterruptCount times, InterruptIntervalMs apart: POSIX
-    // sends InterruptSignal, Windows a Ctrl+Break to the program's own
-    // process group.
+    // sends InterruptSignal, Windows a Ctrl+C to the program's own console
+    // (it gets one).
     std::string InterruptWhen;
     int InterruptOccurrence = 1;
     unsigned InterruptAfterMs = 0;
