@@ -105,6 +105,7 @@ private:
 
 const RunOutcome kDone = RunOutcome::Completed;
 const char* const kTableHead = "show Script  Runs  FPS (mean | sd)    Relative speed";
+const char* const kRunLine = "show Run 1:                          10.00 fps, completed";
 
 TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
     const struct {
@@ -116,6 +117,11 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
         int exitCode;
         std::vector<std::string> trace;
         bool lost = false;  // the frame server is lost with a failure
+        // An interruption in this step (in a cycle, before the measurement
+        // when beforeMeasuring); files that fail.
+        std::string interruptIn = "";
+        bool beforeMeasuring = false;
+        bool filesFail = false;
     } cases[] = {
         {"one script, one run: nothing shown besides the run",
          {"a"}, 1, {{"a", {kDone}}}, {}, 0,
@@ -144,12 +150,38 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
           "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}, true},
         {"so does a calibration that loses it",
          {"a", "b"}, 1, {}, {"a"}, -1, {"show Script 1 of 2: a", "calibrate a", kTableHead}, true},
+        // An interruption outside the measurement ends everything after the
+        // files of the runs finished so far; the exit code says so, unless a
+        // file failed.
+        {"an interruption after the last look of run 2: run 3 is not begun",
+         {"a", "b"}, 3, {}, {}, 130,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", kRunLine, "files a 2 interrupted",
+          kTableHead}, false, "cycle a 2"},
+        {"one in the evaluation of run 2: nothing more is measured",
+         {"a", "b"}, 3, {}, {}, 130,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", kRunLine, "files a 1 interrupted",
+          kTableHead}, false, "cycle a 2", true},
+        {"one in the calibration of the next script",
+         {"a", "b"}, 3, {}, {}, 130,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle a 3", kRunLine, "files a 3",
+          "show Script 2 of 2: b", "calibrate b", kTableHead}, false, "calibrate b"},
+        {"one while the files are written",
+         {"a", "b"}, 3, {}, {}, 130,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle a 3", kRunLine, "files a 3",
+          kTableHead}, false, "files a 3"},
+        {"one with a file that failed",
+         {"a", "b"}, 3, {}, {}, -1,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", kRunLine, "files a 2 interrupted",
+          kTableHead}, false, "cycle a 2", false, true},
     };
     for (const auto& c : cases) {
         ScriptedSteps steps;
         steps.Outcomes = c.outcomes;
         steps.FailingCalibrations = c.failingCalibrations;
         steps.Lost = c.lost;
+        steps.InterruptIn = c.interruptIn;
+        steps.InterruptBeforeMeasuring = c.beforeMeasuring;
+        steps.FilesFail = c.filesFail;
         SeriesPlan plan;
         plan.Scripts = c.scripts;
         plan.Runs = c.runs;
@@ -273,48 +305,6 @@ TEST(SeriesFiles, SeveralRunsKeepEveryRun) {
     StringSink headerOnly;
     ProduceSeriesCsv(empty, headerOnly);
     EXPECT_EQ(headerOnly.Text, header);
-}
-
-// An interruption outside the measurement ends everything after the files of
-// the runs finished so far, then the comparison; the exit code says so,
-// unless a file failed.
-TEST(MeasureScripts, AnInterruptionEndsEverythingAfterTheFilesOfWhatWasFinished) {
-    const std::string runLine = "show Run 1:                          10.00 fps, completed";
-    const struct {
-        const char* name;
-        std::string interruptIn;
-        bool beforeMeasuring;
-        bool filesFail;
-        int exitCode;
-        std::vector<std::string> trace;
-    } cases[] = {
-        {"after the last look of run 2: run 3 is not begun", "cycle a 2", false, false, 130,
-         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", runLine, "files a 2 interrupted",
-          kTableHead}},
-        {"in the evaluation of run 2: nothing more is measured", "cycle a 2", true, false, 130,
-         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", runLine, "files a 1 interrupted",
-          kTableHead}},
-        {"in the calibration of the next script", "calibrate b", false, false, 130,
-         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle a 3", runLine, "files a 3",
-          "show Script 2 of 2: b", "calibrate b", kTableHead}},
-        {"while the files are written", "files a 3", false, false, 130,
-         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle a 3", runLine, "files a 3",
-          kTableHead}},
-        {"with a file that failed", "cycle a 2", false, true, -1,
-         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", runLine, "files a 2 interrupted",
-          kTableHead}},
-    };
-    for (const auto& c : cases) {
-        ScriptedSteps steps;
-        steps.InterruptIn = c.interruptIn;
-        steps.InterruptBeforeMeasuring = c.beforeMeasuring;
-        steps.FilesFail = c.filesFail;
-        SeriesPlan plan;
-        plan.Scripts = {"a", "b"};
-        plan.Runs = 3;
-        EXPECT_EQ(MeasureScripts(plan, steps), c.exitCode) << c.name;
-        EXPECT_EQ(steps.Trace, c.trace) << c.name;
-    }
 }
 
 // A worker's fault whose calibration or cycle never returns is ended from
