@@ -126,7 +126,8 @@ CommandLineResult ParseArguments(const std::vector<std::string>& args, Settings&
             recordSwitch();
             const std::string value = lowered.substr(7);
             settings.FrameRangeText = "FrameRange=" + value;
-            if (!ParseFrameRange(value, settings.FrameFirst, settings.FrameLast)) {
+            settings.FrameRangeValid = ParseFrameRange(value, settings.FrameFirst, settings.FrameLast);
+            if (!settings.FrameRangeValid) {
                 result.ErrorMessage = Quoted("\nInvalid parameter format: \"%s\"\n", raw);
                 return result;
             }

@@ -1,6 +1,7 @@
 #include "app/RunSequence.h"
 
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -154,11 +155,15 @@ void PrintClipReport(const ClipReportText& report) {
     if (!report.MTModeLine.empty()) ConsolePrint(Stream(), ColourUnchanged, "%s\n", report.MTModeLine.c_str());
 }
 
+// The most of a settings value that a message repeats: enough to recognise
+// it, and a value of megabytes does not flood the console.
+constexpr size_t kEchoedValueLimit = 200;
+
 // The prompt for an invalid range; true when the user accepts the whole clip.
 bool AcceptDefaultRange(uint32_t clipFrames, const std::string& rangeText) {
     Utils.ClearLine();
     ConsolePrint(Stream(), ColourError, "\rInvalid frame range specified:\n");
-    ConsolePrint(Stream(), ColourError, "\r\"%s\"\n", rangeText.c_str());
+    ConsolePrint(Stream(), ColourError, "\r\"%s\"\n", ShortenedText(rangeText, kEchoedValueLimit).c_str());
     ConsolePrint(Stream(), ColourReport, "\rProceed with default (%u,%u)? [y/n]", 0u, clipFrames - 1);
     const bool accepted = AskYesNo(100);
     // The prompt, the range text and the heading, from the bottom up; the
@@ -264,6 +269,17 @@ RunRecord RecordOf(const BenchmarkState& benchmark, uint32_t number) {
     return record;
 }
 
+// Holds off a second interruption while the files of a run are written:
+// each is whole by itself (WriteReportFile), and together they are of one
+// generation, never a new log beside an old JSON file.
+class InterruptionHold {
+public:
+    InterruptionHold() { platform::HoldInterruption(); }
+    ~InterruptionHold() { platform::ReleaseInterruption(); }
+    InterruptionHold(const InterruptionHold&) = delete;
+    InterruptionHold& operator=(const InterruptionHold&) = delete;
+};
+
 // The steps of a script's series over the frame server and the console:
 // the calibration, one evaluate-measure-release cycle, the files.
 class FrameServerSteps final : public ScriptSteps {
@@ -278,6 +294,7 @@ public:
         samplingInterval = 0;
         defaultRangeAccepted = false;
         endedEarly = false;
+        earlyLogFailed = false;
 
         SeriesReport series;
         series.ScriptPath = script;
@@ -295,6 +312,7 @@ public:
         series.InfoOnly = run.InfoOnly;
         series.RunsRequested = run.InfoOnly ? 1 : results.Runs;
         MeasurementSettings& measured = series.Settings;
+        measured.FrameRangeValid = settings.FrameRangeValid;
         measured.FrameFirst = settings.FrameFirst;
         measured.FrameLast = settings.FrameLast;
         measured.TimeLimit = settings.TimeLimit;
@@ -332,7 +350,11 @@ public:
     }
 
     bool WriteFiles(const SeriesReport& series) override {
-        bool written = true;
+        // With the early log's hold, if there was one: the files of the run
+        // are written together.
+        const InterruptionHold hold;
+        const auto earlyHold = std::move(earlyLogHold);
+        bool written = !earlyLogFailed;
         auto attempt = [&](const std::string& error) {
             if (error.empty()) return;
             PrintError(error);
@@ -342,13 +364,27 @@ public:
         // from being written. A log that nobody asked for (after an error)
         // keeps an existing one as its backup.
         if (!endedEarly && run.WriteLog) attempt(WriteSeriesLogFile(series, !settings.CreateLog));
-        if (!endedEarly && settings.CreateCSV) attempt(WriteSeriesCSVFile(series));
+        if (!endedEarly && settings.CreateCSV && !series.InfoOnly) attempt(WriteSeriesCSVFile(series));
         if (results.Json) attempt(WriteJSONFile(series));
         if (results.Plot && !series.InfoOnly && !series.Runs.empty()) attempt(WritePlotFile(series));
         return written;
     }
 
     bool FrameServerLost() const override { return FrameServerStranded(); }
+
+    int Interruption() const override { return platform::InterruptionExitCode(); }
+
+    // From the first run until the files are written an interruption ends
+    // the series with what it finished; before and after, the process.
+    void CatchInterruptions() {
+        if (catching) return;
+        platform::ArmInterruption();
+        catching = true;
+    }
+    void StopCatchingInterruptions() {
+        if (catching) platform::DisarmInterruption();
+        catching = false;
+    }
 
     void ShowLines(const std::vector<std::string>& lines) override {
         ConsolePrint(Stream(), ColourUnchanged, "\n");
@@ -411,15 +447,19 @@ private:
                       bool unload);
 
     // The log written before the library goes, after an information-only
-    // run or a refused range; its failure is shown but does not change the
-    // exit code.
+    // run or a refused range; its failure is shown, and WriteFiles, which
+    // writes the run's other files later, reports it. A second interruption
+    // waits until those are written too.
     void WriteEarlyLog(SeriesReport& series, uint16_t colour) {
         endedEarly = true;
         series.Columns.HasVideoEngine = gpu.Features.HasVideoEngine;
         series.Columns.HasProcessLoad = gpu.Features.HasProcessLoad;
         if (!run.WriteLog) return;
+        earlyLogHold = std::make_unique<InterruptionHold>();
         const std::string error = WriteSeriesLogFile(series);
-        if (!error.empty()) ConsolePrint(Stream(), colour, "%s", error.c_str());
+        if (error.empty()) return;
+        ConsolePrint(Stream(), colour, "%s", error.c_str());
+        earlyLogFailed = true;
     }
 
     Settings& settings;
@@ -431,6 +471,9 @@ private:
     CalibrationProgress calibration;    // how far the calibration got
     bool defaultRangeAccepted = false;  // asked once per script
     bool endedEarly = false;            // the log was written before the library went
+    bool earlyLogFailed = false;
+    std::unique_ptr<InterruptionHold> earlyLogHold;  // until the run's other files are written
+    bool catching = false;              // interruptions end the series, not the process
     bool firstCycle = true;             // the GPU block is open for the first cycle only
     CycleWork* cycleWork = nullptr;     // the cycle under way
 };
@@ -446,6 +489,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
         return CycleEnd::SetupFailed;
     }
     firstCycle = false;
+    CatchInterruptions();
 
     // Main connection.
     CycleWork cycle;
@@ -477,6 +521,15 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             checks.NotAClip = "\"%s\":\nScript did not return a clip";
             session.Evaluate(series.ScriptPath, checks, settings.InvokeDistributor);
             ClearStatus();
+            // An evaluation cannot be interrupted safely; one that came
+            // meanwhile ends the series now, before anything is measured.
+            const auto interrupted = [&] {
+                if (!platform::InterruptionRequested()) return false;
+                session.ReleaseScript();
+                earlyEnd = CycleEnd::Interrupted;
+                return true;
+            };
+            if (interrupted()) return;
             const ClipFacts& clip = session.Facts();
             if (run.MonitorGPU) series.GraphicsCard = gpu.Facts();
             series.Clip = clip;
@@ -502,6 +555,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             setup.LastFrame = range.Last;
             if (!range.Valid) {
                 if (!defaultRangeAccepted && !AcceptDefaultRange(clipFrames, settings.FrameRangeText)) {
+                    if (interrupted()) return;
                     session.ReleaseScript();
                     series.RangeRefused = true;
                     WriteEarlyLog(series, ColourUnchanged);
@@ -514,6 +568,7 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             }
 
             // Measurement.
+            if (interrupted()) return;
             if (severalRuns) {
                 if (number > 1) ConsolePrint(Stream(), ColourUnchanged, "\n");
                 PrintPermanentLine(ColourReport, FormatText("Run %u of %u", number, series.RunsRequested));
@@ -608,8 +663,7 @@ std::string SharedReportFileMessage(const CommandLineResult& commandLine, const 
 int Closing(int exitCode) {
     // An interrupted run has kept its results; whoever interrupted it does
     // not want to press a key as well.
-    if (const int interrupted = platform::InterruptionExitCode()) return interrupted;
-    WaitBeforeExit();
+    if (!platform::InterruptionRequested()) WaitBeforeExit();
     return exitCode;
 }
 
@@ -710,5 +764,6 @@ int RunTachoro(int argc, char** argv) {
     platform::SetWorkerFaultEnding(EndAfterWorkerFault, &measurement);
     const int exitCode = measurement.Run();
     platform::SetWorkerFaultEnding(nullptr, nullptr);
+    steps.StopCatchingInterruptions();
     return Closing(exitCode);
 }

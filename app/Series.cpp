@@ -1,5 +1,6 @@
 #include "app/Series.h"
 
+#include "platform/Platform.h"
 #include "support/Text.h"
 
 namespace {
@@ -17,10 +18,7 @@ std::string FailureOf(const SeriesReport& series, bool calibrated) {
 
 }  // namespace
 
-std::string ScriptName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+std::string ScriptName(const std::string& path) { return LastPathPart(path, platform::PathSeparators()); }
 
 std::vector<std::string> ComparisonNames(const std::vector<std::string>& scripts) {
     std::vector<std::string> names;
@@ -28,6 +26,8 @@ std::vector<std::string> ComparisonNames(const std::vector<std::string>& scripts
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = 0; j < names.size(); ++j)
             if (i != j && ScriptName(scripts[i]) == ScriptName(scripts[j])) names[i] = scripts[i];
+    // Each on its line of the table, whatever the name holds.
+    for (std::string& name : names) name = ControlsReplaced(name, false);
     return names;
 }
 
@@ -44,7 +44,8 @@ int ScriptsMeasurement::Run() {
     for (size_t index = 0; index < plan.Scripts.size(); ++index) {
         if (several)
             steps.ShowLines({FormatText("Script %u of %u: %s", static_cast<unsigned>(index + 1),
-                                        static_cast<unsigned>(plan.Scripts.size()), plan.Scripts[index].c_str())});
+                                        static_cast<unsigned>(plan.Scripts.size()),
+                                        ControlsReplaced(plan.Scripts[index], false).c_str())});
         SeriesReport current = steps.NewSeries(plan.Scripts[index]);
         ComparedScript currentEntry;
         currentEntry.Name = names[index];
@@ -54,12 +55,15 @@ int ScriptsMeasurement::Run() {
         if (!plan.InfoOnly && !steps.Calibrate(current)) {
             CalibrationFailed(current, currentEntry);
             series = nullptr;
-            if (steps.FrameServerLost()) break;
+            if (steps.FrameServerLost() || steps.Interruption()) break;
             continue;
         }
 
         bool stopAll = false;
         for (run = 1; run <= runs; ++run) {
+            // One that came in the calibration or after the last look of
+            // the run before.
+            if (steps.Interruption()) break;
             const CycleEnd end = steps.Cycle(current, run);
             if (end == CycleEnd::SetupFailed) {
                 exitCode = -1;
@@ -78,12 +82,17 @@ int ScriptsMeasurement::Run() {
                 break;
             }
         }
+        if (steps.Interruption()) {
+            stopAll = true;
+            current.Interrupted = run <= runs;
+        }
         FinishScript(current, currentEntry);
         series = nullptr;
-        if (stopAll) break;
+        // An interruption while the files were written ends it too.
+        if (stopAll || steps.Interruption()) break;
     }
     Compare();
-    return exitCode;
+    return ExitCode();
 }
 
 int ScriptsMeasurement::EndAfterLostWork(uint32_t code) {
@@ -97,6 +106,14 @@ int ScriptsMeasurement::EndAfterLostWork(uint32_t code) {
     }
     series = nullptr;
     Compare();
+    return ExitCode();
+}
+
+int ScriptsMeasurement::ExitCode() const {
+    // Files that were asked for and are missing make it a failure, whatever
+    // ended the work.
+    if (filesFailed) return -1;
+    if (const int interrupted = steps.Interruption()) return interrupted;
     return exitCode;
 }
 
@@ -110,7 +127,7 @@ void ScriptsMeasurement::FinishScript(SeriesReport& finished, ComparedScript& fi
     if (runs > 1 && !finished.Runs.empty())
         steps.ShowLines(SeriesLines(RunLinesOf(finished), runs, SeriesFiguresOf(finished)));
     // Nothing to write when not even the frame server could be opened.
-    if ((!finished.Runs.empty() || finished.RangeRefused) && !steps.WriteFiles(finished)) exitCode = -1;
+    if ((!finished.Runs.empty() || finished.RangeRefused) && !steps.WriteFiles(finished)) filesFailed = true;
 
     const SeriesFigures figures = SeriesFiguresOf(finished);
     if (figures.Runs > 0) finishedEntry.Figures = figures;

@@ -17,6 +17,7 @@ enum class CycleEnd {
     InfoOnly,      // evaluated and reported, nothing measured ("-info")
     RangeRefused,  // the default range was declined: nothing measured
     SetupFailed,   // the frame server could not be opened; message shown
+    Interrupted,   // an interruption came before the measurement: nothing measured
 };
 
 class ScriptSteps {
@@ -33,6 +34,9 @@ public:
     // Lines shown after an empty line: a script's heading, the runs'
     // section, the comparison.
     virtual void ShowLines(const std::vector<std::string>& lines) = 0;
+    // The exit code of an interruption that ends the series (a signal,
+    // Ctrl+C), 0 while none came.
+    virtual int Interruption() const { return 0; }
     // True once the frame server cannot be used again in this process (a
     // thread of its own was lost to a fault): nothing more is measured.
     virtual bool FrameServerLost() const { return false; }
@@ -52,10 +56,12 @@ struct SeriesPlan {
 // Measures every script in turn, each `Runs` times after one calibration,
 // and compares them when there are several. A failed run (frame-server
 // error, fault) ends its script's series and the next script follows; Esc or
-// a signal ends everything after the files of the script being measured;
-// so does a frame server that cannot be opened, or one that is lost.
-// Returns the exit code: -1 when any calibration, run or file failed, else
-// 0. The exit pause is the caller's.
+// an interruption (during a run, between two runs, in a calibration) ends
+// everything after the files of the script being measured, with the runs it
+// finished; so does a frame server that cannot be opened, or one that is
+// lost. Returns the exit code: -1 when a file failed; else the
+// interruption's code when one came; else -1 when any calibration or run
+// failed, else 0. The exit pause is the caller's.
 int MeasureScripts(const SeriesPlan& plan, ScriptSteps& steps);
 
 // MeasureScripts, with a way to end it from another thread while the
@@ -75,10 +81,12 @@ private:
     void CalibrationFailed(SeriesReport& series, ComparedScript& entry);
     void FinishScript(SeriesReport& series, ComparedScript& entry);
     void Compare();
+    int ExitCode() const;
 
     const SeriesPlan& plan;
     ScriptSteps& steps;
     int exitCode = 0;
+    bool filesFailed = false;
     bool several = false;
     uint32_t runs = 1;
     std::vector<std::string> names;
@@ -94,5 +102,5 @@ private:
 std::string ScriptName(const std::string& path);
 
 // Each script's name for the comparison: the file name, or the full path
-// when two scripts share a file name.
+// when two scripts share a file name; control characters shown as '?'.
 std::vector<std::string> ComparisonNames(const std::vector<std::string>& scripts);

@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include <charconv>
 #include <cstdio>
 #include <vector>
 
@@ -52,7 +53,8 @@ void ApplyFrameRange(const std::string& rawLine, const std::string& normalised, 
     std::string echoed = rawLine;
     while (!echoed.empty() && (echoed.back() == '\r' || echoed.back() == '\n')) echoed.pop_back();
     settings.FrameRangeText = echoed;
-    ParseFrameRange(normalised.substr(std::string("framerange=").size()), settings.FrameFirst, settings.FrameLast);
+    settings.FrameRangeValid =
+        ParseFrameRange(normalised.substr(std::string("framerange=").size()), settings.FrameFirst, settings.FrameLast);
 }
 
 }  // namespace
@@ -71,14 +73,27 @@ std::string DecodeSettingsText(const std::string& bytes) {
     return platform::WideToNarrow(wide, wide.size() * 3);
 }
 
+namespace {
+
+// An integer text that fits 64 bits, as a whole.
+bool ParseWholeInt64(const std::string& text, int64_t& value) {
+    if (!IsIntegerText(text)) return false;
+    const char* end = text.data() + text.size();
+    const std::from_chars_result result = std::from_chars(text.data(), end, value);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+}  // namespace
+
 bool ParseFrameRange(const std::string& value, int64_t& first, int64_t& last) {
     first = last = InvalidRangeMarker;
     const size_t comma = value.find(',');
     if (value.size() < 3 || comma == std::string::npos || comma < 1 || comma > 27) return false;
     const std::string firstText = value.substr(0, comma), lastText = value.substr(comma + 1);
-    if (!IsIntegerText(firstText) || !IsIntegerText(lastText)) return false;
-    first = ParseInt64(firstText);
-    last = ParseInt64(lastText);
+    int64_t firstValue = 0, lastValue = 0;
+    if (!ParseWholeInt64(firstText, firstValue) || !ParseWholeInt64(lastText, lastValue)) return false;
+    first = firstValue;
+    last = lastValue;
     return true;
 }
 

@@ -20,6 +20,7 @@ struct Settings {
     bool PauseBeforeExit = false;
     int64_t FrameFirst = 0;
     int64_t FrameLast = -1;
+    bool FrameRangeValid = true;  // false: the range given did not parse (both ends hold the marker)
     std::string FrameRangeText;
     int64_t TimeLimit = -1;
     bool InvokeDistributor = true;
@@ -57,7 +58,8 @@ std::string DecodeSettingsText(const std::string& bytes);
 std::string LoadSettings(Settings& settings, std::string* notice = nullptr);
 
 // "first,last" of a frame range (lower-cased, blanks removed): true with both
-// ends set when it parses; otherwise false with both ends at the marker.
+// ends set when it parses; otherwise (a number that does not fit 64 bits
+// included) false with both ends at the marker.
 bool ParseFrameRange(const std::string& value, int64_t& first, int64_t& last);
 
 // An integer text checked against [low, high] (32-bit parsing, as both the

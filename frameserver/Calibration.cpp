@@ -4,6 +4,7 @@
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
 #include "measure/Timer.h"
+#include "platform/Platform.h"
 #include "support/SEException.h"
 
 uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched) {
@@ -58,7 +59,8 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
                 frames.Fetch(fetched);
                 ++fetched;
                 elapsed = Timer.TickSeconds() - start;
-                if (elapsed >= 5.0 || fetched == frameCount) break;
+                // An interruption ends the series: the interval is not needed.
+                if (elapsed >= 5.0 || fetched == frameCount || platform::InterruptionRequested()) break;
             }
             progress.Reading.reset();
             interval = SamplingIntervalFor(elapsed, fetched);

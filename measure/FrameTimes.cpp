@@ -131,14 +131,15 @@ FrameTimeSummary SummariseFrameTimes(const FrameTimeRecorder& recorder, int64_t 
 std::vector<std::string> FrameTimeLines(const FrameTimeSummary& summary) {
     std::vector<std::string> lines;
     if (summary.Frames == 0) return lines;
-    lines.push_back(FormatText("Frame time (med | p99 | p99.9): %s | %s | %s ms", FormatTPF(summary.MedianMs).c_str(),
-                               FormatTPF(summary.P99Ms).c_str(), FormatTPF(summary.P999Ms).c_str()));
+    lines.push_back(FormatText("Frame time (med | p99 | p99.9): %s | %s | %s ms",
+                               FormatFrameTime(summary.MedianMs).c_str(), FormatFrameTime(summary.P99Ms).c_str(),
+                               FormatFrameTime(summary.P999Ms).c_str()));
     const std::string label = "Slowest frames (frame: ms):     ";
     const size_t kWidth = 79;
     std::string line = label;
     bool lineHasEntry = false;
     for (const FrameTimeSummary::Slow& slow : summary.Slowest) {
-        const std::string entry = FormatText("%u: %s", slow.Frame, FormatTPF(slow.Ms).c_str());
+        const std::string entry = FormatText("%u: %s", slow.Frame, FormatFrameTime(slow.Ms).c_str());
         const std::string separator = lineHasEntry ? " | " : "";
         if (lineHasEntry && line.size() + separator.size() + entry.size() > kWidth) {
             lines.push_back(line);

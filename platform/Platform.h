@@ -75,7 +75,8 @@ bool KeyWaiting();
 int ReadKey();
 
 // Reads one character from a non-interactive standard input, blocking.
-// -1 at end of input or on error.
+// -1 at end of input or on error, and (POSIX) when an interruption comes
+// while it waits.
 int ReadStdinChar();
 
 // ------------------------------------------------------------------- time
@@ -281,6 +282,9 @@ ImageFormat NativeLibraryFormat();
 
 // True when the file system ignores the case of file names (Windows).
 bool FileNamesIgnoreCase();
+// The characters that separate a path's folders: "\\/" on Windows, "/" on
+// POSIX (where a backslash is part of a name).
+const char* PathSeparators();
 
 // (Not named LoadLibrary/FreeLibrary: those are macros in the Windows headers.)
 void* LoadDynamicLibrary(const std::string& name);
@@ -367,9 +371,15 @@ void SetWorkerFaultEnding(void (*ending)(uint32_t code, void* context), void* co
 // InterruptionRequested reads; a second one ends the process at once, the
 // way it would have ended without us (terminal restored). A signal the
 // process was started to ignore stays ignored. Disarmed, the actions are
-// those from before ArmInterruption; the flag stays raised.
+// those from before ArmInterruption; the flag stays raised. Arming nests:
+// only the outermost pair changes the actions.
 void ArmInterruption();
 void DisarmInterruption();
+// While held (armed; holds nest), a second interruption ends the process
+// only when the outermost hold is released: files being written are
+// finished first.
+void HoldInterruption();
+void ReleaseInterruption();
 bool InterruptionRequested();
 // The exit code that says the run was interrupted: 128 + the signal number
 // (POSIX), 0xC000013A, the Ctrl+C exit status (Windows); 0 when no

@@ -36,12 +36,10 @@ void ProduceSeriesCsv(const SeriesReport& series, TextSink& sink) {
         ProduceCsv(RunReportOf(series, 0), sink);
         return;
     }
+    // The header even without rows, as with one run.
     const SampleColumnChoice& c = series.Columns;
-    bool headerWritten = false;
+    sink.Write("Run," + CsvHeader(c));
     for (const RunRecord& run : series.Runs) {
-        if (run.Samples.empty()) continue;
-        if (!headerWritten) sink.Write("Run," + CsvHeader(c));
-        headerWritten = true;
         const std::string number = std::to_string(run.Number) + ",";
         for (const FrameSample& sample : run.Samples) sink.Write(number + CsvRow(sample, c));
     }

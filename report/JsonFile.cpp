@@ -181,10 +181,15 @@ void WriteGraphicsCard(JsonOut& json, const GraphicsCardFacts& card) {
 
 void WriteSettings(JsonOut& json, const MeasurementSettings& settings) {
     json.BeginObject();
-    json.Key("frameRange").BeginObject();
-    json.Key("first").Integer(settings.FrameFirst);
-    json.Key("last").Integer(settings.FrameLast);
-    json.EndObject();
+    json.Key("frameRange");
+    if (settings.FrameRangeValid) {
+        json.BeginObject();
+        json.Key("first").Integer(settings.FrameFirst);
+        json.Key("last").Integer(settings.FrameLast);
+        json.EndObject();
+    } else {
+        json.Null();
+    }
     json.Key("timeLimitSeconds");
     if (settings.TimeLimit == -1) json.Null();
     else json.Integer(settings.TimeLimit);

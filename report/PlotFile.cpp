@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/Platform.h"
+#include "support/Text.h"
+
 namespace {
 
 constexpr double kLeft = 90;
@@ -69,10 +72,7 @@ std::string RateTick(double value, double step, double top) {
     return Fixed(value, DecimalsFor(step));
 }
 
-std::string FileNameOf(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+std::string FileNameOf(const std::string& path) { return LastPathPart(path, platform::PathSeparators()); }
 
 struct Extreme {
     bool Found = false;

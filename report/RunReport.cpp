@@ -1,12 +1,14 @@
 #include "report/RunReport.h"
 
 #include "frameserver/ClipReport.h"
+#include "support/Text.h"
 
 std::string GeneralInfoSection(const std::string& versionText, const std::string& scriptPath,
                                const std::string& switchesText, const CAvisynthInfo& info) {
     std::string text = "[General info]\n";
     text += "Log file created with:                 Tachoro " + versionText + "\n";
-    text += "Script file:                           " + scriptPath + "\n";
+    // One line, whatever the name holds.
+    text += "Script file:                           " + ControlsReplaced(scriptPath, false) + "\n";
     if (!switchesText.empty()) text += "Command line switches:                 " + switchesText + "\n";
     text += "Avisynth version string:               " + info.FrameServerVersion + "\n";
     text += "Avisynth file version:                 " + info.FileVersion + "\n";

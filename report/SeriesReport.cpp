@@ -93,7 +93,8 @@ SeriesEnding SeriesEndingOf(const SeriesReport& series) {
         if (run.Outcome == RunOutcome::Completed) continue;
         ending.Name = RunOutcomeName(run.Outcome);
         ending.Message = run.Message;
-        break;
+        return ending;
     }
+    if (series.Interrupted) ending.Name = RunOutcomeName(RunOutcome::StoppedBySignal);
     return ending;
 }

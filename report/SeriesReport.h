@@ -68,6 +68,7 @@ struct RunRecord {
 
 // The settings a series was measured with.
 struct MeasurementSettings {
+    bool FrameRangeValid = true;  // false: no range could be read from what was given
     int64_t FrameFirst = 0;
     int64_t FrameLast = -1;
     int64_t TimeLimit = -1;  // seconds, -1: none
@@ -94,6 +95,7 @@ struct SeriesReport {
     MeasurementSettings Settings;
     bool InfoOnly = false;
     bool RangeRefused = false;  // the default range was declined: nothing was measured
+    bool Interrupted = false;   // an interruption ended the series before its last run
     uint32_t RunsRequested = 1;
     std::vector<RunRecord> Runs;
 };
@@ -109,7 +111,7 @@ std::string GraphicsCardTextOf(const SeriesReport& series);
 RunReport RunReportOf(const SeriesReport& series, size_t index);
 
 // The ending of the whole series: the first run that did not complete, else
-// completed.
+// stoppedBySignal when an interruption left runs out, else completed.
 struct SeriesEnding {
     const char* Name = "completed";  // as the JSON file says it; "rangeRefused" too
     std::string Message;

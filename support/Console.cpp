@@ -8,6 +8,9 @@
 
 namespace {
 
+// The most characters of standard input a prompt reads for its answer.
+constexpr int kTypedAheadLimit = 4096;
+
 platform::Stream StreamFor(int useStdout) { return useStdout ? platform::Stream::Out : platform::Stream::Err; }
 FILE* FileFor(int useStdout) { return useStdout ? stdout : stderr; }
 
@@ -51,8 +54,11 @@ void ConsolePrint(int useStdout, uint16_t colour, const char* format, ...) {
     FILE* file = FileFor(useStdout);
     va_list args;
     va_start(args, format);
-    std::vfprintf(file, format, args);
+    // Names, settings values and the frame server's messages come from
+    // outside: none of their control sequences reaches the terminal.
+    const std::string text = ControlsReplaced(FormatTextV(format, args), true);
     va_end(args);
+    std::fwrite(text.data(), 1, text.size(), file);
     std::fflush(file);
     if (colour != ColourUnchanged) {
         Utils.RestoreTextColour(useStdout, Utils.Options.UseColor);
@@ -78,23 +84,25 @@ void WaitBeforeExit() {
     platform::KeyboardBegin();
     do {
         platform::SleepMs(100);
-    } while (!platform::KeyWaiting());
+    } while (!platform::KeyWaiting() && !platform::InterruptionRequested());
     platform::KeyboardEnd();
     Utils.ClearLine();
 }
 
 bool AskYesNo(unsigned pollMs) {
     if (!platform::StdinIsInteractive()) {
-        // Answers typed ahead or piped in; end of input answers no.
-        for (;;) {
+        // Answers typed ahead or piped in; end of input answers no, and so
+        // does input that never answers (</dev/zero) or an interruption.
+        for (int read = 0; read < kTypedAheadLimit && !platform::InterruptionRequested(); ++read) {
             int character = platform::ReadStdinChar();
             if (character < 0 || character == 'N' || character == 'n') return false;
             if (character == 'Y' || character == 'y') return true;
         }
+        return false;
     }
     platform::KeyboardBegin();
     bool answer = false;
-    for (;;) {
+    while (!platform::InterruptionRequested()) {
         platform::SleepMs(pollMs);
         if (!platform::KeyWaiting()) continue;
         int key = platform::ReadKey();

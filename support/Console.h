@@ -26,15 +26,17 @@ struct ConsoleOptions {
 
 // Prints to standard output when useStdout is non-zero, else to standard
 // error, in `colour` (0 leaves the colour alone), and flushes. A null format
-// prints nothing.
+// prints nothing. Control characters other than CR, LF and tab are shown as
+// '?' (ControlsReplaced).
 void ConsolePrint(int useStdout, uint16_t colour, const char* format, ...) TACHORO_PRINTF(3, 4);
 
 // The exit pause: waits for a key when PauseBeforeExit is on and a keyboard
-// can answer.
+// can answer; an interruption ends the wait.
 void WaitBeforeExit();
 
 // Waits for Y/y (true) or N/n (false), polling every pollMs. Without an
-// interactive keyboard it reads standard input; end of input answers no.
+// interactive keyboard it reads standard input; end of input, a few thousand
+// characters without an answer, and an interruption answer no.
 bool AskYesNo(unsigned pollMs);
 
 // Console state: the attribute and width found at start-up. Destruction

@@ -1,4 +1,5 @@
 // The frame-rate and time-per-frame texts of the live display and summary.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -29,4 +30,10 @@ std::string FormatTPF(double milliseconds) {
     if (milliseconds < 100) return FormatText("%.2f", milliseconds);
     if (milliseconds < 1000) return FormatText("%.1f", milliseconds);
     return RoundedWhole(milliseconds);
+}
+
+std::string FormatFrameTime(double milliseconds) {
+    if (!(milliseconds > 0) || milliseconds >= 0.001) return FormatTPF(milliseconds);
+    const int decimals = std::min(15, 3 - static_cast<int>(std::floor(std::log10(milliseconds))));
+    return FormatText("%.*f", decimals, milliseconds);
 }

@@ -79,3 +79,30 @@ int32_t ParseInt32(const std::string& text) {
     if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(value);
 }
+
+std::string ControlsReplaced(const std::string& text, bool keepLineBreaks) {
+    std::string result = text;
+    for (size_t i = 0; i < result.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(result[i]);
+        if (keepLineBreaks && (byte == '\n' || byte == '\r' || byte == '\t')) continue;
+        if (byte < 0x20 || byte == 0x7F) {
+            result[i] = '?';
+        } else if (byte == 0xC2 && i + 1 < result.size() && static_cast<unsigned char>(result[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(result[i + 1]) <= 0x9F) {
+            result.replace(i, 2, "?");
+        }
+    }
+    return result;
+}
+
+std::string ShortenedText(const std::string& text, size_t limit) {
+    if (text.size() <= limit) return text;
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "...";
+}
+
+std::string LastPathPart(const std::string& path, const char* separators) {
+    const size_t at = path.find_last_of(separators);
+    return at == std::string::npos ? path : path.substr(at + 1);
+}

@@ -40,3 +40,20 @@ int32_t ParseInt32(const std::string& text);
 // Frame rate and time per frame as the display shows them.
 std::string FormatFPS(double fps);
 std::string FormatTPF(double milliseconds);
+// A frame's time: as FormatTPF, and below a microsecond with four
+// significant digits ("0.00002700"), where FormatTPF keeps one or none.
+std::string FormatFrameTime(double milliseconds);
+
+// Text from outside (names, settings values, the frame server's messages)
+// made harmless for a terminal: every control character (C0, DEL, and C1
+// as UTF-8) becomes '?', so that no escape sequence reaches it. With
+// keepLineBreaks, CR, LF and tab stay (a whole console text).
+std::string ControlsReplaced(const std::string& text, bool keepLineBreaks);
+
+// The text, or its first `limit` bytes (a UTF-8 sequence is not cut) and
+// "..." when it is longer.
+std::string ShortenedText(const std::string& text, size_t limit);
+
+// What follows the last of `separators` in `path` ("/a/b/clip.avs" ->
+// "clip.avs"); the whole path when it has none.
+std::string LastPathPart(const std::string& path, const char* separators);

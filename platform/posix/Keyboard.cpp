@@ -101,6 +101,14 @@ int ReadKey() {
     return key;
 }
 
-int ReadStdinChar() { return ReadByte(); }
+int ReadStdinChar() {
+    // The wait is in poll, which a caught signal always ends (read would be
+    // restarted): an interruption must not wait for input that never comes.
+    for (;;) {
+        struct pollfd descriptor {STDIN_FILENO, POLLIN, 0};
+        if (poll(&descriptor, 1, -1) >= 0 || errno != EINTR) return ReadByte();
+        if (InterruptionRequested()) return -1;
+    }
+}
 
 }  // namespace platform

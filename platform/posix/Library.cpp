@@ -32,6 +32,8 @@ ImageFormat NativeLibraryFormat() { return ImageFormat::ELF; }
 
 bool FileNamesIgnoreCase() { return false; }
 
+const char* PathSeparators() { return "/"; }
+
 void* LoadDynamicLibrary(const std::string& name) {
     void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) RecordDlError();

@@ -98,6 +98,8 @@ ImageFormat NativeLibraryFormat() { return ImageFormat::PE; }
 
 bool FileNamesIgnoreCase() { return true; }
 
+const char* PathSeparators() { return "\\/"; }
+
 void* LoadDynamicLibrary(const std::string& name) { return LoadLibraryA(name.c_str()); }
 
 void* DynamicSymbol(void* library, const char* name) {

@@ -1,7 +1,8 @@
 // Interruption of the measured run: the first Ctrl+C, Ctrl+Break or closing
 // of the console asks the loop to stop (it polls the flag where it polls the
 // Esc key); the second goes on to the system's handler, which ends the
-// process with STATUS_CONTROL_C_EXIT.
+// process with STATUS_CONTROL_C_EXIT, at once or, while files are written,
+// once they are.
 #include <windows.h>
 
 #include "platform/Platform.h"
@@ -12,10 +13,16 @@ namespace {
 
 constexpr int kControlCExit = static_cast<int>(0xC000013Au);
 volatile LONG g_events = 0;
+volatile LONG g_holds = 0;
+int g_armings = 0;
 
 BOOL WINAPI OnConsoleEvent(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
-    if (InterlockedIncrement(&g_events) > 1) return FALSE;
+    if (InterlockedIncrement(&g_events) > 1) {
+        // Each event has a thread of its own: this one waits for the files.
+        while (InterlockedCompareExchange(&g_holds, 0, 0) > 0) Sleep(10);
+        return FALSE;
+    }
     // Closing the console ends the process as soon as this returns: wait
     // here, so that the run can stop and write its files first (the system
     // allows a few seconds).
@@ -25,9 +32,23 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
 
 }  // namespace
 
-void ArmInterruption() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+void ArmInterruption() {
+    if (g_armings++ == 0) SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
 
-void DisarmInterruption() { SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
+void DisarmInterruption() {
+    if (g_armings > 0 && --g_armings == 0) SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+}
+
+void HoldInterruption() { InterlockedIncrement(&g_holds); }
+
+void ReleaseInterruption() {
+    if (InterlockedCompareExchange(&g_holds, 0, 0) == 0 || InterlockedDecrement(&g_holds) > 0) return;
+    // A second event waits on its own thread to end the process: nothing
+    // more is done here meanwhile.
+    if (InterlockedCompareExchange(&g_events, 0, 0) > 1)
+        for (int wait = 0; wait < 500; ++wait) Sleep(10);
+}
 
 bool InterruptionRequested() { return g_events != 0; }
 

@@ -301,6 +301,23 @@ TEST(MeasuredRun, AnInvalidRangeOffersTheWholeClip) {
     tachoro.WriteSettings({"FrameRange = abc"});
     ProcessResult fromSettings = tachoro.Run({script}, {}, "n");
     EXPECT_NE(fromSettings.Err.find(RangePrompt("FrameRange = abc", 299)), std::string::npos);
+
+    // ... but harmless: no escape sequence reaches the terminal, and of a
+    // value of megabytes only the start.
+    tachoro.WriteSettings({"FrameRange=\x1b[2J" + std::string(7 << 20, '9')});
+    ProcessResult hostile = tachoro.Run({script}, {}, "n");
+    EXPECT_EXIT_CODE(hostile, 0);
+    EXPECT_NE(hostile.Err.find(RangePrompt("FrameRange=?[2J" + std::string(185, '9') + "...", 299)), std::string::npos);
+    EXPECT_LT(hostile.Err.size(), 10000u);
+
+    // Input that never answers is no answer.
+    if (kOnWindows) return;
+    tachoro.WriteSettings();
+    ProcessRun endless;
+    endless.Arguments = {script, "-range=5,1"};
+    endless.InputPath = "/dev/zero";
+    endless.TimeoutMs = 30000;
+    EXPECT_EXIT_CODE(tachoro.RunWith(endless), 0);
 }
 
 TEST(MeasuredRun, ATimeLimitStopsTheRun) {

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "tests/e2e/Harness.h"
+#include "tests/support/TestPlatform.h"
 
 namespace {
 
@@ -191,6 +192,27 @@ TEST(FrameTimes, PercentilesAndTheSlowestFramesInTheSummaryAndTheLog) {
     EXPECT_NE(json.find("\"frames\": 300,"), std::string::npos);
 }
 
+// A name may hold a backslash (a folder's separator only on Windows), a line
+// break or an escape sequence (POSIX): the files and the console show it
+// whole, on one line, and harmless.
+TEST(ResultFiles, AScriptNameIsShownWholeOnOneLineAndHarmless) {
+    if (kOnWindows) GTEST_SKIP() << "such names are no file names on Windows";
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    const std::string odd = tachoro.WriteScript("e\x1b[31m\nx\\y.avs", kClip);
+    const std::string plain = tachoro.WriteScript("plain.avs", kClip);
+    ProcessResult result = tachoro.Run({odd, plain, "-log", "-plot"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_EQ(result.Err.find('\x1b'), std::string::npos);
+    EXPECT_NE(result.Err.find("\re?[31m?x\\y.avs "), std::string::npos) << result.Err;  // in the comparison
+    const std::string log = ReadBytes(tachoro.Path("e\x1b[31m\nx\\y.log"));
+    EXPECT_NE(log.find("\r\nScript file:                           " + tachoro.Path("e?[31m?x\\y.avs") + "\r\n"),
+              std::string::npos)
+        << log;
+    const std::string svg = ReadBytes(tachoro.Path("e\x1b[31m\nx\\y.svg"));
+    EXPECT_NE(svg.find("<title>e?[31m?x\\y.avs</title>"), std::string::npos) << svg;
+}
+
 TEST(ResultFiles, BesideTheScriptWhenAskedAndOnlyWhereTheyMeanSomething) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
@@ -201,6 +223,10 @@ TEST(ResultFiles, BesideTheScriptWhenAskedAndOnlyWhereTheyMeanSomething) {
     EXPECT_EXIT_CODE(info, 0);
     EXPECT_NE(ReadBytes(tachoro.Path("clip.json")).find("\"mode\": \"info\""), std::string::npos);
     EXPECT_FALSE(PathExists(tachoro.Path("clip.svg")));
+    // No CSV file either, even when the evaluation failed.
+    const std::string failing = tachoro.WriteScript("failing.avs", "import_error=no such filter\n");
+    EXPECT_EXIT_CODE(tachoro.Run({failing, "-info", "-csv"}), -1);
+    EXPECT_FALSE(PathExists(tachoro.Path("failing.csv")));
 
     // -avsinfo ends before any script: no files.
     std::filesystem::remove(tachoro.Path("clip.json"));

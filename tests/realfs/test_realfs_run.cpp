@@ -2,8 +2,10 @@
 // the summary agree; a failure mid-run keeps the samples so far; the stops.
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 
 #include "tests/realfs/RealFS.h"
+#include "tests/support/TestPlatform.h"
 
 namespace {
 
@@ -255,6 +257,29 @@ TEST(RealFS, AFaultOnAWorkerThreadKeepsTheSamplesSoFar) {
     const std::string frame = result.Err.substr(std::min(shown.size(), result.Err.size()));
     EXPECT_TRUE(frame.size() > 2 && frame.size() < 7 && frame.substr(frame.size() - 2) == ")\n") << frame;
     EXPECT_FALSE(PathExists(calibrated.Path("clip.csv")));
+}
+
+// An interruption while the frame server evaluates the script of run 2
+// lets the evaluation end, then ends the series with run 1 written.
+TEST(RealFS, AnInterruptionInASlowEvaluationKeepsTheFinishedRuns) {
+    RealRun tachoro;
+    const std::string script = tachoro.Script(
+        "clip.avs", "BlankClip(length=100, width=320, height=240, pixel_type=\"YV12\").SlowFrames(2000, evaluation=1500000)\n");
+    ProcessRun run;
+    run.Arguments = {script, "-runs=3", "-csv", "-json"};
+    run.InterruptWhen = "Loading script...";
+    run.InterruptOccurrence = 2;
+    run.InterruptSignal = SIGINT;
+    ProcessResult result = tachoro.RunWith(run);
+    EXPECT_FALSE(result.TimedOut);
+    EXPECT_EQ(result.Signal, 0);
+    EXPECT_EQ(result.ExitCode, kOnWindows ? 0xC000013Au : 128u + SIGINT) << result.Err;
+    EXPECT_EQ(result.Err.find("Run 2 of 3"), std::string::npos) << result.Err;
+    const std::string json = ReadBytes(tachoro.Path("clip.json"));
+    EXPECT_NE(json.find("\r\n  \"outcome\": {\r\n    \"kind\": \"stoppedBySignal\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\r\n      \"run\": 1,"), std::string::npos);
+    EXPECT_EQ(json.find("\r\n      \"run\": 2,"), std::string::npos);
+    EXPECT_EQ(CrLfLines(ReadBytes(tachoro.Path("clip.csv"))).at(0).rfind("Run,Frame,", 0), 0u);
 }
 
 }  // namespace

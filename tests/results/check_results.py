@@ -43,9 +43,14 @@ class Runner:
             os.makedirs(os.path.join(directory, "config", "tachoro"))
             settings = os.path.join(directory, "config", "tachoro", "Tachoro.ini")
             library = os.path.abspath(args.frameserver)
-        with open(settings, "wb") as file:
-            file.write(("[Main]\r\nVersion=%s\r\nAVSDLL=%s\r\nAllowOnlyOneInstance=0\r\n"
-                        % (args.version, library)).encode())
+        self.settings_path = settings
+        self.settings_text = ("[Main]\r\nVersion=%s\r\nAVSDLL=%s\r\nAllowOnlyOneInstance=0\r\n"
+                              % (args.version, library))
+        self.settings()
+
+    def settings(self, extra=""):
+        with open(self.settings_path, "wb") as file:
+            file.write((self.settings_text + extra).encode())
 
     def script(self, name, text):
         with open(os.path.join(self.directory, name), "wb") as file:
@@ -89,7 +94,11 @@ def check_chart(path, document):
     root = ElementTree.fromstring(text.encode("utf-8"))
     assert root.tag == SVG + "svg", root.tag
     title = "".join(element.text or "" for element in root.iter(SVG + "text") if element.get("class") == "title")
-    assert title == document["script"].replace("\\", "/").split("/")[-1], title
+    # A backslash separates folders on Windows only.
+    script = document["script"]
+    if document["program"]["platform"].startswith("Windows"):
+        script = script.replace("\\", "/")
+    assert title == script.split("/")[-1], title
 
     measured = [run for run in document["runs"] if run["range"]]
     first = min(run["range"]["first"] for run in measured)
@@ -218,12 +227,27 @@ def main():
             document = check_json(tachoro.path(name[:-4] + ".json"), validator)
             assert document["outcome"] == {"kind": kind, "message": message}, (name, document["outcome"])
 
-        # A script name beyond ASCII stays readable in the JSON file.
+        # A range in the settings file that is no range: recorded as null
+        # (the whole clip offered, and declined by the empty input).
+        tachoro.settings("FrameRange=5-,9\r\n")
+        tachoro.script("norange.avs", slow)
+        assert tachoro.run("norange.avs", "-json") == 0
+        document = check_json(tachoro.path("norange.json"), validator)
+        assert document["settings"]["frameRange"] is None, document["settings"]
+        assert document["outcome"]["kind"] == "rangeRefused", document["outcome"]
+        tachoro.settings()
+
+        # A script name beyond ASCII stays readable in the JSON file; a
+        # backslash is part of a name outside Windows, in the chart too.
         if not args.emulator:
             tachoro.script("caf\u00e9.avs", slow)
             assert tachoro.run("caf\u00e9.avs", "-json") == 0
             document = check_json(tachoro.path("caf\u00e9.json"), validator)
             assert document["script"].endswith("caf\u00e9.avs"), document["script"]
+            tachoro.script("back\\slash.avs", slow)
+            assert tachoro.run("back\\slash.avs", "-json", "-plot") == 0
+            document = check_json(tachoro.path("back\\slash.json"), validator)
+            check_chart(tachoro.path("back\\slash.svg"), document)
         if args.fake_nvml:
             check_gpu_runs(tachoro, args, validator, slow)
     print("results: JSON and charts valid")

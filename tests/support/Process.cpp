@@ -68,6 +68,23 @@ bool CopyFileBytes(const std::string& from, const std::string& to) {
     return static_cast<bool>(target) && !source.bad();
 }
 
+namespace {
+
+// Interruptions are asked for at all.
+bool InterruptsWanted(const ProcessRun& run) { return !run.InterruptWhen.empty() || run.InterruptAfterMs > 0; }
+
+// The moment for the next interruption has come.
+bool InterruptDue(const ProcessRun& run, const std::string& err, uint64_t elapsedMs) {
+    if (run.InterruptWhen.empty()) return elapsedMs >= run.InterruptAfterMs;
+    int seen = 0;
+    for (size_t at = err.find(run.InterruptWhen); at != std::string::npos && seen < run.InterruptOccurrence;
+         at = err.find(run.InterruptWhen, at + 1))
+        ++seen;
+    return seen >= run.InterruptOccurrence;
+}
+
+}  // namespace
+
 #ifdef _WIN32
 
 uint32_t ExitCodeFor(int value) { return static_cast<uint32_t>(value); }
@@ -84,6 +101,23 @@ namespace {
 LONG WINAPI EndWithFaultCode(EXCEPTION_POINTERS* info) {
     TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
     return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// The Ctrl+C sent to a program's console reaches this process too while it
+// is attached there: it is not ours to end on. (A handler, unlike the
+// ignore flag, is not inherited by the programs started later.)
+BOOL WINAPI IgnoreConsoleEvent(DWORD) { return TRUE; }
+
+// A Ctrl+C on the console of process `id` (one of its own: Wine delivers no
+// Ctrl+Break to a process group whose streams are pipes, but a Ctrl+C on a
+// console it does).
+void SendControlC(DWORD id) {
+    static const BOOL ignoring = SetConsoleCtrlHandler(IgnoreConsoleEvent, TRUE);
+    (void)ignoring;
+    FreeConsole();
+    if (AttachConsole(id)) GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    FreeConsole();
+    AttachConsole(ATTACH_PARENT_PROCESS);
 }
 
 }  // namespace
@@ -209,8 +243,8 @@ ProcessResult RunProcess(const ProcessRun& run) {
 
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    // Its own process group takes the Ctrl+Break events meant for it alone.
-    const DWORD flags = run.InterruptWhen.empty() ? 0 : CREATE_NEW_PROCESS_GROUP;
+    // A console of its own takes the Ctrl+C meant for it alone.
+    const DWORD flags = InterruptsWanted(run) ? CREATE_NEW_CONSOLE : 0;
     const BOOL created = CreateProcessA(executable.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, flags,
                                        environment.data(), directory.empty() ? nullptr : directory.c_str(), &startup,
                                        &process);
@@ -240,18 +274,19 @@ ProcessResult RunProcess(const ProcessRun& run) {
     std::thread outReader(reader, outRead, &result.Out);
     std::thread errReader(reader, errRead, &result.Err);
 
-    const ULONGLONG deadline = GetTickCount64() + run.TimeoutMs;
-    int interruptsLeft = run.InterruptWhen.empty() ? 0 : run.InterruptCount;
+    const ULONGLONG started = GetTickCount64();
+    const ULONGLONG deadline = started + run.TimeoutMs;
+    int interruptsLeft = InterruptsWanted(run) ? run.InterruptCount : 0;
     while (interruptsLeft > 0 && GetTickCount64() < deadline &&
            WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
-        bool seen = false;
+        bool due = false;
         {
             std::lock_guard<std::mutex> lock(outputGuard);
-            seen = result.Err.find(run.InterruptWhen) != std::string::npos;
+            due = InterruptDue(run, result.Err, GetTickCount64() - started);
         }
-        if (!seen) continue;
-        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId);
-        --interruptsLeft;
+        if (!due) continue;
+        SendControlC(process.dwProcessId);
+        if (--interruptsLeft > 0) Sleep(run.InterruptIntervalMs);
     }
     const ULONGLONG now = GetTickCount64();
     const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
@@ -343,6 +378,16 @@ ProcessResult RunProcess(const ProcessRun& run) {
         return result;
     }
 
+    const int inputFile = run.InputPath.empty() ? -1 : open(run.InputPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!run.InputPath.empty() && inputFile < 0) {
+        result.StartError = "open " + run.InputPath + ": " + std::strerror(errno);
+        for (int* fds : {input, output, error, status}) {
+            CloseFd(fds[0]);
+            CloseFd(fds[1]);
+        }
+        return result;
+    }
+
     const char* directory = run.WorkingDirectory.empty() ? nullptr : run.WorkingDirectory.c_str();
     struct rlimit fileSizeLimit {};
     fileSizeLimit.rlim_cur = fileSizeLimit.rlim_max = static_cast<rlim_t>(run.FileSizeLimit);
@@ -357,7 +402,7 @@ ProcessResult RunProcess(const ProcessRun& run) {
         sigprocmask(SIG_SETMASK, &none, nullptr);
         // When this process runs with 0, 1 or 2 closed, a pipe may sit on one
         // of them; moving every end above 2 first keeps dup2 from clobbering.
-        const int in = fcntl(input[0], F_DUPFD_CLOEXEC, 3);
+        const int in = fcntl(inputFile >= 0 ? inputFile : input[0], F_DUPFD_CLOEXEC, 3);
         const int out = fcntl(output[1], F_DUPFD_CLOEXEC, 3);
         const int err = fcntl(error[1], F_DUPFD_CLOEXEC, 3);
         const int report = fcntl(status[1], F_DUPFD_CLOEXEC, 3);
@@ -378,6 +423,8 @@ ProcessResult RunProcess(const ProcessRun& run) {
         (void)ignored;
         _exit(127);
     }
+    int ownInputFile = inputFile;
+    CloseFd(ownInputFile);
     CloseFd(input[0]);
     CloseFd(output[1]);
     CloseFd(error[1]);
@@ -412,8 +459,9 @@ ProcessResult RunProcess(const ProcessRun& run) {
     fcntl(input[1], F_SETFL, fcntl(input[1], F_GETFL) | O_NONBLOCK);
     size_t written = 0;
     if (run.Input.empty()) CloseFd(input[1]);
-    const int64_t deadline = NowMs() + run.TimeoutMs;
-    int interruptsLeft = run.InterruptWhen.empty() ? 0 : run.InterruptCount;
+    const int64_t started = NowMs();
+    const int64_t deadline = started + run.TimeoutMs;
+    int interruptsLeft = InterruptsWanted(run) ? run.InterruptCount : 0;
     while (output[0] >= 0 || error[0] >= 0) {
         int64_t left = deadline - NowMs();
         if (left <= 0 && !result.TimedOut) {
@@ -433,7 +481,11 @@ ProcessResult RunProcess(const ProcessRun& run) {
             fds[count].revents = 0;
             owners[count++] = fd;
         }
-        const int ready = poll(fds, count, static_cast<int>(std::min<int64_t>(left, 100)));
+        // A timed interruption comes on time, not at the next output.
+        int64_t wait = std::min<int64_t>(left, 100);
+        if (interruptsLeft > 0 && run.InterruptWhen.empty())
+            wait = std::max<int64_t>(0, std::min<int64_t>(wait, started + run.InterruptAfterMs - NowMs()));
+        const int ready = poll(fds, count, static_cast<int>(wait));
         if (ready < 0 && errno != EINTR) break;
         for (int i = 0; i < count && ready > 0; ++i) {
             if (fds[i].revents == 0) continue;
@@ -456,12 +508,14 @@ ProcessResult RunProcess(const ProcessRun& run) {
                 CloseFd(fd);
             }
         }
-        if (interruptsLeft > 0 && result.Err.find(run.InterruptWhen) != std::string::npos) {
+        if (interruptsLeft > 0 && InterruptDue(run, result.Err, static_cast<uint64_t>(NowMs() - started))) {
             // One at a time: the program handles each before the next comes.
             kill(pid, run.InterruptSignal);
-            --interruptsLeft;
-            struct timespec pause = {0, 20 * 1000 * 1000};
-            nanosleep(&pause, nullptr);
+            if (--interruptsLeft > 0) {
+                struct timespec pause = {static_cast<time_t>(run.InterruptIntervalMs / 1000),
+                                         static_cast<long>(run.InterruptIntervalMs % 1000) * 1000 * 1000};
+                nanosleep(&pause, nullptr);
+            }
         }
         if (result.TimedOut && NowMs() > deadline + 5000) break;  // something else holds the pipes
     }

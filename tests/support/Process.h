@@ -21,6 +21,8 @@ struct ProcessRun {
     // Written to standard input, which is then closed, so the program sees
     // the end of its input (also when this is empty).
     std::string Input;
+    // POSIX: standard input is this file instead (Input is then unused).
+    std::string InputPath;
     unsigned TimeoutMs = 60000;  // the program is killed when it runs longer
     // POSIX: the largest file the program may write, in bytes (0: no limit).
     uint64_t FileSizeLimit = 0;
@@ -30,12 +32,17 @@ struct ProcessRun {
     bool CloseOutputEarly = false;
     // POSIX: standard descriptors (0, 1, 2) the program starts with closed.
     std::vector<int> ClosedDescriptors;
-    // Once standard error holds this text, the program is interrupted
-    // InterruptCount times: POSIX sends InterruptSignal, Windows a Ctrl+Break
-    // to the program's own process group.
+    // Once standard error holds this text InterruptOccurrence times (or,
+    // without a text, InterruptAfterMs after the start), the program is
+    // interrupted InterruptCount times, InterruptIntervalMs apart: POSIX
+    // sends InterruptSignal, Windows a Ctrl+C to the program's own console
+    // (it gets one).
     std::string InterruptWhen;
+    int InterruptOccurrence = 1;
+    unsigned InterruptAfterMs = 0;
     int InterruptSignal = 0;
     int InterruptCount = 1;
+    unsigned InterruptIntervalMs = 20;
 };
 
 struct ProcessResult {

@@ -257,6 +257,7 @@ private:
         ScriptSpec spec;
         std::string error;
         if (!ParseScript(text, spec, error)) ThrowError("testfs: %s, %s", path, error.c_str());
+        SpendMicroseconds(spec.importDelayUs);
         if (spec.importFault != Fault::None) RaiseFault(spec.importFault, this, "");
         if (spec.hasImportError) ThrowError("%s", spec.importError.c_str());
         switch (spec.result) {

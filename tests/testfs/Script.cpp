@@ -129,6 +129,7 @@ bool Apply(const std::string& key, const std::string& value, ScriptSpec& spec, b
         spec.importFault = static_cast<Fault>(number);
         return true;
     }
+    if (key == "import_delay_us") return ParseNumber(value, 0, INT64_MAX, spec.importDelayUs);
     if (key == "fail_at") return ParseCount(value, clip.failAt);
     if (key == "fail_in_load") return ParseCount(value, clip.failInLoad);
     if (key == "fail_with") {

@@ -115,6 +115,7 @@ struct ScriptSpec {
     bool hasImportError = false;
     std::string importError;
     Fault importFault = Fault::None;
+    int64_t importDelayUs = 0;
 };
 
 // A whole decimal number (optional '-', digits, nothing else) within

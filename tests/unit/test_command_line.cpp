@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -71,12 +72,19 @@ TEST(CommandLine, RangeValuesAreParsedOrRejected) {
     EXPECT_EQ(parsed.settings.FrameFirst, -7);
     EXPECT_EQ(parsed.settings.FrameLast, 0);
     // A minus sign belongs in front of the digits only.
+    // So is a number that does not fit 64 bits.
     for (const char* bad : {"-range=1,", "-range=,5", "-range=12", "-range=a,b", "-RANGE=x", "-range=1-2,3",
-                            "-range=-,-", "-range=0,-", "-range=5-,9", "-range=--1,5"}) {
+                            "-range=-,-", "-range=0,-", "-range=5-,9", "-range=--1,5", "-range=0,99999999999999999999",
+                            "-range=-9223372036854775809,0"}) {
         parsed = Parse({bad});
         EXPECT_EQ(parsed.result.ErrorMessage, std::string("\nInvalid parameter format: \"") + bad + "\"\n") << bad;
         EXPECT_EQ(parsed.settings.FrameFirst, InvalidRangeMarker) << bad;
+        EXPECT_FALSE(parsed.settings.FrameRangeValid) << bad;
     }
+    parsed = Parse({"-range=-9223372036854775808,9223372036854775807"});
+    EXPECT_EQ(parsed.settings.FrameFirst, INT64_MIN);
+    EXPECT_EQ(parsed.settings.FrameLast, INT64_MAX);
+    EXPECT_TRUE(parsed.settings.FrameRangeValid);
     parsed = Parse({"-range=1,2", "-range=3,4"});
     EXPECT_EQ(parsed.settings.FrameFirst, 3);
     EXPECT_EQ(parsed.result.SwitchesText, "-range=1,2 -range=3,4 ");

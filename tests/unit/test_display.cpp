@@ -26,6 +26,12 @@ TEST(RateFormatters, BoundariesAndValuesBeyondThirtyTwoBits) {
     // of 58 days takes 5e9 ms.
     EXPECT_EQ(FormatFPS(1e10), "10000000000");
     EXPECT_EQ(FormatTPF(5e9), "5000000000");
+    // Frame times below a microsecond keep four significant digits.
+    EXPECT_EQ(FormatFrameTime(0.000027), "0.00002700");
+    EXPECT_EQ(FormatFrameTime(0.00095), "0.0009500");
+    EXPECT_EQ(FormatFrameTime(0.000001), "0.000001000");
+    EXPECT_EQ(FormatFrameTime(0.0012), "0.0012");
+    EXPECT_EQ(FormatFrameTime(0.0), "0.0000");
 }
 
 namespace {

@@ -228,6 +228,9 @@ TEST(GeneralInfoSection, ListsTheFrameServerFactsAndPluginDirectories) {
     EXPECT_EQ(withoutSwitches.find("PluginDir"), std::string::npos);
     info.PluginDirCount = 200;  // more than there are slots: read no further
     EXPECT_NE(GeneralInfoSection("v", "a.avs", "", info).find("odd entry\n"), std::string::npos);
+    // A name with a line break (POSIX allows one) stays on its line.
+    EXPECT_NE(GeneralInfoSection("v", "/x/a\nb\r.avs", "", info).find("Script file:                           /x/a?b?.avs\n"),
+              std::string::npos);
 }
 
 // Producing a file's text is apart from writing it: the writer adds nothing

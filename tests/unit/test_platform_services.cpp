@@ -1,8 +1,10 @@
-// The file, library, error and lock services of the platform layer, checked
-// against the real system on each platform.
+// The file, library, error, lock and interruption services of the platform
+// layer, checked against the real system on each platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -19,10 +21,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Child part of the interruption test: writes "files" under a hold, telling
+// on standard error how far it got.
+[[noreturn]] void PlayInterruptedChild() {
+    const auto say = [](const char* text) {
+        std::fputs(text, stderr);
+        std::fflush(stderr);
+    };
+    platform::ArmInterruption();
+    platform::HoldInterruption();
+    say("holding\n");
+    for (int wait = 0; wait < 1000 && !platform::InterruptionRequested(); ++wait) platform::SleepMs(10);
+    say(platform::InterruptionRequested() ? "first\n" : "none\n");
+    platform::SleepMs(1000);  // the second one comes meanwhile
+    say("released\n");
+    platform::ReleaseInterruption();
+    say("survived\n");
+    std::_Exit(3);
+}
+
 // Child part of the lock test: tries the lock named in TACHORO_TEST_NAME and
 // reports what it got.
 bool PlayChildIfAsked() {
     const char* mode = std::getenv("TACHORO_TEST_CHILD");
+    if (mode != nullptr && std::string(mode) == "interruption") PlayInterruptedChild();
     if (mode == nullptr || std::string(mode) != "lock") return false;
     const char* name = std::getenv("TACHORO_TEST_NAME");
     const platform::LockResult result = platform::AcquireSingleInstanceLock(name != nullptr ? name : "");
@@ -164,4 +186,30 @@ TEST(PlatformLock, SecondProcessIsRefused) {
     ASSERT_EQ(platform::AcquireSingleInstanceLock(name.c_str()), platform::LockResult::Acquired);
     EXPECT_EQ(TryLockInChild(name), "already running");
     EXPECT_EQ(TryLockInChild(name + "-other"), "acquired");
+}
+
+// The first interruption only raises the flag; a second one while files are
+// written (held) waits until they are, then ends the process as it would
+// have ended at once.
+TEST(PlatformInterruption, ASecondOneWaitsForTheFilesBeingWritten) {
+    ProcessRun run;
+    run.Executable = platform::ExecutablePath();
+    run.Arguments = {"--gtest_filter=-*"};
+    run.Environment = {{"TACHORO_TEST_CHILD", "interruption"}};
+    run.InterruptWhen = "holding";
+    run.InterruptSignal = SIGTERM;
+    run.InterruptCount = 2;
+    run.InterruptIntervalMs = 300;
+    const ProcessResult result = RunProcess(run);
+    ASSERT_TRUE(result.Started) << result.StartError;
+    EXPECT_FALSE(result.TimedOut);
+    std::string said = result.Err;
+    said.erase(std::remove(said.begin(), said.end(), '\r'), said.end());
+    EXPECT_EQ(said, "holding\nfirst\nreleased\n");
+    // (Wine ends a process on an unhandled Ctrl+C with 0, Windows with
+    // STATUS_CONTROL_C_EXIT.)
+    if (kOnWindows)
+        EXPECT_EQ(result.ExitCode, RunningUnderWine() ? 0u : 0xC000013Au);
+    else
+        EXPECT_EQ(result.Signal, SIGTERM);
 }

@@ -124,6 +124,14 @@ TEST(FrameTimes, LinesFitTheConsoleAndNameEverySlowFrame) {
         EXPECT_NE(all.find(std::to_string(frame) + ": "), std::string::npos) << frame;
     EXPECT_EQ(all.find("1000009: "), std::string::npos);
     EXPECT_TRUE(FrameTimeLines(FrameTimeSummary()).empty());
+
+    // Frames of nanoseconds keep their digits.
+    FrameTimeRecorder fast;
+    for (uint32_t frame = 0; frame < 1000; ++frame) fast.Record(frame == 7 ? 950 : 27, frame);
+    const std::vector<std::string> fastLines = FrameTimeLines(SummariseFrameTimes(fast, 1000000000));
+    ASSERT_GE(fastLines.size(), 2u);
+    EXPECT_EQ(fastLines[0], "Frame time (med | p99 | p99.9): 0.00002700 | 0.00002700 | 0.00002700 ms");
+    EXPECT_EQ(fastLines[1].substr(0, 46), "Slowest frames (frame: ms):     7: 0.0009500 |");
 }
 
 TEST(SeriesFigures, MeanSampleDeviationAndExtremes) {
@@ -226,6 +234,31 @@ TEST(PlotAxes, TicksAreRoundSteps) {
         for (size_t i = 0; i < ticks.size(); ++i) EXPECT_NEAR(ticks[i], c.ticks[i], 1e-9) << c.high;
         EXPECT_FALSE(std::signbit(ticks[0])) << "no -0";
     }
+}
+
+// The settings' range as it was asked for, or null when what was given was
+// no range; a series that an interruption cut short says so.
+TEST(JsonSeries, TheRangeAsAskedAndAnInterruptedSeries) {
+    SeriesReport series;
+    series.ScriptPath = "/x/clip.avs";
+    series.Settings.FrameFirst = 5;
+    series.Settings.FrameLast = 9;
+    series.Runs.resize(1);
+    StringSink asked;
+    ProduceJson(series, asked);
+    EXPECT_NE(asked.Text.find("\"frameRange\": {\n      \"first\": 5,\n      \"last\": 9\n    },"), std::string::npos)
+        << asked.Text;
+    EXPECT_NE(asked.Text.find("\"outcome\": {\n    \"kind\": \"completed\""), std::string::npos);
+
+    series.Settings.FrameRangeValid = false;
+    series.Interrupted = true;
+    StringSink invalid;
+    ProduceJson(series, invalid);
+    EXPECT_NE(invalid.Text.find("\"frameRange\": null,"), std::string::npos) << invalid.Text;
+    EXPECT_NE(invalid.Text.find("\"outcome\": {\n    \"kind\": \"stoppedBySignal\""), std::string::npos);
+    // The run that ended the series names its own ending first.
+    series.Runs[0].Outcome = RunOutcome::StoppedByEsc;
+    EXPECT_STREQ(SeriesEndingOf(series).Name, "stoppedByEsc");
 }
 
 TEST(JsonText, EscapedAndValidUtf8) {

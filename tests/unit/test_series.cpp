@@ -11,6 +11,7 @@
 #include "report/CsvFile.h"
 #include "report/LogFile.h"
 #include "tests/support/ReportTestSupport.h"
+#include "tests/support/TestPlatform.h"
 
 namespace {
 
@@ -28,6 +29,12 @@ public:
     ScriptsMeasurement* Measurement = nullptr;
     int LostExitCode = 0;
     struct StuckForGood {};
+    // The step during which an interruption comes; in a cycle, before the
+    // measurement when InterruptBeforeMeasuring.
+    std::string InterruptIn;
+    bool InterruptBeforeMeasuring = false;
+    bool Interrupted = false;
+    bool FilesFail = false;
 
     SeriesReport NewSeries(const std::string& script) override {
         SeriesReport series;
@@ -38,6 +45,7 @@ public:
     bool Calibrate(SeriesReport& series) override {
         Trace.push_back("calibrate " + series.ScriptPath);
         LoseHere();
+        InterruptHere();
         for (const std::string& failing : FailingCalibrations)
             if (failing == series.ScriptPath) return false;
         return true;
@@ -45,6 +53,7 @@ public:
     CycleEnd Cycle(SeriesReport& series, uint32_t run) override {
         Trace.push_back("cycle " + series.ScriptPath + " " + std::to_string(run));
         LoseHere();
+        if (InterruptHere() && InterruptBeforeMeasuring) return CycleEnd::Interrupted;
         if (Ends.count(series.ScriptPath)) {
             series.RangeRefused = Ends[series.ScriptPath] == CycleEnd::RangeRefused;
             return Ends[series.ScriptPath];
@@ -60,13 +69,16 @@ public:
         return CycleEnd::Ran;
     }
     bool WriteFiles(const SeriesReport& series) override {
-        Trace.push_back("files " + series.ScriptPath + " " + std::to_string(series.Runs.size()));
-        return true;
+        Trace.push_back("files " + series.ScriptPath + " " + std::to_string(series.Runs.size()) +
+                        (series.Interrupted ? " interrupted" : ""));
+        InterruptHere();
+        return !FilesFail;
     }
     void ShowLines(const std::vector<std::string>& lines) override {
         Trace.push_back("show " + lines.front());
     }
     bool FrameServerLost() const override { return Lost; }
+    int Interruption() const override { return Interrupted ? 130 : 0; }
     void CalibrationLost(SeriesReport& series, uint32_t code) override {
         Trace.push_back("calibration lost " + series.ScriptPath + " " + std::to_string(code));
     }
@@ -79,6 +91,11 @@ public:
     }
 
 private:
+    bool InterruptHere() {
+        if (Trace.back() != InterruptIn) return false;
+        Interrupted = true;
+        return true;
+    }
     void LoseHere() {
         if (Trace.back() != LostIn) return;
         Lost = true;
@@ -89,6 +106,7 @@ private:
 
 const RunOutcome kDone = RunOutcome::Completed;
 const char* const kTableHead = "show Script  Runs  FPS (mean | sd)    Relative speed";
+const char* const kRunLine = "show Run 1:                          10.00 fps, completed";
 
 TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
     const struct {
@@ -100,6 +118,11 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
         int exitCode;
         std::vector<std::string> trace;
         bool lost = false;  // the frame server is lost with a failure
+        // An interruption in this step (in a cycle, before the measurement
+        // when beforeMeasuring); files that fail.
+        std::string interruptIn = "";
+        bool beforeMeasuring = false;
+        bool filesFail = false;
     } cases[] = {
         {"one script, one run: nothing shown besides the run",
          {"a"}, 1, {{"a", {kDone}}}, {}, 0,
@@ -128,12 +151,38 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
           "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}, true},
         {"so does a calibration that loses it",
          {"a", "b"}, 1, {}, {"a"}, -1, {"show Script 1 of 2: a", "calibrate a", kTableHead}, true},
+        // An interruption outside the measurement ends everything after the
+        // files of the runs finished so far; the exit code says so, unless a
+        // file failed.
+        {"an interruption after the last look of run 2: run 3 is not begun",
+         {"a", "b"}, 3, {}, {}, 130,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", kRunLine, "files a 2 interrupted",
+          kTableHead}, false, "cycle a 2"},
+        {"one in the evaluation of run 2: nothing more is measured",
+         {"a", "b"}, 3, {}, {}, 130,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", kRunLine, "files a 1 interrupted",
+          kTableHead}, false, "cycle a 2", true},
+        {"one in the calibration of the next script",
+         {"a", "b"}, 3, {}, {}, 130,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle a 3", kRunLine, "files a 3",
+          "show Script 2 of 2: b", "calibrate b", kTableHead}, false, "calibrate b"},
+        {"one while the files are written",
+         {"a", "b"}, 3, {}, {}, 130,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle a 3", kRunLine, "files a 3",
+          kTableHead}, false, "files a 3"},
+        {"one with a file that failed",
+         {"a", "b"}, 3, {}, {}, -1,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", kRunLine, "files a 2 interrupted",
+          kTableHead}, false, "cycle a 2", false, true},
     };
     for (const auto& c : cases) {
         ScriptedSteps steps;
         steps.Outcomes = c.outcomes;
         steps.FailingCalibrations = c.failingCalibrations;
         steps.Lost = c.lost;
+        steps.InterruptIn = c.interruptIn;
+        steps.InterruptBeforeMeasuring = c.beforeMeasuring;
+        steps.FilesFail = c.filesFail;
         SeriesPlan plan;
         plan.Scripts = c.scripts;
         plan.Runs = c.runs;
@@ -177,8 +226,14 @@ TEST(MeasureScripts, CyclesThatAddNoRun) {
 
 TEST(ComparisonNames, FileNamesUnlessTwoShareOne) {
     EXPECT_EQ(ComparisonNames({"/x/a.avs", "/y/b.avs"}), (std::vector<std::string>{"a.avs", "b.avs"}));
-    EXPECT_EQ(ComparisonNames({"/x/a.avs", "C:\\y\\a.avs", "/z/c.avs"}),
-              (std::vector<std::string>{"/x/a.avs", "C:\\y\\a.avs", "c.avs"}));
+    EXPECT_EQ(ComparisonNames({"/x/a.avs", "/y/a.avs", "/z/c.avs"}),
+              (std::vector<std::string>{"/x/a.avs", "/y/a.avs", "c.avs"}));
+    // A backslash separates folders on Windows only; elsewhere it is part of
+    // the name.
+    const std::vector<std::string> names = ComparisonNames({"/x/a.avs", "/y/b\\a.avs"});
+    EXPECT_EQ(names, kOnWindows ? (std::vector<std::string>{"/x/a.avs", "/y/b\\a.avs"})
+                                : (std::vector<std::string>{"a.avs", "b\\a.avs"}));
+    EXPECT_EQ(ComparisonNames({"/x/a\nb.avs"}), std::vector<std::string>{"a?b.avs"});  // one line of the table
 }
 
 // A series of `runs` runs of two samples each; run 2 failed with an error.
@@ -237,12 +292,20 @@ TEST(SeriesFiles, SeveralRunsKeepEveryRun) {
     EXPECT_EQ(log.Text.find("[Runtime info, run 2"), std::string::npos);  // no summary for the failed run
 
     ProduceSeriesCsv(series, csv);
-    EXPECT_EQ(csv.Text, "Run,Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),"
-                        "Threads,PhysMEM(MB),VirtMEM(MB)\n"
-                        "1,10,10.000,10.000,100.000000,100.000000,1,1,2,3\n"
-                        "1,20,30.000,20.000,33.333333,50.000000,1,1,2,3\n"
-                        "2,10,10.000,10.000,100.000000,100.000000,1,1,2,3\n"
-                        "2,20,30.000,20.000,33.333333,50.000000,1,1,2,3\n");
+    const std::string header = "Run,Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),"
+                               "Threads,PhysMEM(MB),VirtMEM(MB)\n";
+    EXPECT_EQ(csv.Text, header +
+                            "1,10,10.000,10.000,100.000000,100.000000,1,1,2,3\n"
+                            "1,20,30.000,20.000,33.333333,50.000000,1,1,2,3\n"
+                            "2,10,10.000,10.000,100.000000,100.000000,1,1,2,3\n"
+                            "2,20,30.000,20.000,33.333333,50.000000,1,1,2,3\n");
+
+    // Without a single sample the header is still there, as with one run.
+    SeriesReport empty = TwoRunSeries(3);
+    for (RunRecord& run : empty.Runs) run.Samples.clear();
+    StringSink headerOnly;
+    ProduceSeriesCsv(empty, headerOnly);
+    EXPECT_EQ(headerOnly.Text, header);
 }
 
 // Which failures the log's error section tells, and how.

@@ -128,13 +128,16 @@ TEST(SettingsFrameRange, ParsesOrLeavesTheMarker) {
     EXPECT_EQ(settings.FrameFirst, InvalidRangeMarker);
     EXPECT_EQ(settings.FrameLast, InvalidRangeMarker);
     EXPECT_EQ(settings.FrameRangeText, "Frame Range = abc");
+    EXPECT_FALSE(settings.FrameRangeValid);
     for (const char* bad : {"FrameRange=1,", "FrameRange=,5", "FrameRange=12", "FrameRange=a,b",
                             "FrameRange=1234567890123456789012345678,1", "FrameRange=1-2,3", "FrameRange=-,-",
-                            "FrameRange=5-,9"}) {
+                            "FrameRange=5-,9", "FrameRange=0,99999999999999999999"}) {
         settings = Apply(bad);
         EXPECT_EQ(settings.FrameFirst, InvalidRangeMarker) << bad;
         EXPECT_EQ(settings.FrameLast, InvalidRangeMarker) << bad;
+        EXPECT_FALSE(settings.FrameRangeValid) << bad;
     }
+    EXPECT_TRUE(Apply("FrameRange=1,\nFrameRange=2,3").FrameRangeValid);
 }
 
 TEST(SettingsLibraryPath, KeepsItsCaseAndInnerBlanks) {

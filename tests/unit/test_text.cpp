@@ -50,6 +50,34 @@ TEST(ParseNumbers, StopAtTheFirstForeignCharacterAndSaturate) {
     EXPECT_EQ(ParseInt32("-4294967297"), INT32_MIN);
 }
 
+TEST(ControlsReplaced, NoControlCharacterOrEscapeSequenceStays) {
+    const struct {
+        std::string text;
+        bool keepLineBreaks;
+        std::string shown;
+    } cases[] = {
+        {"a\x1b[2Jb\x07" "c\x7f", true, "a?[2Jb?c?"},
+        {"line\r\nnext\tcell", true, "line\r\nnext\tcell"},
+        {"line\r\nnext\tcell", false, "line??next?cell"},
+        {"csi \xC2\x9B" "31m, caf\xC3\xA9, \xC2\xA0", true, "csi ?31m, caf\xC3\xA9, \xC2\xA0"},  // C1 as UTF-8
+        {"cut \xC2", true, "cut \xC2"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ControlsReplaced(c.text, c.keepLineBreaks), c.shown) << c.text;
+}
+
+TEST(ShortenedText, KeepsTheStartWithoutCuttingACharacter) {
+    EXPECT_EQ(ShortenedText("short", 5), "short");
+    EXPECT_EQ(ShortenedText("longer", 4), "long...");
+    EXPECT_EQ(ShortenedText("ab\xC3\xA9z", 3), "ab...");
+    EXPECT_EQ(ShortenedText(std::string(7 << 20, 'x'), 200), std::string(200, 'x') + "...");
+}
+
+TEST(LastPathPart, AfterTheLastSeparatorGiven) {
+    EXPECT_EQ(LastPathPart("/a/b\\c.avs", "/"), "b\\c.avs");
+    EXPECT_EQ(LastPathPart("/a/b\\c.avs", "\\/"), "c.avs");
+    EXPECT_EQ(LastPathPart("clip.avs", "/"), "clip.avs");
+}
+
 TEST(PadLine, FillsToOneColumnLessThanTheWidth) {
     EXPECT_EQ(PadLine("", 80), std::string(79, ' '));
     EXPECT_EQ(PadLine(std::string(79, 'a'), 80), std::string(79, 'a'));

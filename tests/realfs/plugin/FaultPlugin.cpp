@@ -15,9 +15,10 @@
 //     worker: fail only when the frame is rendered on another thread than
 //     the one that evaluated the script (a frame-server worker, as with
 //     Prefetch); on the evaluating thread the frame passes.
-//   SlowFrames(clip, int "microseconds")
+//   SlowFrames(clip, int "microseconds", int "evaluation")
 //     Every frame busy-waits this long (default 2000) on a monotonic clock,
-//     so it costs processor time as real filtering does.
+//     so it costs processor time as real filtering does; the evaluation of
+//     the script busy-waits `evaluation` microseconds (default 0).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -145,14 +146,18 @@ AVSValue __cdecl CreateFailAt(AVSValue args, void*, IScriptEnvironment* env) {
                       args[5].AsBool(false), env);
 }
 
+void BusyWait(std::chrono::microseconds delay) {
+    const auto end = std::chrono::steady_clock::now() + delay;
+    while (std::chrono::steady_clock::now() < end) {
+    }
+}
+
 class SlowFrames : public GenericVideoFilter {
 public:
     SlowFrames(PClip child, int microseconds) : GenericVideoFilter(child), Delay(microseconds) {}
 
     PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override {
-        const auto end = std::chrono::steady_clock::now() + Delay;
-        while (std::chrono::steady_clock::now() < end) {
-        }
+        BusyWait(Delay);
         return child->GetFrame(n, env);
     }
 
@@ -164,7 +169,9 @@ private:
 
 AVSValue __cdecl CreateSlowFrames(AVSValue args, void*, IScriptEnvironment* env) {
     const int microseconds = args[1].AsInt(2000);
-    if (microseconds < 0) env->ThrowError("SlowFrames: microseconds must not be negative");
+    const int evaluation = args[2].AsInt(0);
+    if (microseconds < 0 || evaluation < 0) env->ThrowError("SlowFrames: microseconds must not be negative");
+    BusyWait(std::chrono::microseconds(evaluation));
     return new SlowFrames(args[0].AsClip(), microseconds);
 }
 
@@ -174,6 +181,6 @@ extern "C" __declspec(dllexport) const char* __stdcall AvisynthPluginInit3(IScri
                                                                           const AVS_Linkage* const vectors) {
     AVS_linkage = vectors;
     env->AddFunction("FailAt", "cis[instance]i[message]s[worker]b", CreateFailAt, nullptr);
-    env->AddFunction("SlowFrames", "c[microseconds]i", CreateSlowFrames, nullptr);
+    env->AddFunction("SlowFrames", "c[microseconds]i[evaluation]i", CreateSlowFrames, nullptr);
     return "Failures and slow frames for Tachoro's tests";
 }
