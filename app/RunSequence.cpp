@@ -604,6 +604,7 @@ int RunTachoro(int argc, char** argv) {
 
     // The installation report ("-avsinfo").
     if (run.AvsInfoMode) {
+        avisynthInfo.CheckPluginLoading(settings.AVSDLL);
         Utils.MoveCursorUp(1);
         ConsolePrint(Stream(), ColourUnchanged, "\r%s", Utils.PadLine("").c_str());
         ConsolePrint(Stream(), ColourUnchanged, "\n");

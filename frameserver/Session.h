@@ -57,6 +57,10 @@ struct ScriptChecks {
 
 enum class EnvironmentOutcome { Ready, NoFactory, NoEnvironment };
 
+// Whether the frame server has a function of its own, as it answers without
+// loading the plug-ins of its auto-load folders.
+enum class BuiltIn { Yes, No, Unknown };
+
 // Why a guarded region ended.
 enum class RegionEnd { Finished, FrameServerError, ProcessorFault, OtherException };
 
@@ -95,13 +99,20 @@ public:
     // Version facts. AcceptsVersion: the environment's version check passes.
     bool AcceptsVersion(int version);
     bool FunctionExists(const char* name);
+    // Asked through AviSynth+'s "InternalFunctionExists", which loads no
+    // plug-in (FunctionExists and a call of a name the frame server does not
+    // have make it load every plug-in of its auto-load folders, and one that
+    // cannot be loaded fails the call). Unknown where that function is
+    // missing (frame servers older than AviSynth+).
+    BuiltIn HasBuiltIn(const char* name);
     // Calls a function without arguments; false when there is none of that
     // name or it gave no text.
     bool CallTextFunction(const char* name, std::string& text);
 
     // Imports the script, checks it and applies the multi-threading
-    // convention: ask "GetMTMode" and, for modes 1 to 4 when allowed, let
-    // "Distributor" wrap the result. Then reads the clip's facts.
+    // convention: ask "GetMTMode" (unless the frame server says it has none
+    // of its own) and, for modes 1 to 4 when allowed, let "Distributor" wrap
+    // the result. Then reads the clip's facts.
     void Evaluate(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor);
     const ClipFacts& Facts() const;
     // Raises a frame-server error formatted by the frame server (one %s).
