@@ -21,8 +21,11 @@ uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched) {
 uint32_t AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
                        bool invokeDistributor, std::string& errorText) {
     errorText.clear();
-    if (!Timer.CheckPerformanceCounter()) {
-        errorText = "QueryPerformanceCounter() is not supported";
+    const char* const counterFailure = "QueryPerformanceCounter() is not supported";
+    // The counter's rate is checked over the calibration's own time.
+    const CounterCheck counter;
+    if (!counter.Usable()) {
+        errorText = counterFailure;
         return 0;
     }
     FrameServerContext session;
@@ -72,6 +75,10 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
     if (!session.UnloadAfter(analysed.End, true)) {
         interval = 0;
         errorText = WithSystemErrorText("Cannot unload avisynth.dll");
+    }
+    if (interval != 0 && !counter.Passed()) {
+        interval = 0;
+        errorText = counterFailure;
     }
     return interval;
 }

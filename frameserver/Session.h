@@ -120,13 +120,14 @@ public:
     // The frames of the evaluated clip.
     FrameSource Frames() const;
 
-    // Drops every reference, waits 100 ms and deletes the environment.
+    // Drops every reference and deletes the environment (after a pause,
+    // see SettlesThreads).
     void ReleaseScript();
     // The remaining values go through the library's table, then Unload.
     bool Close();
     // Clears the linkage pointer and unloads the library (after an error the
-    // values are abandoned). With settle, waits 50 ms afterwards. False when
-    // the system refused to unload it.
+    // values are abandoned). With settle, pauses afterwards (see
+    // SettlesThreads). False when the system refused to unload it.
     bool Unload(bool settle = false);
     // Ends the session after a region that failed with `end`, as far as the
     // interface allows (see the implementations); true unless the system
@@ -136,6 +137,15 @@ public:
 private:
     // Forgets everything that belongs to the loaded library.
     void ForgetLibrary();
+    // Whether the closing pauses apply: 100 ms between dropping the
+    // references and deleting the environment, 50 ms after unloading (with
+    // settle). AviSynth+ has ended every thread that rendered frames once
+    // the last reference to its clip is gone (its Prefetch waits for them),
+    // and the environment's own when it is deleted, so the pauses guard
+    // nothing there. They stay for a frame server in a multi-threading mode
+    // of its own ("GetMTMode" 1 to 4: AviSynth 2.6 MT), whose threads were
+    // not measured.
+    bool SettlesThreads() const;
     // Checks the evaluated clip and reads its facts (SessionFacts.h).
     template <class Info>
     void ReadClip(const Info& info, const std::string& scriptPath, const ScriptChecks& checks);

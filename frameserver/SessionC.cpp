@@ -288,7 +288,7 @@ void FrameServerContext::ReleaseScript() {
         Held->Abandon();
     else
         Held->Release();
-    platform::SleepMs(100);
+    if (SettlesThreads()) platform::SleepMs(100);
     if (Environment && !FrameServerStranded())
         FrameServerGuarded([&] { Held->Calls.DeleteEnvironment(EnvironmentOf(Environment)); });
     Environment = nullptr;

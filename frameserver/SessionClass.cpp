@@ -161,7 +161,7 @@ void FrameServerContext::ReleaseScript() {
     Held->Clip = static_cast<IClip*>(nullptr);
     Held->Script = AVSValue(0);
     Held->MTMode = AVSValue(0);
-    platform::SleepMs(100);
+    if (SettlesThreads()) platform::SleepMs(100);
     if (Environment && !FrameServerStranded())
         FrameServerGuarded([&] { EnvironmentOf(Environment)->DeleteScriptEnvironment(); });
     Environment = nullptr;

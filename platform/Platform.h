@@ -91,6 +91,12 @@ CounterReading ReadPerformanceCounter();
 // False when the high-resolution counter cannot be queried at all.
 bool PerformanceCounterWorks();
 
+// True when the high-resolution counter and the tick clock (MonotonicMs) are
+// read from one source, so that neither can be checked against the other
+// (POSIX: CLOCK_MONOTONIC; Windows: the performance counter and the tick
+// count are separate).
+bool CounterIsTickClock();
+
 // Milliseconds since an arbitrary start, 64 bits wide: it never wraps
 // (GetTickCount64; POSIX: CLOCK_MONOTONIC).
 uint64_t MonotonicMs();
