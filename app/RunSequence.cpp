@@ -50,6 +50,12 @@ int Stream() { return MessageStream(); }
 
 void PrintError(const std::string& message) { ConsolePrint(Stream(), ColourError, "%s", message.c_str()); }
 
+// A fault of the frame server while it closed an environment, after every
+// frame asked of it was rendered: what was measured stands.
+std::string ClosingFaultText(const std::string& fault) {
+    return "\nEvery requested frame was rendered; the frame server then faulted while closing:\n" + fault + "\n";
+}
+
 // Every step that fails ends the same way: the message, the exit pause, -1.
 int Fail(const std::string& message) {
     PrintError(message);
@@ -291,16 +297,18 @@ public:
     }
 
     bool Calibrate(SeriesReport& series) override {
-        run.RunErrorText.clear();
         ShowStatus("Analysing script...");
-        samplingInterval = AnalyseScript(series.ScriptPath, settings.AVSDLL, avisynthInfo.InterfaceVersion,
-                                         settings.InvokeDistributor, run.RunErrorText);
+        AnalyseScript(series.ScriptPath, settings.AVSDLL, avisynthInfo.InterfaceVersion, settings.InvokeDistributor,
+                      calibration);
+        samplingInterval = calibration.Interval;
+        run.RunErrorText = calibration.ErrorText;
         return CalibrationEnded();
     }
 
     void CalibrationLost(SeriesReport&, uint32_t code) override {
         samplingInterval = 0;
         run.RunErrorText = FaultResult(code).Text;
+        if (calibration.Closing) calibration.ClosingFault.swap(run.RunErrorText);
         CalibrationEnded();
     }
 
@@ -344,16 +352,39 @@ private:
         CycleEnd earlyEnd = CycleEnd::Ran;  // an information-only run or a refused range
         bool exceptionPathBegun = false;
         std::string runtimeInfo;
+        DisplayOptions display;
+        bool closing = false;  // every requested frame was rendered; the frame server is being closed
+        bool summaryShown = false;
     };
 
-    // The calibration's failure message, if it failed.
+    // The run's summary on the console, kept for the log.
+    void ShowSummary(CycleWork& cycle) {
+        const BenchmarkState& benchmark = cycle.benchmark;
+        const RunSummary summary = PrintRunSummary(benchmark.Stats, benchmark.Readings, WithGPUFacts(cycle.display, gpu));
+        cycle.runtimeInfo = summary.ReportPart;
+        if (benchmark.FrameTimes && !summary.Insufficient) {
+            const FrameTimeSummary times = SummariseFrameTimes(*benchmark.FrameTimes, platform::FrameCounterFrequency());
+            for (const std::string& line : FrameTimeLines(times)) {
+                PrintPermanentLine(ColourReport, line);
+                cycle.runtimeInfo += line + "\n";
+            }
+        }
+        cycle.summaryShown = true;
+    }
+
+    // The calibration's failure message, if it failed. A fault while the
+    // frame server closed, after every frame was rendered, leaves the
+    // interval good: the measurement follows, unless a thread of the frame
+    // server's own is lost with it.
     bool CalibrationEnded() {
         ClearStatus();
+        const bool closingFault = !calibration.ClosingFault.empty();
+        if (closingFault) PrintError(ClosingFaultText(calibration.ClosingFault));
         if (samplingInterval == 0 || !run.RunErrorText.empty()) {
-            PrintError(FormatText("\n%s\n", run.RunErrorText.c_str()));
+            if (!closingFault || !run.RunErrorText.empty()) PrintError(FormatText("\n%s\n", run.RunErrorText.c_str()));
             return false;
         }
-        return true;
+        return !FrameServerStranded();
     }
 
     // The cycle's end after its guarded work; `unload` is false when that
@@ -377,6 +408,7 @@ private:
     CGPUInfo& gpu;
     RunState& run;
     const ResultOptions& results;
+    CalibrationResult calibration;
     uint32_t samplingInterval = 0;
     bool defaultRangeAccepted = false;  // asked once per script
     bool endedEarly = false;            // the log was written before the library went
@@ -417,7 +449,6 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
 
     BenchmarkState& benchmark = cycle.benchmark;
     CycleEnd& earlyEnd = cycle.earlyEnd;
-    std::string& runtimeInfo = cycle.runtimeInfo;
     cycleWork = &cycle;
     const RegionResult work = RunFrameServerRegion(
         [&] {
@@ -478,24 +509,20 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
 
             // Summary and teardown of the frame server.
             if (run.MonitorGPU) gpu.CloseSharedMemory();
+            cycle.display = setup.Display;
+            cycle.closing = true;
             session.ReleaseScript();
-            const RunSummary summary = PrintRunSummary(benchmark.Stats, benchmark.Readings, WithGPUFacts(setup.Display, gpu));
-            runtimeInfo = summary.ReportPart;
-            if (benchmark.FrameTimes && !summary.Insufficient) {
-                const FrameTimeSummary times =
-                    SummariseFrameTimes(*benchmark.FrameTimes, platform::FrameCounterFrequency());
-                for (const std::string& line : FrameTimeLines(times)) {
-                    PrintPermanentLine(ColourReport, line);
-                    runtimeInfo += line + "\n";
-                }
-            }
+            ShowSummary(cycle);
             session.Close();
         },
         [&] {
             // The system's text is read after the display lines are cleared,
-            // as for the other failures.
-            BeginExceptionPath(run, benchmark);
-            cycle.exceptionPathBegun = true;
+            // as for the other failures (the summary follows a failure while
+            // closing).
+            if (!cycle.closing) {
+                BeginExceptionPath(run, benchmark);
+                cycle.exceptionPathBegun = true;
+            }
             return std::string("Unknown exception");
         });
     cycleWork = nullptr;
@@ -506,11 +533,20 @@ CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, Cycle
                                     const RegionResult& work, bool unload) {
     // The library goes only now that the handler has ended: the exception
     // object may have come from the frame server's own runtime.
-    if (work.Failed()) {
+    // A failure while the frame server closed, after every requested frame
+    // was rendered, leaves the run as it was measured: its summary, then
+    // what happened.
+    const bool closingFault = work.Failed() && cycle.closing;
+    if (closingFault) {
+        if (!cycle.summaryShown) ShowSummary(cycle);
+        const std::string text = ClosingFaultText(work.Text.empty() ? "Unknown exception" : work.Text);
+        PrintError(text);
+        cycle.runtimeInfo += text.substr(1);
+    } else if (work.Failed()) {
         if (!cycle.exceptionPathBegun) BeginExceptionPath(run, cycle.benchmark);
         ReportFailure(work, run, cycle.benchmark);
-        if (unload) cycle.session.UnloadAfter(work.End);
     }
+    if (work.Failed() && unload) cycle.session.UnloadAfter(work.End);
     if (cycle.earlyEnd != CycleEnd::Ran && !work.Failed()) {
         cycle.session.Unload();
         return cycle.earlyEnd;
@@ -518,9 +554,9 @@ CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, Cycle
 
     RunRecord record = RecordOf(cycle.benchmark, number);
     record.RuntimeInfo = cycle.runtimeInfo;
-    record.Outcome = work.Failed() ? OutcomeOf(work.End) : OutcomeOf(cycle.benchmark.Stop);
+    record.Outcome = work.Failed() && !closingFault ? OutcomeOf(work.End) : OutcomeOf(cycle.benchmark.Stop);
     if (work.Failed()) record.Message = work.Text.empty() ? std::string("Unknown exception") : work.Text;
-    record.WorkerFault = work.OnWorkerThread;
+    record.WorkerFault = work.OnWorkerThread && !closingFault;
     if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
     series.Runs.push_back(record);
     series.Columns.MonitorGPU = run.MonitorGPU;

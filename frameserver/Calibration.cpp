@@ -18,23 +18,23 @@ uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched) {
     return 10000;
 }
 
-uint32_t AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
-                       bool invokeDistributor, std::string& errorText) {
-    errorText.clear();
+void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
+                   bool invokeDistributor, CalibrationResult& result) {
+    result = CalibrationResult();
+    std::string& errorText = result.ErrorText;
     const char* const counterFailure = "QueryPerformanceCounter() is not supported";
     // The counter's rate is checked over the calibration's own time.
     const CounterCheck counter;
     if (!counter.Usable()) {
         errorText = counterFailure;
-        return 0;
+        return;
     }
     FrameServerContext session;
     if (!session.Load(libraryPath)) {
         errorText = "Failed to load avisynth.dll";
-        return 0;
+        return;
     }
 
-    uint32_t interval = 0;
     EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
     const RegionResult analysed = RunFrameServerRegion(
         [&] {
@@ -59,26 +59,28 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
                 elapsed = Timer.TickSeconds() - start;
                 if (elapsed >= 5.0 || fetched == frameCount) break;
             }
-            interval = SamplingIntervalFor(elapsed, fetched);
+            result.Interval = SamplingIntervalFor(elapsed, fetched);
+            result.Closing = true;
             session.ReleaseScript();
         },
         // The system's last error has nothing to do with a thrown object.
         [] { return std::string("Unknown exception"); });
     if (outcome != EnvironmentOutcome::Ready) {
         session.Unload();
-        return 0;
+        return;
     }
-    if (analysed.Failed()) {
-        interval = 0;
+    if (analysed.Failed() && result.Closing) {
+        result.ClosingFault = analysed.Text;
+    } else if (analysed.Failed()) {
+        result.Interval = 0;
         errorText = analysed.Text;
     }
     if (!session.UnloadAfter(analysed.End, true)) {
-        interval = 0;
+        result.Interval = 0;
         errorText = WithSystemErrorText("Cannot unload avisynth.dll");
     }
-    if (interval != 0 && !counter.Passed()) {
-        interval = 0;
+    if (result.Interval != 0 && !counter.Passed()) {
+        result.Interval = 0;
         errorText = counterFailure;
     }
-    return interval;
 }

@@ -9,6 +9,18 @@
 // `elapsedSeconds`.
 uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched);
 
-// Returns the sampling interval, 0 on failure with errorText set.
-uint32_t AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
-                       bool invokeDistributor, std::string& errorText);
+// What the calibration found.
+struct CalibrationResult {
+    uint32_t Interval = 0;  // the sampling interval; 0 on failure, ErrorText says why
+    std::string ErrorText;
+    // Set once every frame the calibration requested was rendered and the
+    // frame server is being closed: a failure from then on leaves Interval
+    // as found, with its text in ClosingFault.
+    bool Closing = false;
+    std::string ClosingFault;
+};
+
+// Fills `result` as it goes, so that what a calibration that cannot return
+// had found can be read from another thread.
+void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
+                   bool invokeDistributor, CalibrationResult& result);

@@ -20,7 +20,12 @@ public:
     std::map<std::string, CycleEnd> Ends;  // a cycle that adds no run
     std::vector<std::string> FailingCalibrations;
     std::vector<std::string> Trace;
+    // The frame server is lost once this many cycles ran (-1: never).
+    int LostAfterCycles = -1;
+    int Cycles = 0;
     bool Lost = false;
+    // A cycle lost while the frame server closed: its run stands.
+    bool LostRunStands = false;
     // The step during which a worker's fault ends the measurement from
     // outside; that step then never returns (it throws StuckForGood).
     std::string LostIn;
@@ -43,6 +48,7 @@ public:
     }
     CycleEnd Cycle(SeriesReport& series, uint32_t run) override {
         Trace.push_back("cycle " + series.ScriptPath + " " + std::to_string(run));
+        ++Cycles;
         LoseHere();
         if (Ends.count(series.ScriptPath)) {
             series.RangeRefused = Ends[series.ScriptPath] == CycleEnd::RangeRefused;
@@ -65,7 +71,7 @@ public:
     void ShowLines(const std::vector<std::string>& lines) override {
         Trace.push_back("show " + lines.front());
     }
-    bool FrameServerLost() const override { return Lost; }
+    bool FrameServerLost() const override { return Lost || (LostAfterCycles >= 0 && Cycles >= LostAfterCycles); }
     void CalibrationLost(SeriesReport& series, uint32_t code) override {
         Trace.push_back("calibration lost " + series.ScriptPath + " " + std::to_string(code));
     }
@@ -73,7 +79,7 @@ public:
         Trace.push_back("cycle lost " + series.ScriptPath + " " + std::to_string(run) + " " + std::to_string(code));
         RunRecord record;
         record.Number = run;
-        record.Outcome = RunOutcome::Fault;
+        record.Outcome = LostRunStands ? RunOutcome::Completed : RunOutcome::Fault;
         series.Runs.push_back(record);
     }
 
@@ -98,7 +104,7 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
         std::vector<std::string> failingCalibrations;
         int exitCode;
         std::vector<std::string> trace;
-        bool lost = false;  // the frame server is lost with a failure
+        int lostAfterCycles = -1;  // the frame server is lost in that cycle (0: in the calibration)
     } cases[] = {
         {"one script, one run: nothing shown besides the run",
          {"a"}, 1, {{"a", {kDone}}}, {}, 0,
@@ -124,15 +130,19 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
         {"a fault that loses the frame server ends everything after the files of its script",
          {"a", "b"}, 3, {{"a", {kDone, RunOutcome::Fault}}}, {}, -1,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2",
-          "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}, true},
+          "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}, 2},
         {"so does a calibration that loses it",
-         {"a", "b"}, 1, {}, {"a"}, -1, {"show Script 1 of 2: a", "calibrate a", kTableHead}, true},
+         {"a", "b"}, 1, {}, {"a"}, -1, {"show Script 1 of 2: a", "calibrate a", kTableHead}, 0},
+        {"and a run that stands, lost while the frame server closed, without failing",
+         {"a", "b"}, 3, {{"a", {kDone}}}, {}, 0,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "show Run 1:                          10.00 fps, completed",
+          "files a 1", kTableHead}, 1},
     };
     for (const auto& c : cases) {
         ScriptedSteps steps;
         steps.Outcomes = c.outcomes;
         steps.FailingCalibrations = c.failingCalibrations;
-        steps.Lost = c.lost;
+        steps.LostAfterCycles = c.lostAfterCycles;
         SeriesPlan plan;
         plan.Scripts = c.scripts;
         plan.Runs = c.runs;
@@ -250,23 +260,29 @@ TEST(SeriesFiles, SeveralRunsKeepEveryRun) {
 TEST(MeasureScripts, WorkLostToAWorkerFaultIsEndedFromOutside) {
     const struct {
         const char* lostIn;
+        bool runStands;  // lost while the frame server closed
+        int exitCode;
         std::vector<std::string> trace;
     } cases[] = {
-        {"calibrate a", {"show Script 1 of 2: a", "calibrate a", "calibration lost a 5", kTableHead}},
-        {"cycle a 2",
+        {"calibrate a", false, -1, {"show Script 1 of 2: a", "calibrate a", "calibration lost a 5", kTableHead}},
+        {"cycle a 2", false, -1,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle lost a 2 5",
+          "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}},
+        {"cycle a 2", true, 0,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle lost a 2 5",
           "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}},
     };
     for (const auto& c : cases) {
         ScriptedSteps steps;
         steps.LostIn = c.lostIn;
+        steps.LostRunStands = c.runStands;
         SeriesPlan plan;
         plan.Scripts = {"a", "b"};
         plan.Runs = 3;
         ScriptsMeasurement measurement(plan, steps);
         steps.Measurement = &measurement;
         EXPECT_THROW(measurement.Run(), ScriptedSteps::StuckForGood) << c.lostIn;
-        EXPECT_EQ(steps.LostExitCode, -1) << c.lostIn;
+        EXPECT_EQ(steps.LostExitCode, c.exitCode) << c.lostIn;
         EXPECT_EQ(steps.Trace, c.trace) << c.lostIn;
     }
 }
