@@ -97,19 +97,6 @@ bool OffersFunction(FrameServerContext& session, const char* name, std::string& 
     }
 }
 
-// The lines of a text, without their line ends; no empty ones.
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 }  // namespace
 
 CAvisynthInfo::CAvisynthInfo() = default;
