@@ -39,6 +39,7 @@ ImageFacts InspectNativeImage(const std::vector<uint8_t>& image, std::string& li
 enum class QueryEnd {
     Done,
     Failed,         // errorText says why
+    Faulted,        // failed with a processor fault; errorText says which
     NoEnvironment,  // no library or no environment; errorText says why
 };
 
@@ -63,7 +64,7 @@ QueryEnd RunQuerySession(const std::string& libraryPath, int interfaceVersion, c
         LoadFailureText);
     QueryEnd end = QueryEnd::Done;
     if (region.Failed()) {
-        end = QueryEnd::Failed;
+        end = region.End == RegionEnd::ProcessorFault ? QueryEnd::Faulted : QueryEnd::Failed;
         errorText = region.Text;
     }
     if (outcome != EnvironmentOutcome::Ready) {
@@ -95,6 +96,31 @@ bool OffersFunction(FrameServerContext& session, const char* name, std::string& 
         pluginFailure = error.Message;
         return false;
     }
+}
+
+// A fault names no file: the plug-ins of the folders whose bytes make no
+// library of this system ("; path: reason" each), found without running
+// anything of theirs.
+std::string DamagedPlugins(const std::vector<std::string>& folders) {
+    const bool pe = platform::NativeLibraryFormat() == platform::ImageFormat::PE;
+    const std::string extension = pe ? ".dll" : ".so";
+    std::string damaged;
+    for (const std::string& folder : folders)
+        for (const std::string& name : platform::FolderEntryNames(folder)) {
+            if (name.size() <= extension.size()) continue;
+            std::string ending = name.substr(name.size() - extension.size());
+            if (platform::FileNamesIgnoreCase()) ToLowerText(ending);
+            std::vector<uint8_t> image;
+            const std::string path = folder + "/" + name;
+            if (ending != extension ||
+                platform::ReadRegularFile(path, kLibraryFileLimit, image) != platform::FileRead::Done)
+                continue;
+            std::string linkerVersion;
+            const ImageFacts facts = InspectNativeImage(image, linkerVersion);
+            if (!facts.Valid || !facts.ErrorText.empty())
+                damaged += "; " + platform::NativePathText(path) + ": " + facts.ErrorText;
+        }
+    return damaged;
 }
 
 }  // namespace
@@ -238,7 +264,7 @@ void CAvisynthInfo::ReadPluginDirs(const std::optional<std::vector<std::string>>
             if (source.Older) folders.push_back(source.Folder);
     }
     PluginDirLines.clear();
-    std::vector<std::string> shown;
+    PluginFolders.clear();
     for (std::string folder : folders) {
         // "/a/b/" as the frame server writes it; a root ("/", "C:/") as it is.
         if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\') && folder[folder.size() - 2] != ':')
@@ -247,9 +273,9 @@ void CAvisynthInfo::ReadPluginDirs(const std::optional<std::vector<std::string>>
         // A folder named twice (an entry of LD_LIBRARY_PATH beside the
         // library) is searched twice to no effect: listed once.
         bool repeated = false;
-        for (const std::string& earlier : shown) repeated = repeated || platform::SameFile(earlier, folder);
+        for (const std::string& earlier : PluginFolders) repeated = repeated || platform::SameFile(earlier, folder);
         if (repeated) continue;
-        shown.push_back(folder);
+        PluginFolders.push_back(folder);
         std::string line = std::string(kOtherPluginFolder) + platform::NativePathText(folder);
         for (const platform::PluginFolderSource& source : sources)
             if (platform::SameFile(source.Folder, folder)) {
@@ -275,6 +301,7 @@ void CAvisynthInfo::CheckPluginLoading(const std::string& libraryPath) {
                                                      session.CallTextFunction("AutoloadPlugins", none);
                                              });
     if (checked == QueryEnd::Failed) PluginLoadFailure = failure;
+    if (checked == QueryEnd::Faulted) PluginLoadFailure = failure + DamagedPlugins(PluginFolders);
 }
 
 std::string FormatFileTimeStamp(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,

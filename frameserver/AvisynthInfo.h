@@ -32,12 +32,14 @@ public:
     std::vector<std::string> PluginDirDisplayLines(const std::string& gap) const;
     // Has the frame server load the plug-ins of its auto-load folders, as it
     // does for a script's first function it lacks, in a session of its own;
-    // what ends that load is kept in PluginLoadFailure.
+    // what ends that load is kept in PluginLoadFailure (after a fault, which
+    // names no file, with the plug-ins whose bytes make no library).
     void CheckPluginLoading(const std::string& libraryPath);
 
     bool MTSupport = false;
     int32_t InterfaceVersion = 0;
     std::vector<std::string> PluginDirLines;
+    std::vector<std::string> PluginFolders;  // the folders of those lines, as found
     // Why the frame server could not load the plug-ins of its auto-load
     // folders (its message, or the fault's); empty when it could or was not
     // asked to.

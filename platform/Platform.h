@@ -271,6 +271,10 @@ std::vector<PluginFolderSource> PluginFolderSources(bool is64Bit, const std::str
 // A path in the system's own spelling (Windows: backslashes for slashes).
 std::string NativePathText(const std::string& path);
 
+// The names of the entries of a folder ("." and ".." left out); empty when it
+// cannot be read.
+std::vector<std::string> FolderEntryNames(const std::string& folder);
+
 // --------------------------------------------------------------- errors
 
 // The system's text for the calling thread's last error (FormatMessageA of

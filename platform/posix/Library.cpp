@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <dlfcn.h>
 #include <link.h>
 #include <sys/stat.h>
@@ -124,5 +125,17 @@ std::vector<PluginFolderSource> PluginFolderSources(bool, const std::string& lib
 }
 
 std::string NativePathText(const std::string& path) { return path; }
+
+std::vector<std::string> FolderEntryNames(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* directory = opendir(folder.c_str());
+    if (!directory) return names;
+    while (const struct dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(directory);
+    return names;
+}
 
 }  // namespace platform

@@ -200,6 +200,19 @@ std::vector<PluginFolderSource> PluginFolderSources(bool is64Bit, const std::str
     return sources;
 }
 
+std::vector<std::string> FolderEntryNames(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return names;
+}
+
 std::string NativePathText(const std::string& path) {
     std::string text = path;
     for (char& character : text)
