@@ -52,6 +52,12 @@ int Stream() { return MessageStream(); }
 
 void PrintError(const std::string& message) { ConsolePrint(Stream(), ColourError, "%s", message.c_str()); }
 
+// A fault of the frame server while it closed an environment, after every
+// frame asked of it was rendered: what was measured stands.
+std::string ClosingFaultText(const std::string& fault) {
+    return "\nEvery requested frame was rendered; the frame server then faulted while closing:\n" + fault + "\n";
+}
+
 // Every step that fails ends the same way: the message, the exit pause, -1.
 int Fail(const std::string& message) {
     PrintError(message);
@@ -327,10 +333,11 @@ public:
     }
 
     bool Calibrate(SeriesReport& series) override {
-        run.RunErrorText.clear();
         ShowStatus("Analysing script...");
-        samplingInterval = AnalyseScript(series.ScriptPath, settings.AVSDLL, avisynthInfo.InterfaceVersion,
-                                         settings.InvokeDistributor, run.RunErrorText, calibration);
+        AnalyseScript(series.ScriptPath, settings.AVSDLL, avisynthInfo.InterfaceVersion, settings.InvokeDistributor,
+                      calibration);
+        samplingInterval = calibration.Interval;
+        run.RunErrorText = calibration.ErrorText;
         return CalibrationEnded(series);
     }
 
@@ -338,7 +345,10 @@ public:
         samplingInterval = 0;
         run.RunErrorText = FaultResult(code).Text;
         // The calibration's thread is held still: how far it got can be read.
-        if (calibration.Reading) run.RunErrorText = FrameReadFailureText(run.RunErrorText, *calibration.Reading);
+        if (calibration.Closing)
+            calibration.ClosingFault.swap(run.RunErrorText);
+        else if (calibration.Reading)
+            run.RunErrorText = FrameReadFailureText(run.RunErrorText, *calibration.Reading);
         CalibrationEnded(series);
     }
 
@@ -401,7 +411,16 @@ private:
         bool exceptionPathBegun = false;
         std::string runtimeInfo;
         std::optional<uint32_t> failedFrame;  // a frame request of the loop failed
+        DisplayOptions display;
+        bool closing = false;  // every requested frame was rendered; the frame server is being closed
+        bool summaryShown = false;
     };
+
+    // The run's summary on the console, kept for the log.
+    void ShowCycleSummary(CycleWork& cycle, const DisplayOptions& display) {
+        cycle.runtimeInfo = ShowSummary(cycle.benchmark, WithGPUFacts(display, gpu));
+        cycle.summaryShown = true;
+    }
 
     // The first steps of every handler of a caught exception; after a
     // failed frame request, the summary of the frames read before it.
@@ -415,7 +434,7 @@ private:
         if (benchmark.Outcome == BenchmarkOutcome::NotRun) {
             cycle.failedFrame = benchmark.Stats.CurrentFrame;
             EndFailedRun(benchmark);
-            cycle.runtimeInfo = ShowSummary(benchmark, WithGPUFacts(DisplayOptionsFor(settings, run.MonitorGPU), gpu));
+            ShowCycleSummary(cycle, DisplayOptionsFor(settings, run.MonitorGPU));
             return;
         }
         Utils.MoveCursorUp(2);
@@ -426,15 +445,19 @@ private:
 
     // The calibration's failure message, if it failed, and the log when one
     // was asked for: the general information, the clip once evaluated, the
-    // script and the error.
+    // script and the error. A fault while the frame server closed, after
+    // every frame was rendered, leaves the interval good: the measurement
+    // follows, unless a thread of the frame server's own is lost with it.
     bool CalibrationEnded(const SeriesReport& series) {
         ClearStatus();
-        if (samplingInterval != 0 && run.RunErrorText.empty()) return true;
-        PrintError(FormatText("\n%s\n", run.RunErrorText.c_str()));
+        const bool closingFault = !calibration.ClosingFault.empty();
+        if (closingFault) PrintError(ClosingFaultText(calibration.ClosingFault));
+        if (samplingInterval != 0 && run.RunErrorText.empty()) return !FrameServerStranded();
+        if (!closingFault || !run.RunErrorText.empty()) PrintError(FormatText("\n%s\n", run.RunErrorText.c_str()));
         if (run.WriteLog) {
             RunReport report = RunReportOf(series, 0);
             report.Clip = calibration.Clip;
-            report.FrameServerError = run.RunErrorText;
+            report.FrameServerError = run.RunErrorText.empty() ? calibration.ClosingFault : run.RunErrorText;
             const std::string error = WriteLogFile(report);
             if (!error.empty()) PrintError(error);
         }
@@ -467,8 +490,8 @@ private:
     CGPUMonitor& gpu;
     RunState& run;
     const ResultOptions& results;
+    CalibrationResult calibration;
     uint32_t samplingInterval = 0;
-    CalibrationProgress calibration;    // how far the calibration got
     bool defaultRangeAccepted = false;  // asked once per script
     bool endedEarly = false;            // the log was written before the library went
     bool earlyLogFailed = false;
@@ -511,7 +534,6 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
 
     BenchmarkState& benchmark = cycle.benchmark;
     CycleEnd& earlyEnd = cycle.earlyEnd;
-    std::string& runtimeInfo = cycle.runtimeInfo;
     cycleWork = &cycle;
     const RegionResult work = RunFrameServerRegion(
         [&] {
@@ -582,14 +604,17 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
 
             // Summary and teardown of the frame server.
             if (run.MonitorGPU) gpu.Suspend();
+            cycle.display = setup.Display;
+            cycle.closing = true;
             session.ReleaseScript();
-            runtimeInfo = ShowSummary(benchmark, WithGPUFacts(setup.Display, gpu));
+            ShowCycleSummary(cycle, cycle.display);
             session.Close();
         },
         [&] {
             // The system's text is read after the display lines are cleared,
-            // as for the other failures.
-            BeginExceptionPath(cycle);
+            // as for the other failures (the summary follows a failure while
+            // closing).
+            if (!cycle.closing) BeginExceptionPath(cycle);
             return std::string("Unknown exception");
         });
     cycleWork = nullptr;
@@ -600,11 +625,20 @@ CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, Cycle
                                     const RegionResult& work, bool unload) {
     // The library goes only now that the handler has ended: the exception
     // object may have come from the frame server's own runtime.
-    if (work.Failed()) {
+    // A failure while the frame server closed, after every requested frame
+    // was rendered, leaves the run as it was measured: its summary, then
+    // what happened.
+    const bool closingFault = work.Failed() && cycle.closing;
+    if (closingFault) {
+        if (!cycle.summaryShown) ShowCycleSummary(cycle, cycle.display);
+        const std::string text = ClosingFaultText(work.Text.empty() ? "Unknown exception" : work.Text);
+        PrintError(text);
+        cycle.runtimeInfo += text.substr(1);
+    } else if (work.Failed()) {
         if (!cycle.exceptionPathBegun) BeginExceptionPath(cycle);
         ReportFailure(work, run, cycle.benchmark, cycle.failedFrame);
-        if (unload) cycle.session.UnloadAfter(work.End);
     }
+    if (work.Failed() && unload) cycle.session.UnloadAfter(work.End);
     if (cycle.earlyEnd != CycleEnd::Ran && !work.Failed()) {
         cycle.session.Unload();
         return cycle.earlyEnd;
@@ -612,10 +646,10 @@ CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, Cycle
 
     RunRecord record = RecordOf(cycle.benchmark, number);
     record.RuntimeInfo = cycle.runtimeInfo;
-    record.Outcome = work.Failed() ? OutcomeOf(work.End) : OutcomeOf(cycle.benchmark.Stop);
+    record.Outcome = work.Failed() && !closingFault ? OutcomeOf(work.End) : OutcomeOf(cycle.benchmark.Stop);
     if (work.Failed()) record.Message = work.Text.empty() ? std::string("Unknown exception") : work.Text;
     record.FailedFrame = cycle.failedFrame;
-    record.WorkerFault = work.OnWorkerThread;
+    record.WorkerFault = work.OnWorkerThread && !closingFault;
     if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
     series.Runs.push_back(record);
     series.Columns.MonitorGPU = run.MonitorGPU;
@@ -734,6 +768,7 @@ int RunTachoro(int argc, char** argv) {
 
     // The installation report ("-avsinfo").
     if (run.AvsInfoMode) {
+        avisynthInfo.CheckPluginLoading(settings.AVSDLL);
         Utils.MoveCursorUp(1);
         ConsolePrint(Stream(), ColourUnchanged, "\r%s", Utils.PadLine("").c_str());
         ConsolePrint(Stream(), ColourUnchanged, "\n");

@@ -77,7 +77,10 @@ int ScriptsMeasurement::Run() {
                 stopAll = steps.FrameServerLost();
                 break;
             }
-            if (outcome == RunOutcome::StoppedByEsc || outcome == RunOutcome::StoppedBySignal) {
+            // Esc, a signal, or a frame server lost while it closed after a
+            // run that stands.
+            if (outcome == RunOutcome::StoppedByEsc || outcome == RunOutcome::StoppedBySignal ||
+                steps.FrameServerLost()) {
                 stopAll = true;
                 break;
             }
@@ -96,13 +99,16 @@ int ScriptsMeasurement::Run() {
 }
 
 int ScriptsMeasurement::EndAfterLostWork(uint32_t code) {
-    exitCode = -1;
     if (series && run == 0) {
         steps.CalibrationLost(*series, code);
         CalibrationFailed(*series, *entry);
     } else if (series) {
         steps.CycleLost(*series, run, code);
+        // A run lost while the frame server closed stands as measured.
+        if (series->Runs.empty() || RunFailed(series->Runs.back().Outcome)) exitCode = -1;
         FinishScript(*series, *entry);
+    } else {
+        exitCode = -1;
     }
     series = nullptr;
     Compare();

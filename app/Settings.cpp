@@ -11,20 +11,6 @@
 
 namespace {
 
-// Lines end in CR LF, LF or a CR alone (as older editors save them).
-std::vector<std::string> SplitLines(const std::string& content) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = content.size();
-        lines.push_back(content.substr(start, end - start));
-        start = end + 1;
-        if (end < content.size() && content[end] == '\r' && start < content.size() && content[start] == '\n') ++start;
-    }
-    return lines;
-}
-
 // Lower case, trimmed, every blank removed (tabs inside stay): keys match
 // whatever their case and spacing.
 std::string Normalise(std::string line) {

@@ -19,6 +19,8 @@ const char kUnknownVersion[] = "Unknown Avisynth Version";
 const char kCannotLoad[] = "Cannot load avisynth.dll";
 const char kCannotUnload[] = "Cannot unload avisynth.dll";
 const char kCannotOpen[] = "Cannot open avisynth.dll";
+// The label of an auto-load folder that none of the known places names.
+const char kOtherPluginFolder[] = "PluginDir     (other):\t";
 
 std::string LoadFailureText() { return WithSystemErrorText(kCannotLoad); }
 
@@ -37,6 +39,7 @@ ImageFacts InspectNativeImage(const std::vector<uint8_t>& image, std::string& li
 enum class QueryEnd {
     Done,
     Failed,         // errorText says why
+    Faulted,        // failed with a processor fault; errorText says which
     NoEnvironment,  // no library or no environment; errorText says why
 };
 
@@ -61,7 +64,7 @@ QueryEnd RunQuerySession(const std::string& libraryPath, int interfaceVersion, c
         LoadFailureText);
     QueryEnd end = QueryEnd::Done;
     if (region.Failed()) {
-        end = QueryEnd::Failed;
+        end = region.End == RegionEnd::ProcessorFault ? QueryEnd::Faulted : QueryEnd::Failed;
         errorText = region.Text;
     }
     if (outcome != EnvironmentOutcome::Ready) {
@@ -75,6 +78,49 @@ QueryEnd RunQuerySession(const std::string& libraryPath, int interfaceVersion, c
         errorText = WithSystemErrorText(kCannotUnload);
     }
     return end;
+}
+
+// Whether the frame server offers a function, asked without loading its
+// plug-ins where it can tell. An older frame server is asked FunctionExists,
+// which may load them: one that cannot be loaded makes the answer no, its
+// message kept in `pluginFailure`, instead of failing the query.
+bool OffersFunction(FrameServerContext& session, const char* name, std::string& pluginFailure) {
+    switch (session.HasBuiltIn(name)) {
+    case BuiltIn::Yes: return true;
+    case BuiltIn::No: return false;
+    case BuiltIn::Unknown: break;
+    }
+    try {
+        return session.FunctionExists(name);
+    } catch (FrameServerError& error) {
+        pluginFailure = error.Message;
+        return false;
+    }
+}
+
+// A fault names no file: the plug-ins of the folders whose bytes make no
+// library of this system ("; path: reason" each), found without running
+// anything of theirs.
+std::string DamagedPlugins(const std::vector<std::string>& folders) {
+    const bool pe = platform::NativeLibraryFormat() == platform::ImageFormat::PE;
+    const std::string extension = pe ? ".dll" : ".so";
+    std::string damaged;
+    for (const std::string& folder : folders)
+        for (const std::string& name : platform::FolderEntryNames(folder)) {
+            if (name.size() <= extension.size()) continue;
+            std::string ending = name.substr(name.size() - extension.size());
+            if (platform::FileNamesIgnoreCase()) ToLowerText(ending);
+            std::vector<uint8_t> image;
+            const std::string path = folder + "/" + name;
+            if (ending != extension ||
+                platform::ReadRegularFile(path, kLibraryFileLimit, image) != platform::FileRead::Done)
+                continue;
+            std::string linkerVersion;
+            const ImageFacts facts = InspectNativeImage(image, linkerVersion);
+            if (!facts.Valid || !facts.ErrorText.empty())
+                damaged += "; " + platform::NativePathText(path) + ": " + facts.ErrorText;
+        }
+    return damaged;
 }
 
 }  // namespace
@@ -92,7 +138,9 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     InterfaceVersion = 0;
     Is64Bit = false;
     DLLNotFound = false;
+    PluginLoadFailure.clear();
     errorText.clear();
+    std::optional<std::vector<std::string>> listed;
     const std::string name = FrameServerLibraryName(libraryPath);
 
     // The image of the file the loader would pick, read as bytes.
@@ -172,10 +220,15 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
                             if (!session.CallTextFunction("VersionString", FrameServerVersion))
                                 FrameServerVersion = kUnknownVersion;
                             if (VersionStringNamesIcl10(FrameServerVersion)) LinkerVersion = kIcl10LinkerVersion;
-                            MTSupport = session.FunctionExists("SetMTMode") || session.FunctionExists("Prefetch");
+                            MTSupport = OffersFunction(session, "SetMTMode", PluginLoadFailure) ||
+                                        OffersFunction(session, "Prefetch", PluginLoadFailure);
+                            std::string folders;
+                            if (session.HasBuiltIn("ListAutoloadDirs") == BuiltIn::Yes &&
+                                session.CallTextFunction("ListAutoloadDirs", folders))
+                                listed = SplitLines(folders);
                         });
     if (queried == QueryEnd::NoEnvironment) return 0;
-    ReadPluginDirs();
+    ReadPluginDirs(listed);
     return queried == QueryEnd::Done ? 1 : 0;
 }
 
@@ -201,17 +254,54 @@ std::string CAvisynthInfo::FileTimeStamp(const std::string& path) {
     return FormatFileTimeStamp(time.year, time.month, time.day, time.hour, time.minute, time.second);
 }
 
-void CAvisynthInfo::ReadPluginDirs() {
-    PluginDirLines = platform::PluginDirectoryLines(Is64Bit, DLLLocation);
+void CAvisynthInfo::ReadPluginDirs(const std::optional<std::vector<std::string>>& listed) {
+    const std::vector<platform::PluginFolderSource> sources = platform::PluginFolderSources(Is64Bit, DLLLocation);
+    std::vector<std::string> folders;
+    if (listed) {
+        folders = *listed;
+    } else {
+        for (const platform::PluginFolderSource& source : sources)
+            if (source.Older) folders.push_back(source.Folder);
+    }
+    PluginDirLines.clear();
+    PluginFolders.clear();
+    for (std::string folder : folders) {
+        // "/a/b/" as the frame server writes it; a root ("/", "C:/") as it is.
+        if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\') && folder[folder.size() - 2] != ':')
+            folder.pop_back();
+        if (platform::InspectFile(folder).Kind != platform::FileKind::Directory) continue;
+        // A folder named twice (an entry of LD_LIBRARY_PATH beside the
+        // library) is searched twice to no effect: listed once.
+        bool repeated = false;
+        for (const std::string& earlier : PluginFolders) repeated = repeated || platform::SameFile(earlier, folder);
+        if (repeated) continue;
+        PluginFolders.push_back(folder);
+        std::string line = std::string(kOtherPluginFolder) + platform::NativePathText(folder);
+        for (const platform::PluginFolderSource& source : sources)
+            if (platform::SameFile(source.Folder, folder)) {
+                line = source.Label + source.Folder;
+                break;
+            }
+        PluginDirLines.push_back(line);
+    }
 }
 
 std::vector<std::string> CAvisynthInfo::PluginDirDisplayLines(const std::string& gap) const {
     std::vector<std::string> lines;
-    // A count above the number of slots must not read past them.
-    const size_t count = PluginDirCount < PluginDirLines.size() ? PluginDirCount : PluginDirLines.size();
-    for (size_t slot = 0; slot < count; ++slot)
-        if (!PluginDirLines[slot].empty()) lines.push_back(PluginDirDisplayLine(PluginDirLines[slot], gap));
+    for (const std::string& entry : PluginDirLines) lines.push_back(PluginDirDisplayLine(entry, gap));
     return lines;
+}
+
+void CAvisynthInfo::CheckPluginLoading(const std::string& libraryPath) {
+    std::string failure;
+    const QueryEnd checked = RunQuerySession(libraryPath, InterfaceVersion, "Could not create IScriptenvironment",
+                                             failure, [](FrameServerContext& session) {
+                                                 std::string none;
+                                                 if (session.HasBuiltIn("AutoloadPlugins") == BuiltIn::Yes)
+                                                     session.CallTextFunction("AutoloadPlugins", none);
+                                             });
+    if (checked == QueryEnd::Failed) PluginLoadFailure = failure;
+    if (checked == QueryEnd::Faulted) PluginLoadFailure = failure + DamagedPlugins(PluginFolders);
 }
 
 std::string FormatFileTimeStamp(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
@@ -239,6 +329,16 @@ std::vector<std::string> AvisynthReportLines(const CAvisynthInfo& info,
     lines.push_back(FormatText("Avisynth DLL location:       %s", toOem(info.DLLLocation).c_str()));
     lines.push_back(FormatText("Avisynth DLL time stamp:     %s", info.TimeStamp.c_str()));
     for (const std::string& line : info.PluginDirDisplayLines("   ")) lines.push_back(toOem(line));
+    if (!info.PluginLoadFailure.empty()) {
+        // The frame server's message can take several lines: one here.
+        std::string failure;
+        for (const std::string& part : SplitLines(info.PluginLoadFailure)) {
+            std::string trimmed = part;
+            TrimText(trimmed);
+            if (!trimmed.empty()) failure += (failure.empty() ? "" : " ") + trimmed;
+        }
+        lines.push_back(toOem("Plug-in auto-load failed:    " + failure));
+    }
     return lines;
 }
 

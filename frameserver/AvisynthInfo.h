@@ -1,9 +1,9 @@
 // Facts about the installed frame-server library, gathered once at start-up.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,15 +22,28 @@ public:
     // Highest interface version (5..7) the library accepts; 0 with errorText.
     int ProbeInterfaceVersion(std::string& errorText, std::string libraryPath);
     std::string FileTimeStamp(const std::string& path);
-    void ReadPluginDirs();
-    // The filled plug-in directory entries, the tab after each label's colon
+    // The folders the frame server loads plug-ins from on its own, in its
+    // order: those it names ("ListAutoloadDirs", AviSynth+ 3.7.4 and later)
+    // that exist, each labelled by where it comes from; without its list,
+    // the folders its older versions use.
+    void ReadPluginDirs(const std::optional<std::vector<std::string>>& listed);
+    // The plug-in directory entries, the tab after each label's colon
     // replaced by `gap` (see PluginDirDisplayLine).
     std::vector<std::string> PluginDirDisplayLines(const std::string& gap) const;
+    // Has the frame server load the plug-ins of its auto-load folders, as it
+    // does for a script's first function it lacks, in a session of its own;
+    // what ends that load is kept in PluginLoadFailure (after a fault, which
+    // names no file, with the plug-ins whose bytes make no library).
+    void CheckPluginLoading(const std::string& libraryPath);
 
     bool MTSupport = false;
     int32_t InterfaceVersion = 0;
-    std::array<std::string, 8> PluginDirLines;
-    uint8_t PluginDirCount = 8;
+    std::vector<std::string> PluginDirLines;
+    std::vector<std::string> PluginFolders;  // the folders of those lines, as found
+    // Why the frame server could not load the plug-ins of its auto-load
+    // folders (its message, or the fault's); empty when it could or was not
+    // asked to.
+    std::string PluginLoadFailure;
     std::string DLLLocation;
     std::string LinkerVersion;
     std::string FileVersion;

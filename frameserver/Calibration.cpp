@@ -20,21 +20,23 @@ uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched) {
     return 10000;
 }
 
-uint32_t AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
-                       bool invokeDistributor, std::string& errorText, CalibrationProgress& progress) {
-    errorText.clear();
-    progress = CalibrationProgress();
-    if (!Timer.CheckPerformanceCounter()) {
-        errorText = "QueryPerformanceCounter() is not supported";
-        return 0;
+void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
+                   bool invokeDistributor, CalibrationResult& result) {
+    result = CalibrationResult();
+    std::string& errorText = result.ErrorText;
+    const char* const counterFailure = "QueryPerformanceCounter() is not supported";
+    // The counter's rate is checked over the calibration's own time.
+    const CounterCheck counter;
+    if (!counter.Usable()) {
+        errorText = counterFailure;
+        return;
     }
     FrameServerContext session;
     if (!session.Load(libraryPath)) {
         errorText = "Failed to load avisynth.dll";
-        return 0;
+        return;
     }
 
-    uint32_t interval = 0;
     EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
     const RegionResult analysed = RunFrameServerRegion(
         [&] {
@@ -47,7 +49,7 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
             checks.NoVideo = "Script did not return a video clip:\n(%s)";
             checks.NoFrames = "Script returned a video clip without frames:\n(%s)";
             session.Evaluate(scriptPath, checks, invokeDistributor);
-            progress.Clip = session.Facts();
+            result.Clip = session.Facts();
 
             const FrameSource frames = session.Frames();
             const uint32_t frameCount = static_cast<uint32_t>(session.Facts().FrameCount);
@@ -55,30 +57,36 @@ uint32_t AnalyseScript(const std::string& scriptPath, const std::string& library
             double elapsed = 0;
             const double start = Timer.TickSeconds();
             for (;;) {
-                progress.Reading = fetched;
+                result.Reading = fetched;
                 frames.Fetch(fetched);
                 ++fetched;
                 elapsed = Timer.TickSeconds() - start;
                 // An interruption ends the series: the interval is not needed.
                 if (elapsed >= 5.0 || fetched == frameCount || platform::InterruptionRequested()) break;
             }
-            progress.Reading.reset();
-            interval = SamplingIntervalFor(elapsed, fetched);
+            result.Reading.reset();
+            result.Interval = SamplingIntervalFor(elapsed, fetched);
+            result.Closing = true;
             session.ReleaseScript();
         },
         // The system's last error has nothing to do with a thrown object.
         [] { return std::string("Unknown exception"); });
     if (outcome != EnvironmentOutcome::Ready) {
         session.Unload();
-        return 0;
+        return;
     }
-    if (analysed.Failed()) {
-        interval = 0;
-        errorText = progress.Reading ? FrameReadFailureText(analysed.Text, *progress.Reading) : analysed.Text;
+    if (analysed.Failed() && result.Closing) {
+        result.ClosingFault = analysed.Text;
+    } else if (analysed.Failed()) {
+        result.Interval = 0;
+        errorText = result.Reading ? FrameReadFailureText(analysed.Text, *result.Reading) : analysed.Text;
     }
     if (!session.UnloadAfter(analysed.End, true)) {
-        interval = 0;
+        result.Interval = 0;
         errorText = WithSystemErrorText("Cannot unload avisynth.dll");
     }
-    return interval;
+    if (result.Interval != 0 && !counter.Passed()) {
+        result.Interval = 0;
+        errorText = counterFailure;
+    }
 }

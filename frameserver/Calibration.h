@@ -12,14 +12,21 @@
 // `elapsedSeconds`.
 uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched);
 
-// How far the calibration got, for the report of its failure: the clip once
-// the script was evaluated, the frame requested last while frames are read.
-struct CalibrationProgress {
+// What the calibration found, filled as it goes, so that what a calibration
+// that cannot return had found can be read from another thread.
+struct CalibrationResult {
+    uint32_t Interval = 0;  // the sampling interval; 0 on failure, ErrorText says why
+    std::string ErrorText;  // naming the frame when a frame request failed
+    // How far it got, for the report of its failure: the clip once the
+    // script was evaluated, the frame requested last while frames are read.
     std::optional<ClipFacts> Clip;
     std::optional<uint32_t> Reading;
+    // Set once every frame the calibration requested was rendered and the
+    // frame server is being closed: a failure from then on leaves Interval
+    // as found, with its text in ClosingFault.
+    bool Closing = false;
+    std::string ClosingFault;
 };
 
-// Returns the sampling interval, 0 on failure with errorText set (naming the
-// frame when a frame request failed).
-uint32_t AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
-                       bool invokeDistributor, std::string& errorText, CalibrationProgress& progress);
+void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
+                   bool invokeDistributor, CalibrationResult& result);

@@ -64,6 +64,8 @@ bool FrameServerContext::Unload(bool settle) {
     const bool freed = Library && !FrameServerStranded() ? platform::FreeDynamicLibrary(Library) : true;
     Library = nullptr;
     Environment = nullptr;
-    if (settle) platform::SleepMs(50);
+    if (settle && SettlesThreads()) platform::SleepMs(50);
     return freed;
 }
+
+bool FrameServerContext::SettlesThreads() const { return static_cast<uint32_t>(Clip.ActiveMTMode) - 1u <= 3u; }

@@ -57,6 +57,10 @@ struct ScriptChecks {
 
 enum class EnvironmentOutcome { Ready, NoFactory, NoEnvironment };
 
+// Whether the frame server has a function of its own, as it answers without
+// loading the plug-ins of its auto-load folders.
+enum class BuiltIn { Yes, No, Unknown };
+
 // Why a guarded region ended.
 enum class RegionEnd { Finished, FrameServerError, ProcessorFault, OtherException };
 
@@ -95,13 +99,20 @@ public:
     // Version facts. AcceptsVersion: the environment's version check passes.
     bool AcceptsVersion(int version);
     bool FunctionExists(const char* name);
+    // Asked through AviSynth+'s "InternalFunctionExists", which loads no
+    // plug-in (FunctionExists and a call of a name the frame server does not
+    // have make it load every plug-in of its auto-load folders, and one that
+    // cannot be loaded fails the call). Unknown where that function is
+    // missing (frame servers older than AviSynth+).
+    BuiltIn HasBuiltIn(const char* name);
     // Calls a function without arguments; false when there is none of that
     // name or it gave no text.
     bool CallTextFunction(const char* name, std::string& text);
 
     // Imports the script, checks it and applies the multi-threading
-    // convention: ask "GetMTMode" and, for modes 1 to 4 when allowed, let
-    // "Distributor" wrap the result. Then reads the clip's facts.
+    // convention: ask "GetMTMode" (unless the frame server says it has none
+    // of its own) and, for modes 1 to 4 when allowed, let "Distributor" wrap
+    // the result. Then reads the clip's facts.
     void Evaluate(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor);
     const ClipFacts& Facts() const;
     // Raises a frame-server error formatted by the frame server (one %s).
@@ -109,13 +120,14 @@ public:
     // The frames of the evaluated clip.
     FrameSource Frames() const;
 
-    // Drops every reference, waits 100 ms and deletes the environment.
+    // Drops every reference and deletes the environment (after a pause,
+    // see SettlesThreads).
     void ReleaseScript();
     // The remaining values go through the library's table, then Unload.
     bool Close();
     // Clears the linkage pointer and unloads the library (after an error the
-    // values are abandoned). With settle, waits 50 ms afterwards. False when
-    // the system refused to unload it.
+    // values are abandoned). With settle, pauses afterwards (see
+    // SettlesThreads). False when the system refused to unload it.
     bool Unload(bool settle = false);
     // Ends the session after a region that failed with `end`, as far as the
     // interface allows (see the implementations); true unless the system
@@ -125,6 +137,15 @@ public:
 private:
     // Forgets everything that belongs to the loaded library.
     void ForgetLibrary();
+    // Whether the closing pauses apply: 100 ms between dropping the
+    // references and deleting the environment, 50 ms after unloading (with
+    // settle). AviSynth+ has ended every thread that rendered frames once
+    // the last reference to its clip is gone (its Prefetch waits for them),
+    // and the environment's own when it is deleted, so the pauses guard
+    // nothing there. They stay for a frame server in a multi-threading mode
+    // of its own ("GetMTMode" 1 to 4: AviSynth 2.6 MT), whose threads were
+    // not measured.
+    bool SettlesThreads() const;
     // Checks the evaluated clip and reads its facts (SessionFacts.h).
     template <class Info>
     void ReadClip(const Info& info, const std::string& scriptPath, const ScriptChecks& checks);

@@ -194,6 +194,19 @@ bool FrameServerContext::FunctionExists(const char* name) {
     return exists;
 }
 
+BuiltIn FrameServerContext::HasBuiltIn(const char* name) {
+    const CFunctions& calls = Held->Calls;
+    AVS_Value result = VoidValue();
+    try {
+        result = Invoke(calls, EnvironmentOf(Environment), "InternalFunctionExists", StringValue(name));
+    } catch (FunctionNotFound&) {
+        return BuiltIn::Unknown;
+    }
+    const BuiltIn answer = result.type != 'b' ? BuiltIn::Unknown : result.d.boolean ? BuiltIn::Yes : BuiltIn::No;
+    calls.ReleaseValue(result);
+    return answer;
+}
+
 bool FrameServerContext::CallTextFunction(const char* name, std::string& text) {
     const CFunctions& calls = Held->Calls;
     AVS_Value result = VoidValue();
@@ -218,18 +231,20 @@ void FrameServerContext::Evaluate(const std::string& scriptPath, const ScriptChe
 
     // A frame server without the multi-threading functions is not an error.
     Clip = ClipFacts();
-    Clip.MTModeQueried = true;
-    try {
-        const AVS_Value mode = Invoke(calls, environment, "GetMTMode", BoolValue(false));
-        Clip.ActiveMTMode = mode.type == 'i' ? mode.d.integer : 0;
-        calls.ReleaseValue(mode);
-        if (static_cast<uint32_t>(Clip.ActiveMTMode) - 1u <= 3u && invokeDistributor) {
-            const AVS_Value wrapped = Invoke(calls, environment, "Distributor", held.Script);
-            calls.ReleaseValue(held.Script);
-            held.Script = wrapped;
+    Clip.MTModeQueried = HasBuiltIn("GetMTMode") != BuiltIn::No;
+    if (Clip.MTModeQueried) {
+        try {
+            const AVS_Value mode = Invoke(calls, environment, "GetMTMode", BoolValue(false));
+            Clip.ActiveMTMode = mode.type == 'i' ? mode.d.integer : 0;
+            calls.ReleaseValue(mode);
+            if (static_cast<uint32_t>(Clip.ActiveMTMode) - 1u <= 3u && invokeDistributor) {
+                const AVS_Value wrapped = Invoke(calls, environment, "Distributor", held.Script);
+                calls.ReleaseValue(held.Script);
+                held.Script = wrapped;
+            }
+        } catch (FunctionNotFound&) {
+            Clip.MTModeQueried = false;
         }
-    } catch (FunctionNotFound&) {
-        Clip.MTModeQueried = false;
     }
 
     FrameServerGuarded([&] {
@@ -273,7 +288,7 @@ void FrameServerContext::ReleaseScript() {
         Held->Abandon();
     else
         Held->Release();
-    platform::SleepMs(100);
+    if (SettlesThreads()) platform::SleepMs(100);
     if (Environment && !FrameServerStranded())
         FrameServerGuarded([&] { Held->Calls.DeleteEnvironment(EnvironmentOf(Environment)); });
     Environment = nullptr;

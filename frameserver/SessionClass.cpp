@@ -68,6 +68,18 @@ bool FrameServerContext::FunctionExists(const char* name) {
     return exists;
 }
 
+BuiltIn FrameServerContext::HasBuiltIn(const char* name) {
+    BuiltIn answer = BuiltIn::Unknown;
+    FrameServerGuarded([&] {
+        try {
+            const AVSValue result = EnvironmentOf(Environment)->Invoke("InternalFunctionExists", AVSValue(name));
+            if (result.IsBool()) answer = result.AsBool() ? BuiltIn::Yes : BuiltIn::No;
+        } catch (IScriptEnvironment::NotFound&) {
+        }
+    });
+    return answer;
+}
+
 bool FrameServerContext::CallTextFunction(const char* name, std::string& text) {
     bool found = false;
     FrameServerGuarded([&] {
@@ -92,18 +104,20 @@ void FrameServerContext::Evaluate(const std::string& scriptPath, const ScriptChe
 
     // A frame server without the multi-threading functions is not an error.
     Clip = ClipFacts();
-    Clip.MTModeQueried = true;
-    try {
-        FrameServerGuarded([&] { held.MTMode = environment->Invoke("GetMTMode", AVSValue(false)); });
-        Clip.ActiveMTMode = held.MTMode.IsInt() ? held.MTMode.AsInt() : 0;
-        if (static_cast<uint32_t>(Clip.ActiveMTMode) - 1u <= 3u && invokeDistributor) {
-            FrameServerGuarded([&] {
-                AVSValue copy = held.Script;
-                held.Script = environment->Invoke("Distributor", copy);
-            });
+    Clip.MTModeQueried = HasBuiltIn("GetMTMode") != BuiltIn::No;
+    if (Clip.MTModeQueried) {
+        try {
+            FrameServerGuarded([&] { held.MTMode = environment->Invoke("GetMTMode", AVSValue(false)); });
+            Clip.ActiveMTMode = held.MTMode.IsInt() ? held.MTMode.AsInt() : 0;
+            if (static_cast<uint32_t>(Clip.ActiveMTMode) - 1u <= 3u && invokeDistributor) {
+                FrameServerGuarded([&] {
+                    AVSValue copy = held.Script;
+                    held.Script = environment->Invoke("Distributor", copy);
+                });
+            }
+        } catch (IScriptEnvironment::NotFound&) {
+            Clip.MTModeQueried = false;
         }
-    } catch (IScriptEnvironment::NotFound&) {
-        Clip.MTModeQueried = false;
     }
 
     held.Clip = held.Script.AsClip();
@@ -147,7 +161,7 @@ void FrameServerContext::ReleaseScript() {
     Held->Clip = static_cast<IClip*>(nullptr);
     Held->Script = AVSValue(0);
     Held->MTMode = AVSValue(0);
-    platform::SleepMs(100);
+    if (SettlesThreads()) platform::SleepMs(100);
     if (Environment && !FrameServerStranded())
         FrameServerGuarded([&] { EnvironmentOf(Environment)->DeleteScriptEnvironment(); });
     Environment = nullptr;

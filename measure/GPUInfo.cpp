@@ -121,7 +121,6 @@ void FindGPUZWindow(const char* title, void* context) {
 CGPUInfo::CGPUInfo() {
     WindowSearch search;
     platform::ForEachWindowTitle(&FindGPUZWindow, &search);
-    platform::SleepMs(100);
     WindowFound = search.found;
     TitleVersion = search.version;
 }

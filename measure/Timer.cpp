@@ -12,9 +12,8 @@ double CounterSeconds(int64_t count, int64_t frequency) {
     return static_cast<double>(count) / static_cast<double>(frequency);
 }
 
-bool CounterRateIsPlausible(double before, double after) {
-    const double measured = after - before;
-    return measured > 0.3 && measured < 0.7;
+bool CounterRateIsPlausible(double counterSeconds, double tickSeconds) {
+    return tickSeconds > 0 && counterSeconds > 0.6 * tickSeconds && counterSeconds < 1.4 * tickSeconds;
 }
 
 std::string FormatDurationText(int64_t milliseconds, bool fixedWidth) {
@@ -39,14 +38,22 @@ double CTimer::GetTime() const {
 
 double CTimer::TickSeconds() const { return static_cast<double>(platform::MonotonicMs()) / 1000.0; }
 
-bool CTimer::CheckPerformanceCounter() const {
-    if (!platform::PerformanceCounterWorks()) return false;
-    const double before = GetTime();
-    platform::SleepMs(500);
-    const double after = GetTime();
-    return CounterRateIsPlausible(before, after);
-}
-
 std::string CTimer::FormatDuration(int64_t milliseconds, bool fixedWidth) const {
     return FormatDurationText(milliseconds, fixedWidth);
+}
+
+CounterCheck::CounterCheck() : usable(platform::PerformanceCounterWorks()) {
+    if (!usable || platform::CounterIsTickClock()) return;
+    counterStart = Timer.GetTime();
+    tickStart = Timer.TickSeconds();
+}
+
+bool CounterCheck::Passed() const {
+    if (!usable) return false;
+    if (platform::CounterIsTickClock()) return true;
+    // The tick clock advances in steps of up to about 16 ms: half a second
+    // keeps its error within a few per cent.
+    const double spent = Timer.TickSeconds() - tickStart;
+    if (spent < 0.5) platform::SleepMs(static_cast<uint32_t>((0.5 - spent) * 1000.0) + 1);
+    return CounterRateIsPlausible(Timer.GetTime() - counterStart, Timer.TickSeconds() - tickStart);
 }

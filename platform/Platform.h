@@ -3,7 +3,6 @@
 // Nothing outside platform/ includes an operating-system header.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -92,6 +91,12 @@ CounterReading ReadPerformanceCounter();
 
 // False when the high-resolution counter cannot be queried at all.
 bool PerformanceCounterWorks();
+
+// True when the high-resolution counter and the tick clock (MonotonicMs) are
+// read from one source, so that neither can be checked against the other
+// (POSIX: CLOCK_MONOTONIC; Windows: the performance counter and the tick
+// count are separate).
+bool CounterIsTickClock();
 
 // Milliseconds since an arbitrary start, 64 bits wide: it never wraps
 // (GetTickCount64; POSIX: CLOCK_MONOTONIC).
@@ -307,10 +312,31 @@ struct LocalTime {
 // Last-write time of a file in local time. False when it cannot be read.
 bool FileLastWriteTime(const std::string& path, LocalTime& time);
 
-// The frame server's plug-in directory lines, one per slot (label + tab +
-// directory), empty when absent: registry values on Windows, the autoload
-// directories that exist on POSIX. `libraryPath` is the library file.
-std::array<std::string, 8> PluginDirectoryLines(bool is64Bit, const std::string& libraryPath);
+// A place the frame server takes a plug-in auto-load folder from: the label
+// that says which (label, ":", tab) and the folder it names there (the
+// registry's text, or the path formed).
+struct PluginFolderSource {
+    std::string Label;
+    std::string Folder;
+    // Read by the frame server's versions that do not name their folders.
+    bool Older = true;
+};
+
+// The places AviSynth+ 3.7.5 builds its auto-load list from, in its order.
+// POSIX: ~/.avisynth, ~/.local/lib/avisynth, "avisynth" in every entry of
+// LD_LIBRARY_PATH, "avisynth" beside the library (`libraryPath`). Windows,
+// the registry key Software\Avisynth in the view of `is64Bit`: "PluginDir+"
+// of HKCU and HKLM, then "PluginDir2_5" of HKCU and HKLM (builds made with
+// MSVC), and "PluginDir+GCC" of HKCU and HKLM (builds made with GCC, which
+// read no other value); only the values present.
+std::vector<PluginFolderSource> PluginFolderSources(bool is64Bit, const std::string& libraryPath);
+
+// A path in the system's own spelling (Windows: backslashes for slashes).
+std::string NativePathText(const std::string& path);
+
+// The names of the entries of a folder ("." and ".." left out); empty when it
+// cannot be read.
+std::vector<std::string> FolderEntryNames(const std::string& folder);
 
 // --------------------------------------------------------------- errors
 

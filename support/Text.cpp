@@ -51,6 +51,19 @@ void TrimText(std::string& text) {
     text = text.substr(start, end - start);
 }
 
+std::vector<std::string> SplitLines(const std::string& content) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = content.size();
+        lines.push_back(content.substr(start, end - start));
+        start = end + 1;
+        if (end < content.size() && content[end] == '\r' && start < content.size() && content[start] == '\n') ++start;
+    }
+    return lines;
+}
+
 bool IsIntegerText(const std::string& text) {
     // A minus sign elsewhere ("1-2", "5-", "-") once passed and was read as
     // a different number, or as 0.

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #if defined(__GNUC__)
 #define TACHORO_PRINTF(fmtIndex, argIndex) __attribute__((format(printf, fmtIndex, argIndex)))
@@ -22,6 +23,10 @@ void ToLowerText(std::string& text);
 
 // Removes blanks, tabs, CR and LF at the end, then at the start.
 void TrimText(std::string& text);
+
+// The lines of a text without their ends: CR LF, LF or a CR alone (as older
+// editors save them).
+std::vector<std::string> SplitLines(const std::string& content);
 
 // A whole number: an optional leading '-', then one or more digits 0-9.
 bool IsIntegerText(const std::string& text);

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <dlfcn.h>
 #include <link.h>
 #include <sys/stat.h>
@@ -17,11 +18,6 @@ namespace {
 void RecordDlError() {
     const char* text = dlerror();
     posix::SetLastErrorText(text ? text : "");
-}
-
-bool DirectoryExists(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace
@@ -106,34 +102,42 @@ bool FileLastWriteTime(const std::string& path, LocalTime& time) {
     return true;
 }
 
-std::array<std::string, 8> PluginDirectoryLines(bool is64Bit, const std::string& libraryPath) {
-    std::array<std::string, 8> lines;
-    const size_t first = is64Bit ? 4 : 0;
-    auto put = [&](size_t slot, const char* label, const std::string& directory) {
-        if (!directory.empty() && DirectoryExists(directory)) lines[first + slot] = std::string(label) + directory;
-    };
+std::vector<PluginFolderSource> PluginFolderSources(bool, const std::string& libraryPath) {
+    std::vector<PluginFolderSource> sources;
+    auto add = [&](const char* label, const std::string& folder) { sources.push_back({label, folder, true}); };
     const char* home = std::getenv("HOME");
     if (home && *home) {
-        put(0, "PluginDir     (user):\t", std::string(home) + "/.avisynth");
-        put(1, "PluginDir     (user, local):\t", std::string(home) + "/.local/lib/avisynth");
+        add("PluginDir     (user):\t", std::string(home) + "/.avisynth");
+        add("PluginDir     (user, local):\t", std::string(home) + "/.local/lib/avisynth");
     }
-    size_t slash = libraryPath.find_last_of('/');
-    if (slash != std::string::npos) put(2, "PluginDir     (system):\t", libraryPath.substr(0, slash) + "/avisynth");
+    // Every entry, as the frame server splits the variable: an empty one
+    // names "/avisynth", a colon at the end adds nothing.
     if (const char* searchPath = std::getenv("LD_LIBRARY_PATH")) {
-        std::string entries(searchPath);
-        size_t start = 0;
-        while (start <= entries.size()) {
+        const std::string entries(searchPath);
+        for (size_t start = 0; start < entries.size();) {
             size_t end = entries.find(':', start);
             if (end == std::string::npos) end = entries.size();
-            std::string entry = entries.substr(start, end - start);
-            if (!entry.empty() && DirectoryExists(entry + "/avisynth")) {
-                put(3, "PluginDir     (LD_LIBRARY_PATH):\t", entry + "/avisynth");
-                break;
-            }
+            add("PluginDir     (LD_LIBRARY_PATH):\t", entries.substr(start, end - start) + "/avisynth");
             start = end + 1;
         }
     }
-    return lines;
+    const size_t slash = libraryPath.find_last_of('/');
+    if (slash != std::string::npos) add("PluginDir     (system):\t", libraryPath.substr(0, slash) + "/avisynth");
+    return sources;
+}
+
+std::string NativePathText(const std::string& path) { return path; }
+
+std::vector<std::string> FolderEntryNames(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* directory = opendir(folder.c_str());
+    if (!directory) return names;
+    while (const struct dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(directory);
+    return names;
 }
 
 }  // namespace platform

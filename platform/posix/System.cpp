@@ -76,6 +76,8 @@ bool PerformanceCounterWorks() {
 
 uint64_t MonotonicMs() { return MonotonicNanoseconds() / 1000000ull; }
 
+bool CounterIsTickClock() { return true; }
+
 void SleepMs(uint32_t milliseconds) {
     struct timespec request {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&request, &request) != 0 && errno == EINTR) {

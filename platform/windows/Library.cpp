@@ -69,25 +69,24 @@ bool DevicePathToDrive(const std::string& devicePath, std::string& path) {
     return false;
 }
 
-// Fills one slot with the label and the trimmed registry value, when there
-// is a value that is not blank.
-void ReadPluginValue(HKEY root, REGSAM view, const char* value, const char* label, std::string& line) {
+// The trimmed text of a registry value under Software\Avisynth; empty when
+// there is none or it is blank.
+std::string PluginValue(HKEY root, REGSAM view, const char* value) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, "Software\\Avisynth", 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(root, "Software\\Avisynth", 0, KEY_READ | view, &key) != ERROR_SUCCESS) return std::string();
     // Two spare zero bytes so that a value of exactly the limit still ends.
     char buffer[2050];
     std::memset(buffer, 0, sizeof buffer);
     DWORD size = 2048;
+    std::string folder;
     if (RegQueryValueExA(key, value, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS) {
         const std::string text(buffer, strnlen(buffer, 2048));
         const char* blanks = " \t\r\n";
         const size_t begin = text.find_first_not_of(blanks);
-        if (begin != std::string::npos) {
-            const size_t end = text.find_last_not_of(blanks);
-            line = std::string(label) + text.substr(begin, end - begin + 1);
-        }
+        if (begin != std::string::npos) folder = text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
     }
     RegCloseKey(key);
+    return folder;
 }
 
 }  // namespace
@@ -178,19 +177,49 @@ bool FileLastWriteTime(const std::string& path, LocalTime& time) {
     return true;
 }
 
-std::array<std::string, 8> PluginDirectoryLines(bool is64Bit, const std::string&) {
-    std::array<std::string, 8> lines;
+std::vector<PluginFolderSource> PluginFolderSources(bool is64Bit, const std::string&) {
     const REGSAM view = is64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-    const size_t first = is64Bit ? 4 : 0;
-    ReadPluginValue(HKEY_CURRENT_USER, view, "PluginDir+",
-                    is64Bit ? "PluginDir+    (HKCU, x64):\t" : "PluginDir+    (HKCU, x86):\t", lines[first]);
-    ReadPluginValue(HKEY_LOCAL_MACHINE, view, "PluginDir+",
-                    is64Bit ? "PluginDir+    (HKLM, x64):\t" : "PluginDir+    (HKLM, x86):\t", lines[first + 1]);
-    ReadPluginValue(HKEY_CURRENT_USER, view, "PluginDir2_5",
-                    is64Bit ? "PluginDir2_5  (HKCU, x64):\t" : "PluginDir2_5  (HKCU, x86):\t", lines[first + 2]);
-    ReadPluginValue(HKEY_LOCAL_MACHINE, view, "PluginDir2_5",
-                    is64Bit ? "PluginDir2_5  (HKLM, x64):\t" : "PluginDir2_5  (HKLM, x86):\t", lines[first + 3]);
-    return lines;
+    static const struct {
+        HKEY root;
+        const char* value;
+        const char* label64;
+        const char* label32;
+        bool older;
+    } kValues[] = {
+        {HKEY_CURRENT_USER, "PluginDir+", "PluginDir+    (HKCU, x64):\t", "PluginDir+    (HKCU, x86):\t", true},
+        {HKEY_LOCAL_MACHINE, "PluginDir+", "PluginDir+    (HKLM, x64):\t", "PluginDir+    (HKLM, x86):\t", true},
+        {HKEY_CURRENT_USER, "PluginDir2_5", "PluginDir2_5  (HKCU, x64):\t", "PluginDir2_5  (HKCU, x86):\t", true},
+        {HKEY_LOCAL_MACHINE, "PluginDir2_5", "PluginDir2_5  (HKLM, x64):\t", "PluginDir2_5  (HKLM, x86):\t", true},
+        // Read only by builds made with GCC; only their own list names them.
+        {HKEY_CURRENT_USER, "PluginDir+GCC", "PluginDir+GCC (HKCU, x64):\t", "PluginDir+GCC (HKCU, x86):\t", false},
+        {HKEY_LOCAL_MACHINE, "PluginDir+GCC", "PluginDir+GCC (HKLM, x64):\t", "PluginDir+GCC (HKLM, x86):\t", false},
+    };
+    std::vector<PluginFolderSource> sources;
+    for (const auto& entry : kValues) {
+        const std::string folder = PluginValue(entry.root, view, entry.value);
+        if (!folder.empty()) sources.push_back({is64Bit ? entry.label64 : entry.label32, folder, entry.older});
+    }
+    return sources;
+}
+
+std::vector<std::string> FolderEntryNames(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return names;
+}
+
+std::string NativePathText(const std::string& path) {
+    std::string text = path;
+    for (char& character : text)
+        if (character == '/') character = '\\';
+    return text;
 }
 
 }  // namespace platform

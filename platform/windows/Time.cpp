@@ -32,6 +32,8 @@ bool PerformanceCounterWorks() {
 
 uint64_t MonotonicMs() { return GetTickCount64(); }
 
+bool CounterIsTickClock() { return false; }
+
 void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 
 }  // namespace platform

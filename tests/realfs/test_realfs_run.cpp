@@ -209,6 +209,46 @@ TEST(RealFS, AFailureInTheCalibrationIsReported) {
     }
 }
 
+// The frame server faults while it deletes an environment, after every frame
+// asked of it was rendered (the test plug-in's AtExit callback): in the
+// calibration its sampling interval stands and the run is measured; in the
+// measured run the results and files stand. Either way the run completes.
+TEST(RealFS, AFaultWhileTheFrameServerClosesKeepsWhatWasMeasured) {
+    const std::string notice =
+        "\nEvery requested frame was rendered; the frame server then faulted while closing:\n"
+        "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION\n";
+    for (const char* instance : {"1", "2"}) {
+        SCOPED_TRACE(instance);
+        RealRun tachoro;
+        const std::string script = tachoro.Script(
+            "clip.avs", kClip + ".FailAt(-2, \"access_violation\", instance=" + instance + ")\n");
+        ProcessResult result = tachoro.Run({script, "-log", "-csv", "-json"});
+        EXPECT_EXIT_CODE(result, 0);
+        if (std::string(instance) == "1") {
+            EXPECT_EQ(result.Err.rfind(RealBanner() + StatusShownAndCleared("Analysing script...") + notice, 0), 0u)
+                << result.Err;
+        } else {
+            // After the summary, and in the log's copy of it.
+            EXPECT_EQ(result.Err.substr(result.Err.size() - std::min(result.Err.size(), notice.size())), notice);
+            const std::vector<std::string> logged =
+                Section(CrLfLines(ReadBytes(tachoro.Path("clip.log"))), "[Runtime info]");
+            ASSERT_GE(logged.size(), 3u);
+            EXPECT_EQ(std::vector<std::string>(logged.end() - 3, logged.end()),
+                      std::vector<std::string>({"Every requested frame was rendered; the frame server then faulted "
+                                                "while closing:",
+                                                "Exception 0xC0000005", "STATUS_ACCESS_VIOLATION"}));
+            const std::string json = ReadBytes(tachoro.Path("clip.json"));
+            const size_t message = json.find("\"message\": \"Exception 0xC0000005\\nSTATUS_ACCESS_VIOLATION\"");
+            ASSERT_NE(message, std::string::npos) << json;
+            EXPECT_EQ(json.rfind("\"kind\": ", message), json.rfind("\"kind\": \"completed\"", message));
+        }
+        EXPECT_EQ(ValueOf(ScreenLines(result.Err), "Frames processed:"), "300 (0 - 299)");
+        const std::vector<Row> rows = CsvRowsMatchingTheLog(tachoro, "clip");
+        const unsigned interval = IntervalOf(rows);
+        EXPECT_EQ(rows.size(), interval ? 300u / interval : 0u);
+    }
+}
+
 TEST(RealFS, ATimeLimitStopsTheRun) {
     RealRun tachoro({"LogEstimatedTime=1"});
     const std::string script =

@@ -124,9 +124,8 @@ TEST(AvisynthInfoText, ReportLinesAndWhatIsConverted) {
     info.LinkerVersion = "14.0 (VS2015)";
     info.DLLLocation = "C:\\Windows\\system32\\avisynth.dll";
     info.TimeStamp = "March 5, 2015, 14:03:09";
-    info.PluginDirLines[5] = "PluginDir+    (HKLM, x64):\tC:\\plugins64+";
-    info.PluginDirLines[7] = "PluginDir2_5  (HKLM, x64):\tC:\\plugins64";
-    info.PluginDirLines[0] = "PluginDir+    (HKCU, x86):\tC:\\plugins32";
+    info.PluginDirLines = {"PluginDir+    (HKCU, x86):\tC:\\plugins32", "PluginDir+    (HKLM, x64):\tC:\\plugins64+",
+                           "PluginDir2_5  (HKLM, x64):\tC:\\plugins64"};
 
     auto mark = [](const std::string& text) { return "<" + text + ">"; };
     const std::vector<std::string> expected = {
@@ -145,13 +144,19 @@ TEST(AvisynthInfoText, ReportLinesAndWhatIsConverted) {
 
     info.MTSupport = 0;
     info.InterfaceVersion = 5;
-    info.PluginDirLines = {};
-    info.PluginDirCount = 4;  // slots beyond the count are never shown
-    info.PluginDirLines[6] = "PluginDir2_5  (HKCU, x64):\tC:\\hidden";
+    info.PluginDirLines.clear();
     const std::vector<std::string> lines = AvisynthReportLines(info, Identity);
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[2], "Avisynth Interface Version:  5");
     EXPECT_EQ(lines[3], "Muli-threading support:      No");
+
+    // A plug-in the frame server could not load: its message on one line,
+    // after the folders, converted like them.
+    info.PluginLoadFailure = "Cannot load file 'C:/p/old.dll'. Platform returned code 193:\n%1 is not a valid Win32 "
+                             "application.\r\n";
+    EXPECT_EQ(AvisynthReportLines(info, mark).back(),
+              "<Plug-in auto-load failed:    Cannot load file 'C:/p/old.dll'. Platform returned code 193: %1 is not a "
+              "valid Win32 application.>");
 }
 
 // -------------------------------------------- query without a frame server
@@ -294,7 +299,9 @@ TEST(AvisynthInfoTestFS, DefaultsAndCleanTeardown) {
         EXPECT_EQ(CounterValue(load, "handle_ops_after_delete"), 0) << load;
     }
     EXPECT_EQ(CounterValue(loads[0], "invoke_calls"), 0) << "the probe constructs no values";
-    EXPECT_EQ(CounterValue(loads[1], "invoke_calls"), 1);
+    // "VersionString", then "InternalFunctionExists" for "SetMTMode",
+    // "Prefetch" and "ListAutoloadDirs" (which the test frame server lacks).
+    EXPECT_EQ(CounterValue(loads[1], "invoke_calls"), 4);
 }
 
 TEST(AvisynthInfoTestFS, InterfaceVersionIsTheHighestAccepted) {
@@ -344,19 +351,56 @@ TEST(AvisynthInfoTestFS, VersionTextAndMultiThreadingFollowTheServer) {
     }
 }
 
-TEST(AvisynthInfoTestFS, PluginDirectoriesFillTheSixtyFourBitSlots) {
+// Without a list of the frame server's own (the test frame server has none),
+// the folders AviSynth+ forms on POSIX, in its order, those that exist, each
+// once.
+TEST(AvisynthInfoTestFS, PluginFoldersInTheFrameServersOrder) {
     if (kOnWindows) GTEST_SKIP() << "Windows reads the plug-in directories from the registry";
     ScratchDir scratch;
     const std::string home = scratch.Path("home");
-    std::filesystem::create_directories(home + "/.avisynth");
-    std::filesystem::create_directories(home + "/.local/lib/avisynth");
+    for (const char* folder : {"home/.avisynth", "home/.local/lib/avisynth", "one/avisynth", "two/avisynth"})
+        std::filesystem::create_directories(scratch.Path(folder));
     ScopedVariable homeVariable("HOME", home.c_str());
+    const std::string searchPath =
+        scratch.Path("one") + "::" + scratch.Path("missing") + ":" + scratch.Path("two") + ":" + scratch.Path("one");
+    ScopedVariable searchVariable("LD_LIBRARY_PATH", searchPath.c_str());
     QueryResult run = RunQuery(TESTFS_LIBRARY);
     ASSERT_EQ(run.Result, 1) << run.ErrorText;
-    for (size_t slot = 0; slot < 4; ++slot) EXPECT_EQ(run.Info.PluginDirLines[slot], "") << slot;
-    EXPECT_EQ(run.Info.PluginDirLines[4], "PluginDir     (user):\t" + home + "/.avisynth");
-    EXPECT_EQ(run.Info.PluginDirLines[5], "PluginDir     (user, local):\t" + home + "/.local/lib/avisynth");
+    const std::vector<std::string> expected = {
+        "PluginDir     (user):\t" + home + "/.avisynth",
+        "PluginDir     (user, local):\t" + home + "/.local/lib/avisynth",
+        "PluginDir     (LD_LIBRARY_PATH):\t" + scratch.Path("one") + "/avisynth",
+        "PluginDir     (LD_LIBRARY_PATH):\t" + scratch.Path("two") + "/avisynth",
+    };
+    EXPECT_EQ(run.Info.PluginDirLines, expected);
     const std::vector<std::string> lines = AvisynthReportLines(run.Info, Identity);
-    ASSERT_GE(lines.size(), 9u);
+    ASSERT_EQ(lines.size(), 11u);
     EXPECT_EQ(lines[7], "PluginDir     (user):   " + home + "/.avisynth");
+}
+
+// The frame server's own list: the folders that exist, in its order, each
+// once, labelled by the place that names them or as another.
+TEST(AvisynthInfoText, PluginFoldersTheFrameServerNames) {
+    ScratchDir scratch;
+    for (const char* folder : {"home/.avisynth", "elsewhere", "second"})
+        std::filesystem::create_directories(scratch.Path(folder));
+    ScopedVariable homeVariable("HOME", scratch.Path("home").c_str());
+    CAvisynthInfo info;
+    info.Is64Bit = true;
+    info.PluginDirLines = {"stale"};
+    info.ReadPluginDirs(std::vector<std::string>{scratch.Path("elsewhere") + "/", scratch.Path("missing") + "/",
+                                                 scratch.Path("home/.avisynth") + "/", scratch.Path("second"),
+                                                 scratch.Path("elsewhere/../elsewhere/")});
+    // In the system's spelling: Windows paths with backslashes only.
+    auto other = [](std::string path) {
+        if (kOnWindows) std::replace(path.begin(), path.end(), '/', '\\');
+        return "PluginDir     (other):\t" + path;
+    };
+    std::vector<std::string> expected = {other(scratch.Path("elsewhere")),
+                                         "PluginDir     (user):\t" + scratch.Path("home/.avisynth"),
+                                         other(scratch.Path("second"))};
+    if (kOnWindows) expected[1] = other(scratch.Path("home/.avisynth"));  // HOME names none there
+    EXPECT_EQ(info.PluginDirLines, expected);
+    info.ReadPluginDirs(std::vector<std::string>{});
+    EXPECT_TRUE(info.PluginDirLines.empty());
 }

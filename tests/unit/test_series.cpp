@@ -22,7 +22,12 @@ public:
     std::map<std::string, CycleEnd> Ends;  // a cycle that adds no run
     std::vector<std::string> FailingCalibrations;
     std::vector<std::string> Trace;
+    // The frame server is lost once this many cycles ran (-1: never).
+    int LostAfterCycles = -1;
+    int Cycles = 0;
     bool Lost = false;
+    // A cycle lost while the frame server closed: its run stands.
+    bool LostRunStands = false;
     // The step during which a worker's fault ends the measurement from
     // outside; that step then never returns (it throws StuckForGood).
     std::string LostIn;
@@ -52,6 +57,7 @@ public:
     }
     CycleEnd Cycle(SeriesReport& series, uint32_t run) override {
         Trace.push_back("cycle " + series.ScriptPath + " " + std::to_string(run));
+        ++Cycles;
         LoseHere();
         if (InterruptHere() && InterruptBeforeMeasuring) return CycleEnd::Interrupted;
         if (Ends.count(series.ScriptPath)) {
@@ -77,7 +83,7 @@ public:
     void ShowLines(const std::vector<std::string>& lines) override {
         Trace.push_back("show " + lines.front());
     }
-    bool FrameServerLost() const override { return Lost; }
+    bool FrameServerLost() const override { return Lost || (LostAfterCycles >= 0 && Cycles >= LostAfterCycles); }
     int Interruption() const override { return Interrupted ? 130 : 0; }
     void CalibrationLost(SeriesReport& series, uint32_t code) override {
         Trace.push_back("calibration lost " + series.ScriptPath + " " + std::to_string(code));
@@ -86,7 +92,7 @@ public:
         Trace.push_back("cycle lost " + series.ScriptPath + " " + std::to_string(run) + " " + std::to_string(code));
         RunRecord record;
         record.Number = run;
-        record.Outcome = RunOutcome::Fault;
+        record.Outcome = LostRunStands ? RunOutcome::Completed : RunOutcome::Fault;
         series.Runs.push_back(record);
     }
 
@@ -117,7 +123,7 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
         std::vector<std::string> failingCalibrations;
         int exitCode;
         std::vector<std::string> trace;
-        bool lost = false;  // the frame server is lost with a failure
+        int lostAfterCycles = -1;  // the frame server is lost in that cycle (0: in the calibration)
         // An interruption in this step (in a cycle, before the measurement
         // when beforeMeasuring); files that fail.
         std::string interruptIn = "";
@@ -148,38 +154,42 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
         {"a fault that loses the frame server ends everything after the files of its script",
          {"a", "b"}, 3, {{"a", {kDone, RunOutcome::Fault}}}, {}, -1,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2",
-          "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}, true},
+          "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}, 2},
         {"so does a calibration that loses it",
-         {"a", "b"}, 1, {}, {"a"}, -1, {"show Script 1 of 2: a", "calibrate a", kTableHead}, true},
+         {"a", "b"}, 1, {}, {"a"}, -1, {"show Script 1 of 2: a", "calibrate a", kTableHead}, 0},
         // An interruption outside the measurement ends everything after the
         // files of the runs finished so far; the exit code says so, unless a
         // file failed.
         {"an interruption after the last look of run 2: run 3 is not begun",
          {"a", "b"}, 3, {}, {}, 130,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", kRunLine, "files a 2 interrupted",
-          kTableHead}, false, "cycle a 2"},
+          kTableHead}, -1, "cycle a 2"},
         {"one in the evaluation of run 2: nothing more is measured",
          {"a", "b"}, 3, {}, {}, 130,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", kRunLine, "files a 1 interrupted",
-          kTableHead}, false, "cycle a 2", true},
+          kTableHead}, -1, "cycle a 2", true},
         {"one in the calibration of the next script",
          {"a", "b"}, 3, {}, {}, 130,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle a 3", kRunLine, "files a 3",
-          "show Script 2 of 2: b", "calibrate b", kTableHead}, false, "calibrate b"},
+          "show Script 2 of 2: b", "calibrate b", kTableHead}, -1, "calibrate b"},
         {"one while the files are written",
          {"a", "b"}, 3, {}, {}, 130,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle a 3", kRunLine, "files a 3",
-          kTableHead}, false, "files a 3"},
+          kTableHead}, -1, "files a 3"},
         {"one with a file that failed",
          {"a", "b"}, 3, {}, {}, -1,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", kRunLine, "files a 2 interrupted",
-          kTableHead}, false, "cycle a 2", false, true},
+          kTableHead}, -1, "cycle a 2", false, true},
+        {"and a run that stands, lost while the frame server closed, without failing",
+         {"a", "b"}, 3, {{"a", {kDone}}}, {}, 0,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "show Run 1:                          10.00 fps, completed",
+          "files a 1", kTableHead}, 1},
     };
     for (const auto& c : cases) {
         ScriptedSteps steps;
         steps.Outcomes = c.outcomes;
         steps.FailingCalibrations = c.failingCalibrations;
-        steps.Lost = c.lost;
+        steps.LostAfterCycles = c.lostAfterCycles;
         steps.InterruptIn = c.interruptIn;
         steps.InterruptBeforeMeasuring = c.beforeMeasuring;
         steps.FilesFail = c.filesFail;
@@ -343,23 +353,29 @@ TEST(SeriesFiles, TheErrorSectionOfEachKindOfFailure) {
 TEST(MeasureScripts, WorkLostToAWorkerFaultIsEndedFromOutside) {
     const struct {
         const char* lostIn;
+        bool runStands;  // lost while the frame server closed
+        int exitCode;
         std::vector<std::string> trace;
     } cases[] = {
-        {"calibrate a", {"show Script 1 of 2: a", "calibrate a", "calibration lost a 5", kTableHead}},
-        {"cycle a 2",
+        {"calibrate a", false, -1, {"show Script 1 of 2: a", "calibrate a", "calibration lost a 5", kTableHead}},
+        {"cycle a 2", false, -1,
+         {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle lost a 2 5",
+          "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}},
+        {"cycle a 2", true, 0,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2", "cycle lost a 2 5",
           "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}},
     };
     for (const auto& c : cases) {
         ScriptedSteps steps;
         steps.LostIn = c.lostIn;
+        steps.LostRunStands = c.runStands;
         SeriesPlan plan;
         plan.Scripts = {"a", "b"};
         plan.Runs = 3;
         ScriptsMeasurement measurement(plan, steps);
         steps.Measurement = &measurement;
         EXPECT_THROW(measurement.Run(), ScriptedSteps::StuckForGood) << c.lostIn;
-        EXPECT_EQ(steps.LostExitCode, -1) << c.lostIn;
+        EXPECT_EQ(steps.LostExitCode, c.exitCode) << c.lostIn;
         EXPECT_EQ(steps.Trace, c.trace) << c.lostIn;
     }
 }

@@ -3,8 +3,10 @@
 // so that its failures reach Tachoro exactly as a broken plug-in's would.
 //
 //   FailAt(clip, int frame, string kind, int "instance", string "message", bool "worker")
-//     Fails when frame `frame` is requested, or while the script is evaluated
-//     when `frame` is -1. kind: "error" (the frame server's
+//     Fails when frame `frame` is requested, while the script is evaluated
+//     when `frame` is -1, or while the frame server deletes the environment
+//     (a callback of its AtExit, on the deleting thread; processor faults
+//     only) when `frame` is -2. kind: "error" (the frame server's
 //     ThrowError with `message`), "access_violation" (a write through a null
 //     pointer), "divide_by_zero" (an integer division), "stack_overflow" (an
 //     unbounded recursion), "runtime_error" (a std::runtime_error of this
@@ -87,42 +89,57 @@ int __attribute__((noinline)) Recurse(int depth) {
     return Recurse(depth + 1) + frame[(depth * 7) % 512];
 }
 
+enum : int { kWhileEvaluated = -1, kWhileClosing = -2 };
+
+void Fail(Failure kind, const std::string& message, int frame, IScriptEnvironment* env) {
+    switch (kind) {
+        case Failure::FrameServerError:
+            env->ThrowError("%s", message.c_str());
+            break;
+        case Failure::AccessViolation:
+            *gNullTarget = frame;
+            break;
+        case Failure::DivideByZero:
+            gDividend = gDividend / gZero;
+            break;
+        case Failure::StackOverflow:
+            gDividend = Recurse(0);
+            break;
+        case Failure::RuntimeError:
+            throw std::runtime_error(message);
+    }
+}
+
+// Outlives the filter, which is gone before the environment.
+struct ClosingFailure {
+    Failure Kind;
+    std::string Message;
+};
+
+void __cdecl FailWhileClosing(void* data, IScriptEnvironment* env) {
+    const ClosingFailure* failure = static_cast<const ClosingFailure*>(data);
+    Fail(failure->Kind, failure->Message, kWhileClosing, env);
+}
+
 class FailAt : public GenericVideoFilter {
 public:
     FailAt(PClip child, int frame, Failure failure, const char* message, bool armed, bool workerOnly,
            IScriptEnvironment* env)
         : GenericVideoFilter(child), Frame(frame), Kind(failure), Message(message), Armed(armed),
           WorkerOnly(workerOnly), EvaluatingThread(std::this_thread::get_id()) {
-        if (Armed && Frame == -1) Fail(env);
+        if (Armed && Frame == kWhileEvaluated) Fail(Kind, Message, Frame, env);
+        if (Armed && Frame == kWhileClosing) env->AtExit(FailWhileClosing, new ClosingFailure{Kind, Message});
     }
 
     PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override {
-        if (Armed && n == Frame && (!WorkerOnly || std::this_thread::get_id() != EvaluatingThread)) Fail(env);
+        if (Armed && n == Frame && (!WorkerOnly || std::this_thread::get_id() != EvaluatingThread))
+            Fail(Kind, Message, Frame, env);
         return child->GetFrame(n, env);
     }
 
     int __stdcall SetCacheHints(int hints, int) override { return hints == CACHE_GET_MTMODE ? MT_NICE_FILTER : 0; }
 
 private:
-    void Fail(IScriptEnvironment* env) {
-        switch (Kind) {
-            case Failure::FrameServerError:
-                env->ThrowError("%s", Message.c_str());
-                break;
-            case Failure::AccessViolation:
-                *gNullTarget = Frame;
-                break;
-            case Failure::DivideByZero:
-                gDividend = gDividend / gZero;
-                break;
-            case Failure::StackOverflow:
-                gDividend = Recurse(0);
-                break;
-            case Failure::RuntimeError:
-                throw std::runtime_error(Message);
-        }
-    }
-
     const int Frame;
     const Failure Kind;
     const std::string Message;
@@ -138,6 +155,9 @@ AVSValue __cdecl CreateFailAt(AVSValue args, void*, IScriptEnvironment* env) {
     for (const FailureName& entry : kFailures)
         if (std::strcmp(entry.name, kind) == 0) found = &entry;
     if (!found) env->ThrowError("FailAt: unknown kind \"%s\"", kind);
+    // An exception cannot leave the frame server's destructor.
+    if (frame == kWhileClosing && (found->failure == Failure::FrameServerError || found->failure == Failure::RuntimeError))
+        env->ThrowError("FailAt: only a processor fault can happen while closing");
     const int instance = args[3].AsInt(0);
     const int created = NextInstance();
     const std::string fallback = "FailAt: frame " + std::to_string(frame) + " failed";
