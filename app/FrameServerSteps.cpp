@@ -43,7 +43,7 @@ SeriesReport FrameServerSteps::NewSeries(const std::string& script) {
     series.ScriptPath = script;
     series.ProgramVersion = ProgramVersionShort();
     series.Platform = platform::SystemName();
-    series.FrameServerInterface = "class";
+    series.FrameServerInterface = FrameServerInterfaceName();
     StampStart(series);
     // The script as it is loaded: the log shows this copy, whatever
     // becomes of the file during the run. A copy that cannot be taken now

@@ -218,10 +218,13 @@ TEST_BOTH_INTERFACES(ResultFiles, BesideTheScriptWhenAskedAndOnlyWhereTheyMeanSo
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("clip.avs", kClip);
 
-    // -info: the clip's facts as JSON, no chart (nothing was measured).
+    // -info: the clip's facts as JSON, no chart (nothing was measured). The
+    // frame server's interface is the one the program was built over.
     ProcessResult info = tachoro.Run({script, "-info", "-json", "-plot", "-runs=3"});
     EXPECT_EXIT_CODE(info, 0);
-    EXPECT_NE(ReadBytes(tachoro.Path("clip.json")).find("\"mode\": \"info\""), std::string::npos);
+    const std::string json = ReadBytes(tachoro.Path("clip.json"));
+    EXPECT_NE(json.find("\"mode\": \"info\""), std::string::npos);
+    EXPECT_EQ(JsonValue(json, "interface"), "\"" + InterfaceUnderTest() + "\"");
     EXPECT_FALSE(PathExists(tachoro.Path("clip.svg")));
     // No CSV file either, even when the evaluation failed.
     const std::string failing = tachoro.WriteScript("failing.avs", "import_error=no such filter\n");
