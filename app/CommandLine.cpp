@@ -114,7 +114,8 @@ std::string ParseArguments(const std::vector<std::string>& args, const PathServi
         std::string lowered = trimmed;
         ToLowerText(lowered);
 
-        // The information switches were answered before anything was read.
+        // An information switch was answered before anything was read: here
+        // it is no switch.
         const SwitchMatch match = MatchSwitch(options, lowered, trimmed);
         if (match.Row && match.Row->Information == InformationRequest::None) {
             call.SwitchesText += (call.SwitchesText.empty() ? "" : " ") + trimmed;
@@ -179,10 +180,16 @@ const std::vector<std::string>& UsageLines() {
     return lines;
 }
 
-void PrintUsage() {
-    for (const std::string& line : UsageLines()) ConsolePrint(platform::Stream::Out, ColourReport, "%s", line.c_str());
+namespace {
+
+void PrintUsageIn(uint16_t colour) {
+    for (const std::string& line : UsageLines()) ConsolePrint(platform::Stream::Out, colour, "%s", line.c_str());
     ConsolePrint(platform::Stream::Out, ColourUnchanged, "\n");
 }
+
+}  // namespace
+
+void PrintUsage() { PrintUsageIn(ColourReport); }
 
 InformationRequest FindInformationRequest(const std::vector<std::string>& args) {
     for (const std::string& raw : args) {
@@ -202,8 +209,6 @@ void PrintInformation(InformationRequest request) {
     if (request == InformationRequest::Version) {
         ConsolePrint(platform::Stream::Out, ColourUnchanged, "Tachoro %s\n", ProgramVersionShort().c_str());
     } else if (request == InformationRequest::Help) {
-        for (const std::string& line : UsageLines())
-            ConsolePrint(platform::Stream::Out, ColourUnchanged, "%s", line.c_str());
-        ConsolePrint(platform::Stream::Out, ColourUnchanged, "\n");
+        PrintUsageIn(ColourUnchanged);
     }
 }

@@ -50,7 +50,8 @@ const std::vector<Option>& Options() {
         FlagOption(nullptr, &I::DisplayTPF).Setting("DisplayTPF").Documented("key-displaytpf"),
         FlagOption("-log", &I::CreateLog).Also("-l").Setting("CreateLog")
             .Listed("Create log file", "", 3).Documented("switch-log"),
-        FlagOption("-csv", &I::CreateCSV).Setting("CreateCSV").Listed("Create csv file", "", 4).Documented("switch-csv"),
+        FlagOption("-csv", &I::CreateCSV).Setting("CreateCSV")
+            .Listed("Create csv file", "", 4).Documented("switch-csv"),
         FlagOption(nullptr, &I::PauseBeforeExit).Setting("PauseBeforeExit").Documented("key-pausebeforeexit"),
         RangeOption("-range", &I::FrameRange).Setting("FrameRange")
             .Listed("Set frame range", "first,last", 6).Documented("switch-range"),
