@@ -1,6 +1,10 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
+
+#include "app/Settings.h"
 #include "platform/Platform.h"
+#include "report/ReportFile.h"
 #include "support/Console.h"
 #include "support/Text.h"
 
@@ -10,9 +14,8 @@ std::string Quoted(const char* format, const std::string& argument) { return For
 
 // Two scripts whose report files would be the same files (the same script
 // twice, or names that differ only in the extension's letter case).
-bool ShareReportFiles(std::string a, std::string b) {
-    a = a.size() > 4 ? a.substr(0, a.size() - 4) : a;
-    b = b.size() > 4 ? b.substr(0, b.size() - 4) : b;
+bool ShareReportFiles(const std::string& first, const std::string& second) {
+    std::string a = ReportFileName(first, ""), b = ReportFileName(second, "");
     if (platform::FileNamesIgnoreCase()) {
         ToLowerText(a);
         ToLowerText(b);
@@ -40,27 +43,27 @@ const char* ScriptFileError(const platform::FileFacts& facts) {
 }
 
 // Full path of a script candidate; false when no full path can be formed.
-// Sets ScriptPath and, when the file cannot be used, the error.
+// Adds the script to the call or, when the file cannot be used, sets the
+// error.
 bool TakeScript(const std::string& candidate, const std::string& shownName, const PathServices& paths,
-                CommandLineResult& result) {
+                Invocation& call, std::string& error) {
     std::string fullPath;
     if (!paths.FullPath(candidate, fullPath)) {
         // Windows cannot even complete a name beyond its path limit.
         if (paths.Inspect(candidate).Kind != platform::FileKind::NameTooLong) return false;
         fullPath = candidate;
     }
-    result.ScriptPath = fullPath;
-    if (const char* error = ScriptFileError(paths.Inspect(fullPath))) {
-        result.ErrorMessage = Quoted(error, shownName);
+    if (const char* problem = ScriptFileError(paths.Inspect(fullPath))) {
+        error = Quoted(problem, shownName);
         return true;
     }
-    for (const std::string& earlier : result.ScriptPaths)
+    for (const std::string& earlier : call.ScriptPaths)
         if (ShareReportFiles(earlier, fullPath)) {
-            result.ErrorMessage = Quoted("\nTwo scripts would share their report files: \"%s\"\n", shownName);
+            error = Quoted("\nTwo scripts would share their report files: \"%s\"\n", shownName);
             return true;
         }
-    result.ScriptPaths.push_back(fullPath);
-    result.ScriptArguments.push_back(shownName);
+    call.ScriptPaths.push_back(fullPath);
+    call.ScriptArguments.push_back(shownName);
     return true;
 }
 
@@ -77,150 +80,135 @@ PathServices SystemPathServices() {
     return services;
 }
 
-CommandLineResult ParseArguments(const std::vector<std::string>& args, Settings& settings,
-                                 const PathServices& paths) {
-    CommandLineResult result;
+namespace {
+
+// Sets the field of a switch's row; the message when its value is bad.
+std::string ApplySwitch(const SwitchMatch& match, const std::string& raw, Invocation& call) {
+    const Option& option = *match.Row;
+    if (option.Flag) call.*option.Flag = true;
+    if (!match.HasValue) return std::string();
+    if (option.Number) {
+        int32_t number = 0;
+        if (ParseBoundedInteger(match.Value, option.Low, option.High, number) != BoundedValue::Valid)
+            return FormatText("\nInvalid parameter value: \"%s\"\nValue must be between %d and %d\n", raw.c_str(),
+                              option.Low, option.High);
+        call.*option.Number = number;
+    } else if (option.Range) {
+        FrameRangeSetting& range = call.*option.Range;
+        range.Text = std::string(option.Key ? option.Key : option.Switch) + "=" + match.Value;
+        range.Valid = ParseFrameRange(match.Value, range.First, range.Last);
+        if (!range.Valid) return Quoted("\nInvalid parameter format: \"%s\"\n", raw);
+    } else if (option.Text) {
+        call.*option.Text = match.Value;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string ParseArguments(const std::vector<std::string>& args, const PathServices& paths, Invocation& call,
+                           const std::vector<Option>& options) {
     for (const std::string& raw : args) {
         std::string trimmed = raw;
         TrimText(trimmed);
         std::string lowered = trimmed;
         ToLowerText(lowered);
 
-        auto recordSwitch = [&]() { result.SwitchesText += trimmed + " "; };
-        auto isPrefix = [&](const char* prefix, size_t length) { return lowered.compare(0, length, prefix) == 0; };
-
-        if (lowered == "-avsinfo") {
-            recordSwitch();
-            result.AvsInfoMode = true;
-        } else if (lowered == "-i" || lowered == "-info") {
-            recordSwitch();
-            result.InfoOnly = true;
-        } else if (lowered == "-l" || lowered == "-log") {
-            recordSwitch();
-            settings.CreateLog = true;
-        } else if (lowered == "-csv") {
-            recordSwitch();
-            settings.CreateCSV = true;
-        } else if (lowered == "-gpu") {
-            recordSwitch();
-            settings.MonitorGPULoad = true;
-        } else if (lowered == "-json") {
-            recordSwitch();
-            result.Results.Json = true;
-        } else if (lowered == "-plot") {
-            recordSwitch();
-            result.Results.Plot = true;
-        } else if (lowered == "-frametimes") {
-            recordSwitch();
-            result.Results.FrameTimes = true;
-        } else if (isPrefix("-runs=", 6)) {
-            recordSwitch();
-            int32_t runs = 0;
-            if (ParseBoundedInteger(lowered.substr(6), 1, 100, runs) != BoundedValue::Valid) {
-                result.ErrorMessage =
-                    Quoted("\nInvalid parameter value: \"%s\"\nValue must be between 1 and 100\n", raw);
-                return result;
-            }
-            result.Results.Runs = static_cast<uint32_t>(runs);
-        } else if (isPrefix("-range=", 7)) {
-            recordSwitch();
-            const std::string value = lowered.substr(7);
-            settings.FrameRangeText = "FrameRange=" + value;
-            settings.FrameRangeValid = ParseFrameRange(value, settings.FrameFirst, settings.FrameLast);
-            if (!settings.FrameRangeValid) {
-                result.ErrorMessage = Quoted("\nInvalid parameter format: \"%s\"\n", raw);
-                return result;
-            }
-        } else if (isPrefix("-priority=", 10)) {
-            recordSwitch();
-            int32_t priority = 0;
-            if (ParseBoundedInteger(lowered.substr(10), 1, 3, priority) != BoundedValue::Valid) {
-                result.ErrorMessage =
-                    Quoted("\nInvalid parameter value: \"%s\"\nValue must be between 1 and 3\n", raw);
-                return result;
-            }
-            settings.ProcessPriority = static_cast<uint8_t>(priority);
-        } else if (isPrefix("-timelimit=", 11)) {
-            recordSwitch();
-            int32_t limit = 0;
-            if (ParseBoundedInteger(lowered.substr(11), 1, 999999, limit) != BoundedValue::Valid) {
-                result.ErrorMessage =
-                    Quoted("\nInvalid parameter value: \"%s\"\nValue must be between 1 and 999999\n", raw);
-                return result;
-            }
-            settings.TimeLimit = limit;
-        } else {
-            if (EndsWithAvs(lowered) && TakeScript(raw, raw, paths, result)) {
-                if (!result.ErrorMessage.empty()) return result;
+        // An information switch was answered before anything was read: here
+        // it is no switch.
+        const SwitchMatch match = MatchSwitch(options, lowered, trimmed);
+        if (match.Row && match.Row->Information == InformationRequest::None) {
+            call.SwitchesText += (call.SwitchesText.empty() ? "" : " ") + trimmed;
+            const std::string error = ApplySwitch(match, raw, call);
+            if (!error.empty()) return error;
+            continue;
+        }
+        std::string error;
+        if (EndsWithAvs(lowered) && TakeScript(raw, raw, paths, call, error)) {
+            if (!error.empty()) return error;
+            continue;
+        }
+        if (call.AutoCompleteExtension && call.ScriptPaths.empty() && !lowered.empty()) {
+            const std::string candidate = raw + ".avs";
+            if (TakeScript(candidate, candidate, paths, call, error)) {
+                if (!error.empty()) return error;
                 continue;
             }
-            if (settings.AutoCompleteExtension && result.ScriptPath.empty() && !lowered.empty()) {
-                std::string candidate = raw + ".avs";
-                if (TakeScript(candidate, candidate, paths, result)) {
-                    if (!result.ErrorMessage.empty()) return result;
-                    continue;
-                }
-            }
-            result.ErrorMessage = Quoted("\nInvalid argument: \"%s\"\n", raw);
-            return result;
         }
+        return Quoted("\nInvalid argument: \"%s\"\n", raw);
     }
-    return result;
+    return std::string();
 }
 
+namespace {
+
+// A usage line: the switch with its value and short form, then what it does.
+std::string UsageLine(const Option& option) {
+    constexpr size_t kShortFormColumn = 6, kDescriptionColumn = 20;
+    std::string name = option.Switch;
+    if (option.TakesValue()) name += std::string("=") + option.ValueName;
+    if (option.Short[0]) {
+        name.resize(std::max(name.size(), kShortFormColumn), ' ');
+        name += std::string("[") + option.Short[0] + "]";
+    }
+    name.resize(std::max(name.size() + 1, kDescriptionColumn), ' ');
+    return "  " + name + option.Usage + "\n";
+}
+
+}  // namespace
+
 const std::vector<std::string>& UsageLines() {
-    static const std::vector<std::string> lines = {
-        "\nUsage:  Tachoro script.avs [switches]\n\n",
-        "Switches:\n",
-        "  -avsinfo            Display Avisynth info\n",
-        "  -info [-i]          Display clip info\n",
-        "  -log  [-l]          Create log file\n",
-        "  -csv                Create csv file\n",
-        "  -gpu                Monitor GPU/VPU usage\n",
-        "  -range=first,last   Set frame range\n",
-        "  -timelimit=n        Set time limit (seconds)\n",
-        "  -priority=n         Set process priority (1:low, 2:normal, 3:high)\n\n",
-        "  For more info on the command line switches and INI file\n",
-        "  options, read the documentation (Tachoro.html) included\n",
-        "  in the distribution package.\n",
-        "\nResults and comparisons:  Tachoro script.avs [script2.avs ...] [switches]\n\n",
-        "  -json               Create json file\n",
-        "  -plot               Create svg chart of the frame rate\n",
-        "  -runs=n             Measure each script n times (1 to 100)\n",
-        "  -frametimes         Time every frame (median, percentiles, slowest)\n",
-        "  Several scripts are measured in turn and compared.\n",
-    };
+    static const std::vector<std::string> lines = [] {
+        std::vector<std::string> text = {"\nUsage:  Tachoro script.avs [switches]\n\n", "Switches:\n"};
+        // The first block keeps its lines in their order.
+        std::vector<const Option*> first, added;
+        for (const Option& option : Options()) {
+            if (option.Usage) (option.UsageLine > 0 ? first : added).push_back(&option);
+        }
+        std::stable_sort(first.begin(), first.end(),
+                         [](const Option* a, const Option* b) { return a->UsageLine < b->UsageLine; });
+        for (const Option* option : first) text.push_back(UsageLine(*option));
+        text.back() += "\n";
+        text.insert(text.end(), {"  For more info on the command line switches and INI file\n",
+                                 "  options, read the documentation (Tachoro.html) included\n",
+                                 "  in the distribution package.\n",
+                                 "\nResults and comparisons:  Tachoro script.avs [script2.avs ...] [switches]\n\n"});
+        for (const Option* option : added) text.push_back(UsageLine(*option));
+        text.push_back("  Several scripts are measured in turn and compared.\n");
+        return text;
+    }();
     return lines;
 }
 
-void PrintUsage() {
-    for (const std::string& line : UsageLines()) ConsolePrint(1, ColourReport, "%s", line.c_str());
-    ConsolePrint(1, ColourUnchanged, "\n");
+namespace {
+
+void PrintUsageIn(uint16_t colour) {
+    for (const std::string& line : UsageLines()) ConsolePrint(platform::Stream::Out, colour, "%s", line.c_str());
+    ConsolePrint(platform::Stream::Out, ColourUnchanged, "\n");
 }
+
+}  // namespace
+
+void PrintUsage() { PrintUsageIn(ColourReport); }
 
 InformationRequest FindInformationRequest(const std::vector<std::string>& args) {
     for (const std::string& raw : args) {
         std::string lowered = raw;
         TrimText(lowered);
         ToLowerText(lowered);
-        if (lowered == "--help" || lowered == "-h" || lowered == "-?") return InformationRequest::Help;
-        if (lowered == "--version") return InformationRequest::Version;
+        const SwitchMatch match = MatchSwitch(Options(), lowered, lowered);
+        if (match.Row && !match.HasValue && match.Row->Information != InformationRequest::None)
+            return match.Row->Information;
     }
     return InformationRequest::None;
-}
-
-const std::vector<std::string>& InformationSwitches() {
-    static const std::vector<std::string> switches = {"--help", "-h", "-?", "--version"};
-    return switches;
 }
 
 void PrintInformation(InformationRequest request) {
     // Uncoloured: the settings file, which may switch colour off, is not read
     // for these.
     if (request == InformationRequest::Version) {
-        ConsolePrint(1, ColourUnchanged, "Tachoro %s\n", ProgramVersionShort().c_str());
+        ConsolePrint(platform::Stream::Out, ColourUnchanged, "Tachoro %s\n", ProgramVersionShort().c_str());
     } else if (request == InformationRequest::Help) {
-        for (const std::string& line : UsageLines()) ConsolePrint(1, ColourUnchanged, "%s", line.c_str());
-        ConsolePrint(1, ColourUnchanged, "\n");
+        PrintUsageIn(ColourUnchanged);
     }
 }

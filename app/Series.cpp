@@ -31,28 +31,26 @@ std::vector<std::string> ComparisonNames(const std::vector<std::string>& scripts
     return names;
 }
 
-ScriptsMeasurement::ScriptsMeasurement(const SeriesPlan& plan, ScriptSteps& steps)
-    : plan(plan),
+ScriptsMeasurement::ScriptsMeasurement(const Invocation& call, ScriptSteps& steps)
+    : call(call),
       steps(steps),
-      several(plan.Scripts.size() > 1),
-      runs(plan.InfoOnly ? 1 : plan.Runs),
-      names(ComparisonNames(plan.Scripts)) {}
-
-int MeasureScripts(const SeriesPlan& plan, ScriptSteps& steps) { return ScriptsMeasurement(plan, steps).Run(); }
+      several(call.ScriptPaths.size() > 1),
+      runs(call.InfoOnly ? 1 : static_cast<uint32_t>(call.Runs)),
+      names(ComparisonNames(call.ScriptPaths)) {}
 
 int ScriptsMeasurement::Run() {
-    for (size_t index = 0; index < plan.Scripts.size(); ++index) {
+    for (size_t index = 0; index < call.ScriptPaths.size(); ++index) {
         if (several)
             steps.ShowLines({FormatText("Script %u of %u: %s", static_cast<unsigned>(index + 1),
-                                        static_cast<unsigned>(plan.Scripts.size()),
-                                        ControlsReplaced(plan.Scripts[index], false).c_str())});
-        SeriesReport current = steps.NewSeries(plan.Scripts[index]);
+                                        static_cast<unsigned>(call.ScriptPaths.size()),
+                                        ControlsReplaced(call.ScriptPaths[index], false).c_str())});
+        SeriesReport current = steps.NewSeries(call.ScriptPaths[index]);
         ComparedScript currentEntry;
         currentEntry.Name = names[index];
         series = &current;
         entry = &currentEntry;
         run = 0;
-        if (!plan.InfoOnly && !steps.Calibrate(current)) {
+        if (!call.InfoOnly && !steps.Calibrate(current)) {
             CalibrationFailed(current, currentEntry);
             series = nullptr;
             if (steps.FrameServerLost() || steps.Interruption()) break;
@@ -142,9 +140,9 @@ void ScriptsMeasurement::FinishScript(SeriesReport& finished, ComparedScript& fi
 }
 
 void ScriptsMeasurement::Compare() {
-    if (!several || plan.InfoOnly) return;
+    if (!several || call.InfoOnly) return;
     // Scripts never reached (after Esc) are listed as such.
-    for (size_t index = compared.size(); index < plan.Scripts.size(); ++index)
+    for (size_t index = compared.size(); index < call.ScriptPaths.size(); ++index)
         compared.push_back(ComparedScript{names[index], std::nullopt, "not measured"});
     steps.ShowLines(ComparisonLines(compared));
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Invocation.h"
 #include "report/SeriesReport.h"
 
 // How one cycle ended for the series.
@@ -47,30 +48,21 @@ public:
     virtual void CycleLost(SeriesReport& /*series*/, uint32_t /*run*/, uint32_t /*code*/) {}
 };
 
-struct SeriesPlan {
-    std::vector<std::string> Scripts;
-    uint32_t Runs = 1;
-    bool InfoOnly = false;
-};
-
-// Measures every script in turn, each `Runs` times after one calibration,
-// and compares them when there are several. A failed run (frame-server
-// error, fault) ends its script's series and the next script follows; Esc or
-// an interruption (during a run, between two runs, in a calibration) ends
-// everything after the files of the script being measured, with the runs it
-// finished; so does a frame server that cannot be opened, or one that is
-// lost. Returns the exit code: -1 when a file failed; else the
-// interruption's code when one came; else -1 when any calibration or run
-// failed, else 0. The exit pause is the caller's.
-int MeasureScripts(const SeriesPlan& plan, ScriptSteps& steps);
-
-// MeasureScripts, with a way to end it from another thread while the
+// Measures every script of the call in turn, each `Runs` times after one
+// calibration, and compares them when there are several. A failed run
+// (frame-server error, fault) ends its script's series and the next script
+// follows; Esc or an interruption (during a run, between two runs, in a
+// calibration) ends everything after the files of the script being measured,
+// with the runs it finished; so does a frame server that cannot be opened,
+// or one that is lost. It can also be ended from another thread while the
 // calibration or a cycle cannot return (a worker thread of the frame server
 // faulted and the thread that runs the scripts is stuck waiting for it).
 class ScriptsMeasurement {
 public:
-    ScriptsMeasurement(const SeriesPlan& plan, ScriptSteps& steps);
-    // What MeasureScripts returns.
+    ScriptsMeasurement(const Invocation& call, ScriptSteps& steps);
+    // Returns the exit code: -1 when a file failed; else the interruption's
+    // code when one came; else -1 when any calibration or run failed, else
+    // 0. The exit pause is the caller's.
     int Run();
     // With Run's thread held still: the lost work ends as a failure with the
     // fault's code, the script's series as after a failed run (its files
@@ -83,7 +75,7 @@ private:
     void Compare();
     int ExitCode() const;
 
-    const SeriesPlan& plan;
+    const Invocation& call;
     ScriptSteps& steps;
     int exitCode = 0;
     bool filesFailed = false;

@@ -1,8 +1,9 @@
 #include "app/Settings.h"
 
-#include <charconv>
-#include <cstdio>
+#include <string>
 #include <vector>
+
+#include "app/Options.h"
 
 #include "platform/Platform.h"
 #include "report/ReportFile.h"
@@ -35,12 +36,58 @@ std::string CannotReadMessage(const std::string& path, platform::FileRead result
     return message;
 }
 
-void ApplyFrameRange(const std::string& rawLine, const std::string& normalised, Settings& settings) {
-    std::string echoed = rawLine;
-    while (!echoed.empty() && (echoed.back() == '\r' || echoed.back() == '\n')) echoed.pop_back();
-    settings.FrameRangeText = echoed;
-    settings.FrameRangeValid =
-        ParseFrameRange(normalised.substr(std::string("framerange=").size()), settings.FrameFirst, settings.FrameLast);
+// The default's text as the settings file writes it.
+std::string DefaultValueText(const Option& option) {
+    const Invocation defaults;
+    if (option.Flag) return defaults.*option.Flag ? "1" : "0";
+    if (option.Number) return std::to_string(defaults.*option.Number);
+    if (option.Range) return std::to_string((defaults.*option.Range).First) + "," +
+                             std::to_string((defaults.*option.Range).Last);
+    if (option.Text) return defaults.*option.Text;
+    return std::string();
+}
+
+// A key of the table as the lines are matched against it.
+struct KeyRule {
+    const Option* Row;
+    std::string Key;  // lower case
+};
+
+// One line of a settings file applied to the row of a key: `line` as
+// Normalise made it, `rawLine` as it stands in the file.
+void ApplySettingsLine(const KeyRule& rule, const std::string& rawLine, const std::string& line,
+                       const Invocation& defaults, Invocation& call) {
+    const Option& option = *rule.Row;
+    if (line.compare(0, rule.Key.size(), rule.Key) != 0) return;
+    if (option.Flag) {
+        // Read by the line's last character: only the digit that is not the
+        // default moves the flag.
+        const bool byDefault = defaults.*option.Flag;
+        if (LastCharacter(line) == (byDefault ? '0' : '1')) call.*option.Flag = !byDefault;
+        return;
+    }
+    if (line.compare(rule.Key.size(), 1, "=") != 0) return;
+    const std::string value = line.substr(rule.Key.size() + 1);
+    if (option.Number) {
+        // A number out of range falls back to the default; anything else
+        // leaves the value alone.
+        int32_t number = 0;
+        const BoundedValue read = ParseBoundedInteger(value, option.Low, option.High, number);
+        if (read != BoundedValue::NotANumber)
+            call.*option.Number = read == BoundedValue::Valid ? number : defaults.*option.Number;
+    } else if (option.Range) {
+        FrameRangeSetting& range = call.*option.Range;
+        std::string echoed = rawLine;
+        while (!echoed.empty() && (echoed.back() == '\r' || echoed.back() == '\n')) echoed.pop_back();
+        range.Text = echoed;
+        range.Valid = ParseFrameRange(value, range.First, range.Last);
+    } else if (option.Text) {
+        // A path keeps its case and inner blanks: only the key is matched
+        // loosely.
+        std::string text = rawLine.substr(rawLine.find('=') + 1);
+        TrimText(text);
+        call.*option.Text = text;
+    }
 }
 
 }  // namespace
@@ -59,69 +106,24 @@ std::string DecodeSettingsText(const std::string& bytes) {
     return platform::WideToNarrow(wide, wide.size() * 3);
 }
 
-namespace {
-
-// An integer text that fits 64 bits, as a whole.
-bool ParseWholeInt64(const std::string& text, int64_t& value) {
-    if (!IsIntegerText(text)) return false;
-    const char* end = text.data() + text.size();
-    const std::from_chars_result result = std::from_chars(text.data(), end, value);
-    return result.ec == std::errc() && result.ptr == end;
-}
-
-}  // namespace
-
-bool ParseFrameRange(const std::string& value, int64_t& first, int64_t& last) {
-    first = last = InvalidRangeMarker;
-    const size_t comma = value.find(',');
-    if (value.size() < 3 || comma == std::string::npos || comma < 1 || comma > 27) return false;
-    const std::string firstText = value.substr(0, comma), lastText = value.substr(comma + 1);
-    int64_t firstValue = 0, lastValue = 0;
-    if (!ParseWholeInt64(firstText, firstValue) || !ParseWholeInt64(lastText, lastValue)) return false;
-    first = firstValue;
-    last = lastValue;
-    return true;
-}
-
-BoundedValue ParseBoundedInteger(const std::string& text, int32_t low, int32_t high, int32_t& value) {
-    if (!IsIntegerText(text)) return BoundedValue::NotANumber;
-    value = ParseInt32(text);
-    return value >= low && value <= high ? BoundedValue::Valid : BoundedValue::OutOfRange;
-}
-
 std::string ProgramVersionShort() {
     std::string version = GetFileVersionText(std::string());
     if (version.size() > 5) version.resize(5);
     return version;
 }
 
+std::string ProgramVersionText() { return ProgramVersionShort() + " (x64)"; }
+
 std::string DefaultSettingsFileText(const std::string& versionText) {
-    static const char* const kLines[] = {
-        "[Main]",
-        nullptr,  // the version line
-        "AVSDLL=",
-        "DisplayFPS=1",
-        "DisplayTPF=0",
-        "CreateLog=0",
-        "CreateCSV=0",
-        "PauseBeforeExit=0",
-        "FrameRange=0,-1",
-        "InvokeDistributor=1",
-        "AllowOnlyOneInstance=1",
-        "UseColor=1",
-        "MonitorGPULoad=0",
-        "ProcessPriority=2",
-        "ConUseSTDOUT=0",
-        "TimeLimit=-1",
-        "",
-        "[Miscellaneous]",
-        "LogEstimatedTime=0",
-        "AutoCompleteExtension=0",
-    };
+    const char* const sections[] = {"Main", "Miscellaneous"};
     std::string text;
-    for (const char* line : kLines) {
-        text += line ? line : ("Version=" + versionText).c_str();
-        text += "\r\n";
+    for (const SettingsSection section : {SettingsSection::Main, SettingsSection::Miscellaneous}) {
+        if (section != SettingsSection::Main) text += "\r\n";
+        text += "[" + std::string(sections[static_cast<int>(section)]) + "]\r\n";
+        if (section == SettingsSection::Main) text += "Version=" + versionText + "\r\n";
+        for (const Option& option : Options())
+            if (option.Key && option.Section == section)
+                text += std::string(option.Key) + "=" + DefaultValueText(option) + "\r\n";
     }
     return text;
 }
@@ -135,49 +137,24 @@ bool SettingsFileIsCurrent(const std::string& content, const std::string& versio
     return false;
 }
 
-void ApplySettingsText(const std::string& content, Settings& settings) {
+void ApplySettingsText(const std::string& content, Invocation& call) {
+    std::vector<KeyRule> rules;
+    for (const Option& option : Options()) {
+        if (!option.Key) continue;
+        rules.push_back({&option, option.Key});
+        ToLowerText(rules.back().Key);
+    }
+    const Invocation defaults;
     for (const std::string& rawLine : SplitLines(content)) {
         const std::string line = Normalise(rawLine);
-        if (StartsWith(line, "avsdll=")) {
-            // The path keeps its case and inner blanks: only the key is
-            // matched loosely.
-            std::string value = rawLine.substr(rawLine.find('=') + 1);
-            TrimText(value);
-            settings.AVSDLL = value;
-        }
-        const char last = LastCharacter(line);
-        if (StartsWith(line, "displayfps") && last == '0') settings.DisplayFPS = false;
-        if (StartsWith(line, "displaytpf") && last == '1') settings.DisplayTPF = true;
-        if (StartsWith(line, "createlog") && last == '1') settings.CreateLog = true;
-        if (StartsWith(line, "createcsv") && last == '1') settings.CreateCSV = true;
-        if (StartsWith(line, "pausebeforeexit") && last == '1') settings.PauseBeforeExit = true;
-        if (StartsWith(line, "invokedistributor") && last == '0') settings.InvokeDistributor = false;
-        if (StartsWith(line, "allowonlyoneinstance") && last == '0') settings.AllowOnlyOneInstance = false;
-        if (StartsWith(line, "monitorgpuload") && last == '1') settings.MonitorGPULoad = true;
-        // A number out of range falls back to the default; anything else
-        // leaves the value alone.
-        int32_t number = 0;
-        if (StartsWith(line, "processpriority=")) {
-            const BoundedValue priority = ParseBoundedInteger(line.substr(16), 1, 3, number);
-            if (priority != BoundedValue::NotANumber)
-                settings.ProcessPriority = static_cast<uint8_t>(priority == BoundedValue::Valid ? number : 2);
-        }
-        if (StartsWith(line, "timelimit=")) {
-            const BoundedValue limit = ParseBoundedInteger(line.substr(10), 1, 999999, number);
-            if (limit != BoundedValue::NotANumber) settings.TimeLimit = limit == BoundedValue::Valid ? number : -1;
-        }
-        if (StartsWith(line, "usecolor") && last == '0') settings.UseColor = false;
-        if (StartsWith(line, "conusestdout") && last == '1') settings.ConUseSTDOUT = true;
-        if (StartsWith(line, "framerange=")) ApplyFrameRange(rawLine, line, settings);
-        if (StartsWith(line, "logestimatedtime") && last == '1') settings.LogEstimatedTime = true;
-        if (StartsWith(line, "autocompleteextension") && last == '1') settings.AutoCompleteExtension = true;
+        for (const KeyRule& rule : rules) ApplySettingsLine(rule, rawLine, line, defaults, call);
     }
 }
 
-std::string LoadSettings(Settings& settings, std::string* notice) {
+std::string LoadSettings(Invocation& call, std::string* notice) {
     std::string missing;
     const std::string path = platform::SettingsFilePath(&missing);
-    settings = Settings();
+    call = Invocation();
     const std::string version = ProgramVersionShort();
     if (path.empty()) return FormatText("\nCannot create the settings file: %s\n", missing.c_str());
 
@@ -221,6 +198,6 @@ std::string LoadSettings(Settings& settings, std::string* notice) {
         return std::string();
     }
 
-    ApplySettingsText(content, settings);
+    ApplySettingsText(content, call);
     return std::string();
 }

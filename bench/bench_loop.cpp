@@ -38,14 +38,16 @@ const char kInterface[] = "C (the bare loop is a C client of its own)";
 const char kInterface[] = "class";
 #endif
 
+bool IsFile(const std::string& path) { return platform::InspectFile(path).Kind == platform::FileKind::Regular; }
+
 std::string DefaultLibrary() {
 #if defined(TESTFS_LIBRARY)
-    if (platform::FileExists(TESTFS_LIBRARY)) return TESTFS_LIBRARY;
+    if (IsFile(TESTFS_LIBRARY)) return TESTFS_LIBRARY;
     // Beside the program, or where the tests' build puts it.
     const std::filesystem::path exe(platform::ExecutablePath());
     for (const std::filesystem::path& candidate :
          {exe.parent_path() / TESTFS_FILE_NAME, exe.parent_path().parent_path() / "tests" / TESTFS_FILE_NAME}) {
-        if (platform::FileExists(candidate.string())) return candidate.string();
+        if (IsFile(candidate.string())) return candidate.string();
     }
 #endif
     return std::string();

@@ -344,5 +344,5 @@ std::vector<std::string> AvisynthReportLines(const CAvisynthInfo& info,
 
 void PrintAvisynthReport(const CAvisynthInfo& info) {
     for (const std::string& line : AvisynthReportLines(info, ToOemText))
-        ConsolePrint(1, ColourReport, "%s\n", line.c_str());
+        ConsolePrint(platform::Stream::Out, ColourReport, "%s\n", line.c_str());
 }

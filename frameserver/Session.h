@@ -170,6 +170,10 @@ struct RegionResult {
     bool Failed() const { return End != RegionEnd::Finished; }
 };
 
+// The interface this build reaches the frame server through, as the JSON
+// file names it: "class" or "c".
+const char* FrameServerInterfaceName();
+
 // After a fault on one of the frame server's worker threads that thread is
 // parked for good: deleting the environment or unloading the library would
 // wait for it, so a stranded session skips both.

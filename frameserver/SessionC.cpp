@@ -73,6 +73,8 @@ AVS_ScriptEnvironment* EnvironmentOf(void* environment) { return static_cast<AVS
 
 }  // namespace
 
+const char* FrameServerInterfaceName() { return "c"; }
+
 // The resolved functions and the values that hold references into the
 // library; a value or clip is held only once the library made it.
 struct FrameServerContext::Values {

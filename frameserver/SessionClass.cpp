@@ -24,6 +24,8 @@ IScriptEnvironment* EnvironmentOf(void* environment) { return static_cast<IScrip
 
 }  // namespace
 
+const char* FrameServerInterfaceName() { return "class"; }
+
 void FrameServerGuardedCall(void (*fn)(void*), void* context) {
     try {
         platform::GuardedCall(fn, context);

@@ -43,16 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return facts;
     };
 
-    Settings settings;
-    settings.AutoCompleteExtension = flags & 1;
-    const CommandLineResult result = ParseArguments(args, settings, paths);
+    Invocation call;
+    call.AutoCompleteExtension = flags & 1;
+    const std::string error = ParseArguments(args, paths, call);
 
-    FUZZ_CHECK(result.SwitchesText.empty() || result.SwitchesText.back() == ' ');
-    if (result.ErrorMessage.empty()) {
-        FUZZ_CHECK(settings.ProcessPriority >= 1 && settings.ProcessPriority <= 3);
-        FUZZ_CHECK(settings.TimeLimit == -1 || (settings.TimeLimit >= 1 && settings.TimeLimit <= 999999));
-        // Only a usable file becomes the script.
-        FUZZ_CHECK(result.ScriptPath.empty() || ((flags & 4) && !(flags & 24)));
+    FUZZ_CHECK(call.SwitchesText.empty() || (call.SwitchesText.front() != ' ' && call.SwitchesText.back() != ' '));
+    if (error.empty()) {
+        FUZZ_CHECK(call.ProcessPriority >= 1 && call.ProcessPriority <= 3);
+        FUZZ_CHECK(call.TimeLimit == -1 || (call.TimeLimit >= 1 && call.TimeLimit <= 999999));
+        FUZZ_CHECK(call.Runs >= 1 && call.Runs <= 100);
+        // Only a usable file becomes a script.
+        FUZZ_CHECK(call.ScriptPaths.empty() || ((flags & 4) && !(flags & 24)));
+        FUZZ_CHECK(call.ScriptPaths.size() == call.ScriptArguments.size());
     }
     return 0;
 }

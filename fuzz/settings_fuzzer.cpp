@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string content = DecodeSettingsText(std::string(reinterpret_cast<const char*>(data), size));
     SettingsFileIsCurrent(content, "2.1.3");
 
-    Settings settings;
+    Invocation settings;
     ApplySettingsText(content, settings);
     FUZZ_CHECK(settings.ProcessPriority >= 1 && settings.ProcessPriority <= 3);
     FUZZ_CHECK(settings.TimeLimit == -1 || (settings.TimeLimit >= 1 && settings.TimeLimit <= 999999));

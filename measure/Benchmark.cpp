@@ -90,19 +90,6 @@ size_t SampleArrayEntries(uint32_t framesToProcess, uint32_t samplingInterval) {
     return static_cast<size_t>(framesToProcess / n) + 2;
 }
 
-FrameRange ResolveFrameRange(int64_t frameFirst, int64_t frameLast, uint32_t clipFrames) {
-    FrameRange range;
-    const int64_t frames = clipFrames;
-    if (frameLast == -1) frameLast = frames - 1;
-    range.ResolvedLast = frameLast;
-    range.Valid = !(frameFirst < 0 || frameFirst > frameLast || frameLast >= frames);
-    if (range.Valid) {
-        range.First = static_cast<uint32_t>(frameFirst);
-        range.Last = static_cast<uint32_t>(frameLast);
-    }
-    return range;
-}
-
 const char* ReadingMessage(uint32_t framesToProcess) {
     return framesToProcess == 1 ? "Reading frame..." : "Reading frames...";
 }

@@ -30,15 +30,6 @@ uint32_t EnlargeSamplingInterval(uint32_t framesToProcess, uint32_t samplingInte
 // Entries of the sample array: one per possible interval plus two.
 size_t SampleArrayEntries(uint32_t framesToProcess, uint32_t samplingInterval);
 
-struct FrameRange {
-    bool Valid = false;
-    uint32_t First = 0;
-    uint32_t Last = 0;
-    // The last frame after -1 has been replaced by the clip's last frame.
-    int64_t ResolvedLast = 0;
-};
-FrameRange ResolveFrameRange(int64_t frameFirst, int64_t frameLast, uint32_t clipFrames);
-
 // "Reading frames..." or, for exactly one frame, "Reading frame...".
 const char* ReadingMessage(uint32_t framesToProcess);
 

@@ -29,7 +29,7 @@ void AddMemoryLines(std::vector<ScreenLine>& lines, const SamplerReadings& r, co
 }
 
 void PrintLines(const std::vector<ScreenLine>& lines, uint16_t textColour) {
-    const int stream = MessageStream();
+    const platform::Stream stream = MessageStream();
     for (const ScreenLine& line : lines) {
         switch (line.Kind) {
         case LineKind::Text:

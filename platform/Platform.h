@@ -141,9 +141,6 @@ bool EnsureParentDirectory(const std::string& filePath);
 // requiring the file to exist). False when it cannot be formed.
 bool FullPath(const std::string& path, std::string& result);
 
-// True when `path` names an existing file that is not a directory.
-bool FileExists(const std::string& path);
-
 // The four parts of a file version. An empty name means the program itself.
 // False when there is none.
 bool FileVersion(const std::string& fileName, uint16_t parts[4]);

@@ -44,8 +44,3 @@ void ProduceSeriesCsv(const SeriesReport& series, TextSink& sink) {
         for (const FrameSample& sample : run.Samples) sink.Write(number + CsvRow(sample, c));
     }
 }
-
-std::string WriteSeriesCSVFile(const SeriesReport& series) {
-    return WriteReportFile(CsvFileName(series.ScriptPath), series.ScriptPath,
-                           [&](TextSink& sink) { ProduceSeriesCsv(series, sink); });
-}

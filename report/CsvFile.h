@@ -24,4 +24,3 @@ std::string CsvRow(const FrameSample& sample, const SampleColumnChoice& columns)
 // for byte); with more, every run's rows under one header whose first column
 // is "Run" (the run's number, from 1).
 void ProduceSeriesCsv(const SeriesReport& series, TextSink& sink);
-std::string WriteSeriesCSVFile(const SeriesReport& series);

@@ -354,8 +354,6 @@ std::string JsonString(const std::string& narrow) {
     return text + "\"";
 }
 
-std::string JsonFileName(const std::string& scriptPath) { return ReportFileName(scriptPath, ".json"); }
-
 void ProduceJson(const SeriesReport& series, TextSink& sink) {
     JsonOut json(sink);
     json.BeginObject();
@@ -391,9 +389,4 @@ void ProduceJson(const SeriesReport& series, TextSink& sink) {
     WriteSeriesFigures(json, series);
     json.EndObject();
     json.Finish();
-}
-
-std::string WriteJSONFile(const SeriesReport& series) {
-    return WriteReportFile(JsonFileName(series.ScriptPath), series.ScriptPath,
-                           [&](TextSink& sink) { ProduceJson(series, sink); });
 }

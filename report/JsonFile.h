@@ -14,14 +14,8 @@
 // reader of the files.
 constexpr int kResultsSchemaVersion = 1;
 
-std::string JsonFileName(const std::string& scriptPath);
-
 // The file's text. "\n" becomes CR LF only on writing.
 void ProduceJson(const SeriesReport& series, TextSink& sink);
-
-// Writes the file. Returns the empty text on success, else the message to
-// show.
-std::string WriteJSONFile(const SeriesReport& series);
 
 // A JSON string literal of narrow text (converted to UTF-8, quotes included).
 std::string JsonString(const std::string& narrow);

@@ -62,10 +62,6 @@ void ProduceLog(const RunReport& report, const std::string& scriptFileBytes, Tex
     sink.Write(LogErrorSection(report.FrameServerError));
 }
 
-namespace {
-
-// The script's bytes for the log: the copy taken when it was loaded, else the
-// file read now. False when neither is at hand.
 bool LoggedScriptBytes(const std::optional<std::string>& loaded, const std::string& path, std::string& bytes) {
     if (loaded) {
         bytes = *loaded;
@@ -73,8 +69,6 @@ bool LoggedScriptBytes(const std::optional<std::string>& loaded, const std::stri
     }
     return ReadFileText(path, bytes) == platform::FileRead::Done;
 }
-
-}  // namespace
 
 std::string WriteLogFile(const RunReport& report, bool keepPrevious) {
     std::string scriptBytes;
@@ -132,12 +126,4 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
         const std::string error = LoggedErrorOf(run);
         if (!error.empty()) sink.Write(RenumberedSection(LogErrorSection(error), "[AviSynth error]", run.Number, runs));
     }
-}
-
-std::string WriteSeriesLogFile(const SeriesReport& series, bool keepPrevious) {
-    std::string scriptBytes;
-    if (!LoggedScriptBytes(series.ScriptBytes, series.ScriptPath, scriptBytes))
-        return CannotOpenMessage(series.ScriptPath);
-    return WriteReportFile(LogFileName(series.ScriptPath), series.ScriptPath,
-                           [&](TextSink& sink) { ProduceSeriesLog(series, scriptBytes, sink); }, keepPrevious);
 }

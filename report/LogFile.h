@@ -3,6 +3,7 @@
 // one row per sample and the frame-server error.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "report/ReportFile.h"
@@ -13,6 +14,10 @@
 // holds no copy). With keepPrevious an existing log is kept as "<name>.bak".
 // Returns the empty text on success, else the message to show.
 std::string WriteLogFile(const RunReport& report, bool keepPrevious = false);
+
+// The script's bytes for the log: the copy taken when it was loaded, else the
+// file read now. False when neither is at hand.
+bool LoggedScriptBytes(const std::optional<std::string>& loaded, const std::string& path, std::string& bytes);
 
 // The log's text for the script's bytes. "\n" becomes CR LF only
 // on writing.
@@ -42,7 +47,6 @@ std::string LogErrorSection(const std::string& runErrorText);
 // rows under "[Performance data, run r of n]" and a frame-server error under
 // "[AviSynth error, run r of n]".
 void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileBytes, TextSink& sink);
-std::string WriteSeriesLogFile(const SeriesReport& series, bool keepPrevious = false);
 
 // "[Heading]" with ", run r of n" added inside the brackets.
 std::string RunHeading(const std::string& heading, uint32_t run, uint32_t runs);

@@ -307,11 +307,4 @@ std::vector<double> AxisTicks(double low, double high, int count) {
     return ticks;
 }
 
-std::string PlotFileName(const std::string& scriptPath) { return ReportFileName(scriptPath, ".svg"); }
-
 void ProducePlot(const SeriesReport& series, TextSink& sink) { sink.Write(Chart(series).Draw()); }
-
-std::string WritePlotFile(const SeriesReport& series) {
-    return WriteReportFile(PlotFileName(series.ScriptPath), series.ScriptPath,
-                           [&](TextSink& sink) { ProducePlot(series, sink); });
-}

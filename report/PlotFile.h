@@ -32,13 +32,7 @@ std::vector<PlotColumn> ThinToColumns(const std::vector<FrameSample>& samples, u
 // [low, high].
 std::vector<double> AxisTicks(double low, double high, int count);
 
-std::string PlotFileName(const std::string& scriptPath);
-
 // The drawing's pixel columns (the width of the plot area).
 constexpr uint32_t kPlotColumns = 840;
 
 void ProducePlot(const SeriesReport& series, TextSink& sink);
-
-// Writes the file. Returns the empty text on success, else the message to
-// show.
-std::string WritePlotFile(const SeriesReport& series);

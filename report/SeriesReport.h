@@ -84,7 +84,7 @@ struct SeriesReport {
     std::string ScriptPath;
     std::string ProgramVersion;      // "2.1.3"
     std::string Platform;            // "Linux x64", "Windows x64"
-    std::string FrameServerInterface;  // "class"
+    std::string FrameServerInterface;  // "class" or "c"
     std::string StartedUtc;          // "2024-05-01T10:34:56Z"
     std::string StartedLocal;        // "2024-05-01 12:34"
     std::optional<GeneralInfo> General;  // once the script was evaluated

@@ -14,9 +14,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 say() { echo "run.sh: $*" >&2; }
 
 bash "$root/scripts/install-deps.sh" native
-cmake -S "$root" -B "$root/build/native" -DTACHORO_WERROR=ON >/dev/null
-cmake --build "$root/build/native" -j2 --target tachoro >/dev/null
-tachoro="$root/build/native/tachoro"
+# A build of its own, with warnings as warnings: a newer compiler's new
+# warning must not stop a first run (CI makes them errors, scripts/test.sh).
+cmake -S "$root" -B "$root/build/run" -DTACHORO_WERROR=OFF -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$root/build/run" -j2 --target tachoro >/dev/null
+tachoro="$root/build/run/tachoro"
 
 if [ $# -eq 0 ]; then
   say "measuring the example examples/heavy.avs (name a script to measure your own)"

@@ -17,6 +17,35 @@ bash scripts/install-deps.sh all || exit 1
 jobs=2
 status=0
 
+# What runs in the background, and the Wine session, end with the script
+# however it ends (an interruption included).
+windows_frameserver_job=""
+xvfb_job=""
+wine_prefix=""
+end_wine_session() {
+  if [ -n "$wine_prefix" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$wine_prefix"
+    wine_prefix=""
+  fi
+  if [ -n "$xvfb_job" ]; then
+    kill "$xvfb_job" 2>/dev/null || true
+    xvfb_job=""
+  fi
+}
+clean_up() {
+  # The frame-server build is a process group of its own (see below).
+  if [ -n "$windows_frameserver_job" ]; then
+    kill -- "-$windows_frameserver_job" 2>/dev/null || true
+    windows_frameserver_job=""
+  fi
+  end_wine_session
+}
+trap clean_up EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
 run_config() {
   local name=$1; shift
   local started=$SECONDS
@@ -78,8 +107,12 @@ mkdir -p build
 # The Windows frame server takes longest to build: it builds in the
 # background while the native configurations build and test, at a lower
 # priority, so that it takes mostly the time their tests leave idle.
+# Job control gives it a process group of its own, so that all of it can
+# be ended at once.
+set -m
 frameserver windows nice -n 10 >build/frameserver-windows.prefix &
 windows_frameserver_job=$!
+set +m
 realfs_native=${TACHORO_REAL_FRAMESERVER:-}
 if [ -z "$realfs_native" ]; then
   if prefix=$(frameserver linux); then
@@ -102,17 +135,20 @@ bash scripts/fuzz.sh 30 || status=1
 
 realfs_windows=""
 waited=$SECONDS
-if wait $windows_frameserver_job; then
+if wait "$windows_frameserver_job"; then
+  windows_frameserver_job=""
   realfs_windows=$(cat build/frameserver-windows.prefix)/bin/AviSynth.dll
 else
-  frameserver_failed windows $?
+  code=$?
+  windows_frameserver_job=""
+  frameserver_failed windows $code
 fi
 echo "waited $((SECONDS - waited)) s for the Windows frame server"
 
 unset LOCPATH
 # Wine: a throw-away prefix, quiet, without the .NET and HTML installers.
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d /tmp/tachoro-wine.XXXXXX)
+wine_prefix=$(mktemp -d /tmp/tachoro-wine.XXXXXX)
+export WINEPREFIX=$wine_prefix
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot --init >/dev/null 2>&1 || true
 # An unhandled crash must end the process, not wait for a click on a dialog.
@@ -135,9 +171,7 @@ wineserver -p
 wine notepad </dev/null >/dev/null 2>&1 &
 for _ in $(seq 300); do pgrep -f 'explorer.exe /desktop' >/dev/null && pgrep -f 'notepad.exe' >/dev/null && break; sleep 0.1; done
 run_config windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTACHORO_REAL_FRAMESERVER="$realfs_windows"
-wineserver -k >/dev/null 2>&1 || true
-kill $xvfb_job 2>/dev/null || true
-rm -rf "$WINEPREFIX"
+end_wine_session
 
 # The packages, made from the trees built above; CI also installs the .deb.
 if [ $status -eq 0 ]; then

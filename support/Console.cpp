@@ -11,8 +11,7 @@ namespace {
 // The most characters of standard input a prompt reads for its answer.
 constexpr int kTypedAheadLimit = 4096;
 
-platform::Stream StreamFor(int useStdout) { return useStdout ? platform::Stream::Out : platform::Stream::Err; }
-FILE* FileFor(int useStdout) { return useStdout ? stdout : stderr; }
+FILE* FileFor(platform::Stream stream) { return stream == platform::Stream::Out ? stdout : stderr; }
 
 }  // namespace
 
@@ -26,32 +25,32 @@ CUtils::~CUtils() {
     if (ColourChanged) platform::RestoreTextAttribute(LastColourStream, SavedAttributes);
 }
 
-void CUtils::SetTextColour(int useStdout, uint16_t attribute, bool enabled) {
+void CUtils::SetTextColour(platform::Stream stream, uint16_t attribute, bool enabled) {
     if (!enabled) return;
     ColourChanged = true;
-    LastColourStream = StreamFor(useStdout);
+    LastColourStream = stream;
     platform::SetTextAttribute(LastColourStream, attribute);
 }
 
-void CUtils::RestoreTextColour(int useStdout, bool enabled) {
-    if (enabled) platform::RestoreTextAttribute(StreamFor(useStdout), SavedAttributes);
+void CUtils::RestoreTextColour(platform::Stream stream, bool enabled) {
+    if (enabled) platform::RestoreTextAttribute(stream, SavedAttributes);
 }
 
 void CUtils::MoveCursorUp(int lines) {
     std::fflush(FileFor(MessageStream()));
-    platform::MoveCursorUp(StreamFor(MessageStream()), lines);
+    platform::MoveCursorUp(MessageStream(), lines);
 }
 
 std::string CUtils::PadLine(std::string text) const { return ::PadLine(std::move(text), ConsoleWidth); }
 
 void CUtils::ClearLine() { ConsolePrint(MessageStream(), ColourUnchanged, "\r%s", PadLine("").c_str()); }
 
-int MessageStream() { return Utils.Options.UseStdout ? 1 : 0; }
+platform::Stream MessageStream() { return Utils.Options.UseStdout ? platform::Stream::Out : platform::Stream::Err; }
 
-void ConsolePrint(int useStdout, uint16_t colour, const char* format, ...) {
+void ConsolePrint(platform::Stream stream, uint16_t colour, const char* format, ...) {
     if (!format) return;
-    if (colour != ColourUnchanged) Utils.SetTextColour(useStdout, colour, Utils.Options.UseColor);
-    FILE* file = FileFor(useStdout);
+    if (colour != ColourUnchanged) Utils.SetTextColour(stream, colour, Utils.Options.UseColor);
+    FILE* file = FileFor(stream);
     va_list args;
     va_start(args, format);
     // Names, settings values and the frame server's messages come from
@@ -61,7 +60,7 @@ void ConsolePrint(int useStdout, uint16_t colour, const char* format, ...) {
     std::fwrite(text.data(), 1, text.size(), file);
     std::fflush(file);
     if (colour != ColourUnchanged) {
-        Utils.RestoreTextColour(useStdout, Utils.Options.UseColor);
+        Utils.RestoreTextColour(stream, Utils.Options.UseColor);
         std::fflush(file);
     }
 }
@@ -115,8 +114,6 @@ bool AskYesNo(unsigned pollMs) {
     platform::KeyboardEnd();
     return answer;
 }
-
-bool FileExists(const std::string& path) { return platform::FileExists(path); }
 
 platform::FileRead ReadFileText(const std::string& path, std::string& content, uint64_t maxBytes) {
     std::vector<uint8_t> bytes;

@@ -24,11 +24,12 @@ struct ConsoleOptions {
     bool PauseBeforeExit = false;
 };
 
-// Prints to standard output when useStdout is non-zero, else to standard
-// error, in `colour` (0 leaves the colour alone), and flushes. A null format
-// prints nothing. Control characters other than CR, LF and tab are shown as
-// '?' (ControlsReplaced).
-void ConsolePrint(int useStdout, uint16_t colour, const char* format, ...) TACHORO_PRINTF(3, 4);
+// Prints to `stream` (MessageStream() for the program's messages; standard
+// output for what is asked for: the usage text, the frame-server report) in
+// `colour` (0 leaves the colour alone), and flushes. A null format prints
+// nothing. Control characters other than CR, LF and tab are shown as '?'
+// (ControlsReplaced).
+void ConsolePrint(platform::Stream stream, uint16_t colour, const char* format, ...) TACHORO_PRINTF(3, 4);
 
 // The exit pause: waits for a key when PauseBeforeExit is on and a keyboard
 // can answer; an interruption ends the wait.
@@ -48,8 +49,8 @@ public:
 
     void Configure(const ConsoleOptions& options) { Options = options; }
 
-    void SetTextColour(int useStdout, uint16_t attribute, bool enabled);
-    void RestoreTextColour(int useStdout, bool enabled);
+    void SetTextColour(platform::Stream stream, uint16_t attribute, bool enabled);
+    void RestoreTextColour(platform::Stream stream, bool enabled);
     void MoveCursorUp(int lines);
     std::string PadLine(std::string text) const;
     // "\r" and a padded empty line on the message stream.
@@ -66,15 +67,14 @@ private:
 
 extern CUtils Utils;
 
-// The stream flag of the program's messages, for ConsolePrint.
-int MessageStream();
+// The stream of the program's messages: standard error, or standard output
+// when the settings say so.
+platform::Stream MessageStream();
 
 // Short-hands for the console conventions, on the message stream.
 void ShowStatus(const std::string& text);   // "\r%s\r", padded, colour 0
 void ClearStatus();                         // ShowStatus("")
 void PrintPermanentLine(uint16_t colour, const std::string& text);  // "\r%s\n", padded
-
-bool FileExists(const std::string& path);
 
 // The largest text file the program reads (the settings file, the script):
 // "a few MB" is far beyond any real one and still harmless to hold.

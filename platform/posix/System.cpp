@@ -189,11 +189,6 @@ bool FullPath(const std::string& path, std::string& result) {
     return true;
 }
 
-bool FileExists(const std::string& path) {
-    struct stat info {};
-    return !path.empty() && stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
-
 bool FileVersion(const std::string& fileName, uint16_t parts[4]) {
     if (fileName.empty()) {
         parts[0] = TACHORO_VERSION_MAJOR;

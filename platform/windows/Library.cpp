@@ -129,7 +129,7 @@ bool ResolveLibraryFile(const std::string& name, std::string& path) {
     // caller can say what is wrong with them.
     const DWORD loadError = GetLastError();
     std::string found;
-    if (SearchFile(name, found) && FileExists(found)) {
+    if (SearchFile(name, found) && InspectFile(found).Kind == FileKind::Regular) {
         path = found;
         return true;
     }

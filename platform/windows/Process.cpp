@@ -97,11 +97,6 @@ bool FullPath(const std::string& path, std::string& result) {
     return false;
 }
 
-bool FileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 bool FileVersion(const std::string& fileName, uint16_t parts[4]) {
     std::string file = fileName;
     if (file.empty()) {

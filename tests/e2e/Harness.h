@@ -77,6 +77,11 @@ private:
     std::string Executable;
 };
 
+// An end-to-end test that also runs through the program over the other
+// frame-server interface: one of the cases where the interface does the
+// work. tests/CMakeLists.txt finds these by this name.
+#define TEST_BOTH_INTERFACES(suite, name) TEST(suite, name)
+
 #define EXPECT_EXIT_CODE(result, value)                                   \
     do {                                                                  \
         EXPECT_TRUE((result).Started) << (result).StartError;             \

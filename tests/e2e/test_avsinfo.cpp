@@ -35,7 +35,7 @@ bool IsTimeStamp(const std::string& text) {
     return false;
 }
 
-TEST(AvsInfo, ReportsTheTestFrameServer) {
+TEST_BOTH_INTERFACES(AvsInfo, ReportsTheTestFrameServer) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     ProcessResult result = tachoro.Run({"-avsinfo"});
@@ -63,7 +63,7 @@ TEST(AvsInfo, ReportsTheTestFrameServer) {
     EXPECT_EQ(result.Out.back(), '\n');
 }
 
-TEST(AvsInfo, FollowsTheInterfaceAndFunctionsOfTheLibrary) {
+TEST_BOTH_INTERFACES(AvsInfo, FollowsTheInterfaceAndFunctionsOfTheLibrary) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     for (const char* version : {"5", "6"}) {
@@ -88,7 +88,7 @@ TEST(AvsInfo, FollowsTheInterfaceAndFunctionsOfTheLibrary) {
     EXPECT_NE(icl.Out.find("Linker/compiler version:     6.0 (ICL 10.1)\n"), std::string::npos);
 }
 
-TEST(AvsInfo, ListsThePluginDirectoriesThatExist) {
+TEST_BOTH_INTERFACES(AvsInfo, ListsThePluginDirectoriesThatExist) {
     if (kOnWindows) GTEST_SKIP() << "Windows reads the plug-in directories from the registry";
     TachoroRun tachoro;
     tachoro.WriteSettings();
@@ -105,7 +105,7 @@ struct StartupRefusal {
     std::string message;
 };
 
-TEST(AvsInfo, UnusableLibrariesAreRefusedAtStartup) {
+TEST_BOTH_INTERFACES(AvsInfo, UnusableLibrariesAreRefusedAtStartup) {
     TachoroRun tachoro;
     const std::string missing = tachoro.Path("nowhere/avisynth.dll");
     tachoro.WriteSettings({"AVSDLL=" + missing});
@@ -140,7 +140,7 @@ TEST(AvsInfo, UnusableLibrariesAreRefusedAtStartup) {
                               "\nCould not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)\n");
 }
 
-TEST(AvsInfo, NoFrameServerInstalled) {
+TEST_BOTH_INTERFACES(AvsInfo, NoFrameServerInstalled) {
     TachoroRun tachoro;
     tachoro.WriteSettings({}, false);
     ProcessResult result = tachoro.Run({"-avsinfo"});

@@ -29,7 +29,7 @@ void ExpectCleanMainConnection(const TachoroRun& tachoro) {
     EXPECT_EQ(loads.back()["environments_deleted"], 1);
 }
 
-TEST(InfoRun, ReportsAPalClip) {
+TEST_BOTH_INTERFACES(InfoRun, ReportsAPalClip) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("clip.avs", kPalClip);
@@ -43,7 +43,7 @@ TEST(InfoRun, ReportsAPalClip) {
     EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).size(), 3u);
 }
 
-TEST(InfoRun, ShowsTheFieldOrder) {
+TEST_BOTH_INTERFACES(InfoRun, ShowsTheFieldOrder) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const struct {
@@ -65,7 +65,7 @@ TEST(InfoRun, ShowsTheFieldOrder) {
     }
 }
 
-TEST(InfoRun, NamesEveryColourSpace) {
+TEST_BOTH_INTERFACES(InfoRun, NamesEveryColourSpace) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::vector<std::pair<std::string, std::string>> withoutPixelType = {{"TESTFS_FUNCTIONS", "VersionString"}};
@@ -98,7 +98,7 @@ TEST(InfoRun, NamesEveryColourSpace) {
     }
 }
 
-TEST(InfoRun, AnAudioOnlyClipHasNoVideoFigures) {
+TEST_BOTH_INTERFACES(InfoRun, AnAudioOnlyClipHasNoVideoFigures) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript(
@@ -113,7 +113,7 @@ TEST(InfoRun, AnAudioOnlyClipHasNoVideoFigures) {
                                            "\nColorspace:                        n/a\n");
 }
 
-TEST(InfoRun, AZeroFrameRateDoesNotBreakTheReport) {
+TEST_BOTH_INTERFACES(InfoRun, AZeroFrameRateDoesNotBreakTheReport) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("zero.avs", "fps=25/0\nframes=100\n");
@@ -123,7 +123,7 @@ TEST(InfoRun, AZeroFrameRateDoesNotBreakTheReport) {
                                                       "      0.000 (25/0)", "   YV12"));
 }
 
-TEST(InfoRun, ShowsTheActiveMultiThreadingModeAndInvokesTheDistributor) {
+TEST_BOTH_INTERFACES(InfoRun, ShowsTheActiveMultiThreadingModeAndInvokesTheDistributor) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("clip.avs", kPalClip);
@@ -147,7 +147,7 @@ TEST(InfoRun, ShowsTheActiveMultiThreadingModeAndInvokesTheDistributor) {
     EXPECT_EQ(ReadCounterLines(withoutDistributor.CountersFile()).back()["distributor_calls"], 0);
 }
 
-TEST(InfoRun, ModesOutsideOneToFourCallNoDistributor) {
+TEST_BOTH_INTERFACES(InfoRun, ModesOutsideOneToFourCallNoDistributor) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("clip.avs", kPalClip);
@@ -161,7 +161,7 @@ TEST(InfoRun, ModesOutsideOneToFourCallNoDistributor) {
     }
 }
 
-TEST(ScriptFailures, AScriptThatReturnsANumber) {
+TEST_BOTH_INTERFACES(ScriptFailures, AScriptThatReturnsANumber) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("number.avs", "return=int\n");
@@ -176,7 +176,7 @@ TEST(ScriptFailures, AScriptThatReturnsANumber) {
     EXPECT_EQ(info.Err, InfoRunStart() + "\n\"" + script + "\":\nScript did not return a clip\n");
 }
 
-TEST(ScriptFailures, AnErrorRaisedByTheImport) {
+TEST_BOTH_INTERFACES(ScriptFailures, AnErrorRaisedByTheImport) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("broken.avs", "import_error=Invalid arguments to function Foo\n");
@@ -189,7 +189,7 @@ TEST(ScriptFailures, AnErrorRaisedByTheImport) {
     EXPECT_EQ(info.Err, InfoRunStart() + "\nInvalid arguments to function Foo\n");
 }
 
-TEST(ScriptFailures, AVideoClipWithoutFramesStopsTheCalibration) {
+TEST_BOTH_INTERFACES(ScriptFailures, AVideoClipWithoutFramesStopsTheCalibration) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("empty.avs", "frames=0\n");
@@ -200,7 +200,7 @@ TEST(ScriptFailures, AVideoClipWithoutFramesStopsTheCalibration) {
     EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).back()["frames_requested"], 0);
 }
 
-TEST(ScriptFailures, AnAudioOnlyClipFailsTheCalibration) {
+TEST_BOTH_INTERFACES(ScriptFailures, AnAudioOnlyClipFailsTheCalibration) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("audio.avs", "video=none\nsample_rate=48000\naudio_channels=2\n");
@@ -210,7 +210,7 @@ TEST(ScriptFailures, AnAudioOnlyClipFailsTheCalibration) {
                               "\nScript did not return a video clip:\n(" + script + ")\n");
 }
 
-TEST(ScriptFailures, FaultsInsideTheFrameServerAreReportedByName) {
+TEST_BOTH_INTERFACES(ScriptFailures, FaultsInsideTheFrameServerAreReportedByName) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const struct {
@@ -246,7 +246,7 @@ TEST(ScriptFailures, FaultsInsideTheFrameServerAreReportedByName) {
 // An exception of a plug-in's own is "Unknown exception", with its text when
 // it has one the program can read (it derives from std::exception); never
 // the system's text of some earlier, unrelated error.
-TEST(ScriptFailures, AnExceptionOfAPluginIsAnUnknownException) {
+TEST_BOTH_INTERFACES(ScriptFailures, AnExceptionOfAPluginIsAnUnknownException) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const struct {
@@ -276,7 +276,7 @@ TEST(ScriptFailures, AnExceptionOfAPluginIsAnUnknownException) {
 
 // With -log a failed evaluation or calibration writes the log: the general
 // information, the clip once it was evaluated, the script and the error.
-TEST(ScriptFailures, AFailedEvaluationWritesTheLogAskedFor) {
+TEST_BOTH_INTERFACES(ScriptFailures, AFailedEvaluationWritesTheLogAskedFor) {
     const struct {
         const char* what;
         std::string script;
@@ -319,7 +319,7 @@ TEST(ScriptFailures, AFailedEvaluationWritesTheLogAskedFor) {
 
 // A log that nobody asked for, written because the run failed, keeps the log
 // of an earlier run as its backup; a log asked for replaces it.
-TEST(ScriptFailures, AnErrorLogNobodyAskedForKeepsTheEarlierLog) {
+TEST_BOTH_INTERFACES(ScriptFailures, AnErrorLogNobodyAskedForKeepsTheEarlierLog) {
     const std::string earlier = "a good log of an earlier run\r\n";
     for (bool asked : {false, true}) {
         SCOPED_TRACE(asked ? "-log" : "no -log");

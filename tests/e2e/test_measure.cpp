@@ -143,7 +143,7 @@ std::vector<std::string> GeneralInfoLines(TachoroRun& tachoro, const std::string
     return lines;
 }
 
-TEST(MeasuredRun, WritesTheSummaryLogAndCsv) {
+TEST_BOTH_INTERFACES(MeasuredRun, WritesTheSummaryLogAndCsv) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
@@ -341,7 +341,7 @@ TEST(MeasuredRun, ATimeLimitStopsTheRun) {
     }
 }
 
-TEST(MeasuredRun, AFrameServerErrorKeepsTheSamplesSoFar) {
+TEST_BOTH_INTERFACES(MeasuredRun, AFrameServerErrorKeepsTheSamplesSoFar) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script =

@@ -29,7 +29,7 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-TEST(RepeatedRuns, EachRunIsAFullCycleAfterOneCalibration) {
+TEST_BOTH_INTERFACES(RepeatedRuns, EachRunIsAFullCycleAfterOneCalibration) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("clip.avs", kClip);
@@ -75,7 +75,7 @@ TEST(RepeatedRuns, EachRunIsAFullCycleAfterOneCalibration) {
     EXPECT_GT(rowsPerRun[2], 0);
 }
 
-TEST(ScriptComparison, EachScriptHasItsOwnFilesThenTheTable) {
+TEST_BOTH_INTERFACES(ScriptComparison, EachScriptHasItsOwnFilesThenTheTable) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string slow = tachoro.WriteScript("slow.avs", kClip);
@@ -175,7 +175,7 @@ TEST(RepeatedRuns, TheTimeLimitHoldsForEachRun) {
     EXPECT_LT(loads[4]["frames_requested"], 700);
 }
 
-TEST(FrameTimes, PercentilesAndTheSlowestFramesInTheSummaryAndTheLog) {
+TEST_BOTH_INTERFACES(FrameTimes, PercentilesAndTheSlowestFramesInTheSummaryAndTheLog) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("clip.avs", kClip);
@@ -195,7 +195,7 @@ TEST(FrameTimes, PercentilesAndTheSlowestFramesInTheSummaryAndTheLog) {
 // A name may hold a backslash (a folder's separator only on Windows), a line
 // break or an escape sequence (POSIX): the files and the console show it
 // whole, on one line, and harmless.
-TEST(ResultFiles, AScriptNameIsShownWholeOnOneLineAndHarmless) {
+TEST_BOTH_INTERFACES(ResultFiles, AScriptNameIsShownWholeOnOneLineAndHarmless) {
     if (kOnWindows) GTEST_SKIP() << "such names are no file names on Windows";
     TachoroRun tachoro;
     tachoro.WriteSettings();
@@ -213,15 +213,18 @@ TEST(ResultFiles, AScriptNameIsShownWholeOnOneLineAndHarmless) {
     EXPECT_NE(svg.find("<title>e?[31m?x\\y.avs</title>"), std::string::npos) << svg;
 }
 
-TEST(ResultFiles, BesideTheScriptWhenAskedAndOnlyWhereTheyMeanSomething) {
+TEST_BOTH_INTERFACES(ResultFiles, BesideTheScriptWhenAskedAndOnlyWhereTheyMeanSomething) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("clip.avs", kClip);
 
-    // -info: the clip's facts as JSON, no chart (nothing was measured).
+    // -info: the clip's facts as JSON, no chart (nothing was measured). The
+    // frame server's interface is the one the program was built over.
     ProcessResult info = tachoro.Run({script, "-info", "-json", "-plot", "-runs=3"});
     EXPECT_EXIT_CODE(info, 0);
-    EXPECT_NE(ReadBytes(tachoro.Path("clip.json")).find("\"mode\": \"info\""), std::string::npos);
+    const std::string json = ReadBytes(tachoro.Path("clip.json"));
+    EXPECT_NE(json.find("\"mode\": \"info\""), std::string::npos);
+    EXPECT_EQ(JsonValue(json, "interface"), "\"" + InterfaceUnderTest() + "\"");
     EXPECT_FALSE(PathExists(tachoro.Path("clip.svg")));
     // No CSV file either, even when the evaluation failed.
     const std::string failing = tachoro.WriteScript("failing.avs", "import_error=no such filter\n");

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/Settings.h"
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
 
@@ -23,25 +22,7 @@ TEST(SamplingInterval, EnlargedWhileMoreThanHalfAMillionIntervals) {
     EXPECT_EQ(SampleArrayEntries(UINT32_MAX, 1), size_t{UINT32_MAX} + 2);  // no 32-bit wrap
 }
 
-TEST(FrameRangeCheck, ResolvesAndRejects) {
-    FrameRange r = ResolveFrameRange(0, -1, 100);
-    EXPECT_TRUE(r.Valid);
-    EXPECT_EQ(r.First, 0u);
-    EXPECT_EQ(r.Last, 99u);
-    EXPECT_EQ(r.ResolvedLast, 99);
-
-    r = ResolveFrameRange(7, 7, 100);
-    EXPECT_TRUE(r.Valid);
-    EXPECT_EQ(r.First, 7u);
-    EXPECT_EQ(r.Last, 7u);
-
-    EXPECT_TRUE(ResolveFrameRange(99, 99, 100).Valid);
-    EXPECT_FALSE(ResolveFrameRange(0, 100, 100).Valid);  // last beyond the clip
-    EXPECT_FALSE(ResolveFrameRange(-1, 10, 100).Valid);
-    EXPECT_FALSE(ResolveFrameRange(10, 5, 100).Valid);
-    EXPECT_FALSE(ResolveFrameRange(InvalidRangeMarker, InvalidRangeMarker, 100).Valid);
-    EXPECT_FALSE(ResolveFrameRange(0, -1, 0).Valid);  // a clip without frames
-    EXPECT_EQ(ResolveFrameRange(0, -1, 0).ResolvedLast, -1);
+TEST(ReadingMessage, OneFrameOrMore) {
     EXPECT_STREQ(ReadingMessage(1), "Reading frame...");
     EXPECT_STREQ(ReadingMessage(2), "Reading frames...");
     EXPECT_STREQ(ReadingMessage(0), "Reading frames...");

@@ -1,7 +1,7 @@
 // The user documentation has an entry for every switch and every settings key
-// the program knows: Tachoro.html a <dt>, tachoro.1 a .TP tag. The lists come
-// from the program (its usage text and its default settings file), so a
-// switch or key added without documentation fails here.
+// the program knows: Tachoro.html a <dt> with the row's anchor, tachoro.1 a
+// .TP tag. The names come from the table of options, so a switch or key added
+// without documentation fails here.
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -12,8 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/CommandLine.h"
-#include "app/Settings.h"
+#include "app/Options.h"
 
 namespace {
 
@@ -28,33 +27,13 @@ bool IsWordCharacter(char character) {
     return std::isalnum(static_cast<unsigned char>(character)) || character == '_' || character == '-';
 }
 
-// The switches of the usage text ("-range=first,last" gives "-range=") and
-// those that only ask for information.
-std::vector<std::string> ProgramSwitches() {
-    std::vector<std::string> switches = InformationSwitches();
-    for (const std::string& line : UsageLines()) {
-        if (line.compare(0, 3, "  -") != 0) continue;
-        for (size_t i = 1; i < line.size(); ++i) {
-            if (line[i] != '-' || (line[i - 1] != ' ' && line[i - 1] != '[')) continue;
-            size_t end = i + 1;
-            while (end < line.size() && std::isalpha(static_cast<unsigned char>(line[end]))) ++end;
-            if (end < line.size() && line[end] == '=') ++end;
-            if (end > i + 1) switches.push_back(line.substr(i, end - i));
-            i = end;
-        }
-    }
-    return switches;
-}
-
-std::vector<std::string> ProgramSettingsKeys() {
-    std::vector<std::string> keys;
-    std::istringstream lines(DefaultSettingsFileText(ProgramVersionShort()));
-    std::string line;
-    while (std::getline(lines, line)) {
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos && equals > 0) keys.push_back(line.substr(0, equals));
-    }
-    return keys;
+// The names a row is documented under: "-log", "-l", "-range=", "AVSDLL".
+std::vector<std::string> NamesOf(const Option& option) {
+    std::vector<std::string> names;
+    for (const char* name : {option.Switch, option.Short[0], option.Short[1]})
+        if (name) names.push_back(std::string(name) + (option.TakesValue() ? "=" : ""));
+    if (option.Key) names.push_back(option.Key);
+    return names;
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -62,10 +41,12 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
         text.replace(at, from.size(), to);
 }
 
-// The text of every <dt>, tags removed, entities decoded.
-std::vector<std::string> HtmlEntries(const std::string& html) {
+// The text of every <dt> (of the one with id="anchor" when one is named),
+// tags removed, entities decoded.
+std::vector<std::string> HtmlEntries(const std::string& html, const std::string& anchor = std::string()) {
     std::vector<std::string> entries;
-    for (size_t start = html.find("<dt"); start != std::string::npos; start = html.find("<dt", start + 1)) {
+    const std::string opening = anchor.empty() ? "<dt" : "<dt id=\"" + anchor + "\">";
+    for (size_t start = html.find(opening); start != std::string::npos; start = html.find(opening, start + 1)) {
         const size_t end = html.find("</dt>", start);
         if (end == std::string::npos) break;
         std::string entry;
@@ -116,26 +97,24 @@ bool HasEntryFor(const std::vector<std::string>& entries, const std::string& nam
 }
 
 TEST(Documentation, EverySwitchAndSettingsKeyHasAnEntry) {
-    const std::vector<std::string> switches = ProgramSwitches();
-    const std::vector<std::string> keys = ProgramSettingsKeys();
-    // The lists themselves must have been found.
-    ASSERT_GE(switches.size(), 18u);
-    ASSERT_GE(keys.size(), 17u);
-    EXPECT_TRUE(HasEntryFor({"-info -i"}, "-i"));
-    EXPECT_FALSE(HasEntryFor({"-info --help"}, "-h"));
-
-    const struct {
-        const char* document;
-        std::function<std::vector<std::string>(const std::string&)> entriesOf;
-    } documents[] = {{"Tachoro.html", HtmlEntries}, {"tachoro.1", ManEntries}};
-    for (const auto& document : documents) {
-        const std::string text = DocumentText(document.document);
-        ASSERT_FALSE(text.empty()) << document.document;
-        const std::vector<std::string> entries = document.entriesOf(text);
-        for (const std::string& name : switches)
-            EXPECT_TRUE(HasEntryFor(entries, name)) << document.document << " has no entry for the switch " << name;
-        for (const std::string& name : keys)
-            EXPECT_TRUE(HasEntryFor(entries, name)) << document.document << " has no entry for the key " << name;
+    ASSERT_TRUE(HasEntryFor({"-info -i"}, "-i"));
+    ASSERT_FALSE(HasEntryFor({"-info --help"}, "-h"));
+    const std::string html = DocumentText("Tachoro.html");
+    const std::string man = DocumentText("tachoro.1");
+    ASSERT_FALSE(html.empty());
+    ASSERT_FALSE(man.empty());
+    const std::vector<std::string> htmlEntries = HtmlEntries(html), manEntries = ManEntries(man);
+    for (const Option& option : Options()) {
+        const std::vector<std::string> names = NamesOf(option);
+        ASSERT_NE(option.Anchor, nullptr) << names.front();
+        // The row's own entry names its switch (or key); every name has an
+        // entry in both documents.
+        EXPECT_TRUE(HasEntryFor(HtmlEntries(html, option.Anchor), names.front()))
+            << "Tachoro.html has no <dt id=\"" << option.Anchor << "\"> for " << names.front();
+        for (const std::string& name : names) {
+            EXPECT_TRUE(HasEntryFor(htmlEntries, name)) << "Tachoro.html has no entry for " << name;
+            EXPECT_TRUE(HasEntryFor(manEntries, name)) << "tachoro.1 has no entry for " << name;
+        }
     }
 }
 

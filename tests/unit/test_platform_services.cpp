@@ -78,9 +78,9 @@ TEST(PlatformFiles, ExistenceAndWholeFileReads) {
     ASSERT_TRUE(WriteBytes(dir.Path("data.bin"), bytes));
     ASSERT_TRUE(WriteBytes(dir.Path("empty.bin"), ""));
 
-    EXPECT_TRUE(platform::FileExists(dir.Path("data.bin")));
-    EXPECT_FALSE(platform::FileExists(dir.Path("missing.bin")));
-    EXPECT_FALSE(platform::FileExists(dir.Path("")));  // the directory itself
+    EXPECT_EQ(platform::InspectFile(dir.Path("data.bin")).Kind, platform::FileKind::Regular);
+    EXPECT_EQ(platform::InspectFile(dir.Path("missing.bin")).Kind, platform::FileKind::Missing);
+    EXPECT_EQ(platform::InspectFile(dir.Path("")).Kind, platform::FileKind::Directory);
 
     std::vector<uint8_t> read{9, 9};
     ASSERT_EQ(platform::ReadRegularFile(dir.Path("data.bin"), 100, read), platform::FileRead::Done);
@@ -102,7 +102,7 @@ TEST(PlatformFiles, FullPathOfFilesThatNeedNotExist) {
 TEST(PlatformFiles, ExecutableAndSettingsPaths) {
     const std::string executable = platform::ExecutablePath();
     ASSERT_FALSE(executable.empty());
-    EXPECT_TRUE(platform::FileExists(executable)) << executable;
+    EXPECT_EQ(platform::InspectFile(executable).Kind, platform::FileKind::Regular) << executable;
     const std::string settings = platform::SettingsFilePath();
     EXPECT_EQ(fs::path(settings).filename().string(), "Tachoro.ini");
     if (kOnWindows) {

@@ -110,11 +110,19 @@ private:
     }
 };
 
+// A call of the scripts, each measured `runs` times.
+Invocation Call(const std::vector<std::string>& scripts, int32_t runs) {
+    Invocation call;
+    call.ScriptPaths = scripts;
+    call.Runs = runs;
+    return call;
+}
+
 const RunOutcome kDone = RunOutcome::Completed;
 const char* const kTableHead = "show Script  Runs  FPS (mean | sd)    Relative speed";
 const char* const kRunLine = "show Run 1:                          10.00 fps, completed";
 
-TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
+TEST(ScriptsMeasurement, WhereASeriesEndsAndWhatFollows) {
     const struct {
         const char* name;
         std::vector<std::string> scripts;
@@ -193,15 +201,12 @@ TEST(MeasureScripts, WhereASeriesEndsAndWhatFollows) {
         steps.InterruptIn = c.interruptIn;
         steps.InterruptBeforeMeasuring = c.beforeMeasuring;
         steps.FilesFail = c.filesFail;
-        SeriesPlan plan;
-        plan.Scripts = c.scripts;
-        plan.Runs = c.runs;
-        EXPECT_EQ(MeasureScripts(plan, steps), c.exitCode) << c.name;
+        EXPECT_EQ(ScriptsMeasurement(Call(c.scripts, c.runs), steps).Run(), c.exitCode) << c.name;
         EXPECT_EQ(steps.Trace, c.trace) << c.name;
     }
 }
 
-TEST(MeasureScripts, CyclesThatAddNoRun) {
+TEST(ScriptsMeasurement, CyclesThatAddNoRun) {
     const struct {
         CycleEnd end;
         int exitCode;
@@ -219,17 +224,15 @@ TEST(MeasureScripts, CyclesThatAddNoRun) {
     for (const auto& c : cases) {
         ScriptedSteps steps;
         steps.Ends["a"] = c.end;
-        SeriesPlan plan;
-        plan.Scripts = {"a", "b"};
-        plan.Runs = 2;
-        EXPECT_EQ(MeasureScripts(plan, steps), c.exitCode);
+        EXPECT_EQ(ScriptsMeasurement(Call({"a", "b"}, 2), steps).Run(), c.exitCode);
         EXPECT_EQ(steps.Trace, c.trace);
     }
     // -info: no calibration and one cycle per script, no comparison.
     ScriptedSteps info;
     info.Ends["a"] = info.Ends["b"] = CycleEnd::InfoOnly;
-    SeriesPlan plan{{"a", "b"}, 5, true};
-    EXPECT_EQ(MeasureScripts(plan, info), 0);
+    Invocation infoCall = Call({"a", "b"}, 5);
+    infoCall.InfoOnly = true;
+    EXPECT_EQ(ScriptsMeasurement(infoCall, info).Run(), 0);
     EXPECT_EQ(info.Trace, (std::vector<std::string>{"show Script 1 of 2: a", "cycle a 1", "show Script 2 of 2: b",
                                                       "cycle b 1"}));
 }
@@ -350,7 +353,7 @@ TEST(SeriesFiles, TheErrorSectionOfEachKindOfFailure) {
 // A worker's fault whose calibration or cycle never returns is ended from
 // outside: the failure recorded, the script's files written as after a
 // failed run, the comparison shown, nothing else measured.
-TEST(MeasureScripts, WorkLostToAWorkerFaultIsEndedFromOutside) {
+TEST(ScriptsMeasurement, WorkLostToAWorkerFaultIsEndedFromOutside) {
     const struct {
         const char* lostIn;
         bool runStands;  // lost while the frame server closed
@@ -369,10 +372,8 @@ TEST(MeasureScripts, WorkLostToAWorkerFaultIsEndedFromOutside) {
         ScriptedSteps steps;
         steps.LostIn = c.lostIn;
         steps.LostRunStands = c.runStands;
-        SeriesPlan plan;
-        plan.Scripts = {"a", "b"};
-        plan.Runs = 3;
-        ScriptsMeasurement measurement(plan, steps);
+        const Invocation call = Call({"a", "b"}, 3);
+        ScriptsMeasurement measurement(call, steps);
         steps.Measurement = &measurement;
         EXPECT_THROW(measurement.Run(), ScriptedSteps::StuckForGood) << c.lostIn;
         EXPECT_EQ(steps.LostExitCode, c.exitCode) << c.lostIn;

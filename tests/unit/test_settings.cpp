@@ -1,26 +1,27 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "app/Settings.h"
 
 namespace {
 
-Settings Apply(const std::string& content) {
-    Settings settings;
+Invocation Apply(const std::string& content) {
+    Invocation settings;
     ApplySettingsText(content, settings);
     return settings;
 }
 
 TEST(SettingsDefaults, MatchTheDocumentedValues) {
-    Settings settings;
+    Invocation settings;
     EXPECT_EQ(settings.AVSDLL, "");
     EXPECT_EQ(settings.DisplayFPS, 1);
     EXPECT_EQ(settings.DisplayTPF, 0);
     EXPECT_EQ(settings.CreateLog, 0);
-    EXPECT_EQ(settings.FrameFirst, 0);
-    EXPECT_EQ(settings.FrameLast, -1);
+    EXPECT_EQ(settings.FrameRange.First, 0);
+    EXPECT_EQ(settings.FrameRange.Last, -1);
     EXPECT_EQ(settings.TimeLimit, -1);
     EXPECT_EQ(settings.InvokeDistributor, 1);
     EXPECT_EQ(settings.AllowOnlyOneInstance, 1);
@@ -37,10 +38,10 @@ TEST(DefaultSettingsFile, IsTwentyCrLfLines) {
               "MonitorGPULoad=0\r\nProcessPriority=2\r\nConUseSTDOUT=0\r\nTimeLimit=-1\r\n\r\n[Miscellaneous]\r\n"
               "LogEstimatedTime=0\r\nAutoCompleteExtension=0\r\n");
     // Applying the defaults to the defaults changes nothing.
-    Settings settings = Apply(text);
-    EXPECT_EQ(settings.FrameFirst, 0);
-    EXPECT_EQ(settings.FrameLast, -1);
-    EXPECT_EQ(settings.FrameRangeText, "FrameRange=0,-1");
+    Invocation settings = Apply(text);
+    EXPECT_EQ(settings.FrameRange.First, 0);
+    EXPECT_EQ(settings.FrameRange.Last, -1);
+    EXPECT_EQ(settings.FrameRange.Text, "FrameRange=0,-1");
     EXPECT_EQ(settings.ProcessPriority, 2);
 }
 
@@ -70,7 +71,7 @@ TEST(SettingsFileText, EditorsEncodingsAndLineEndsReadAsPlainText) {
     for (const std::string& bytes : {plain, utf16(true), utf16(false), "\xEF\xBB\xBF" + plain, crOnly, lfOnly}) {
         const std::string text = DecodeSettingsText(bytes);
         EXPECT_TRUE(SettingsFileIsCurrent(text, "2.1.3")) << text;
-        const Settings settings = Apply(text);
+        const Invocation settings = Apply(text);
         EXPECT_EQ(settings.DisplayFPS, 0) << text;
         EXPECT_EQ(settings.AVSDLL, "C:\\fs\\avisynth.dll") << text;
     }
@@ -89,7 +90,7 @@ TEST(SettingsKeys, MatchWithoutRegardToCaseAndBlanks) {
 TEST(SettingsFlags, OnlyMoveAwayFromTheirDefault) {
     EXPECT_EQ(Apply("DisplayFPS=0\nDisplayFPS=1\n").DisplayFPS, 0);
     EXPECT_EQ(Apply("CreateLog=yes\n").CreateLog, 0);
-    Settings settings = Apply(
+    Invocation settings = Apply(
         "DisplayTPF=1\nCreateLog=1\nCreateCSV=1\nPauseBeforeExit=1\nInvokeDistributor=0\nAllowOnlyOneInstance=0\n"
         "UseColor=0\nMonitorGPULoad=1\nConUseSTDOUT=1\nLogEstimatedTime=1\nAutoCompleteExtension=1\n");
     EXPECT_EQ(settings.DisplayTPF, 1);
@@ -121,23 +122,41 @@ TEST(SettingsNumbers, FallBackOrStayAsTheRulesSay) {
 }
 
 TEST(SettingsFrameRange, ParsesOrLeavesTheMarker) {
-    Settings settings = Apply("FrameRange=10,5\r\n");
-    EXPECT_EQ(settings.FrameFirst, 10);
-    EXPECT_EQ(settings.FrameLast, 5);
+    Invocation settings = Apply("FrameRange=10,5\r\n");
+    EXPECT_EQ(settings.FrameRange.First, 10);
+    EXPECT_EQ(settings.FrameRange.Last, 5);
     settings = Apply("Frame Range = abc\r\n");
-    EXPECT_EQ(settings.FrameFirst, InvalidRangeMarker);
-    EXPECT_EQ(settings.FrameLast, InvalidRangeMarker);
-    EXPECT_EQ(settings.FrameRangeText, "Frame Range = abc");
-    EXPECT_FALSE(settings.FrameRangeValid);
+    EXPECT_EQ(settings.FrameRange.First, InvalidRangeMarker);
+    EXPECT_EQ(settings.FrameRange.Last, InvalidRangeMarker);
+    EXPECT_EQ(settings.FrameRange.Text, "Frame Range = abc");
+    EXPECT_FALSE(settings.FrameRange.Valid);
     for (const char* bad : {"FrameRange=1,", "FrameRange=,5", "FrameRange=12", "FrameRange=a,b",
                             "FrameRange=1234567890123456789012345678,1", "FrameRange=1-2,3", "FrameRange=-,-",
                             "FrameRange=5-,9", "FrameRange=0,99999999999999999999"}) {
         settings = Apply(bad);
-        EXPECT_EQ(settings.FrameFirst, InvalidRangeMarker) << bad;
-        EXPECT_EQ(settings.FrameLast, InvalidRangeMarker) << bad;
-        EXPECT_FALSE(settings.FrameRangeValid) << bad;
+        EXPECT_EQ(settings.FrameRange.First, InvalidRangeMarker) << bad;
+        EXPECT_EQ(settings.FrameRange.Last, InvalidRangeMarker) << bad;
+        EXPECT_FALSE(settings.FrameRange.Valid) << bad;
     }
-    EXPECT_TRUE(Apply("FrameRange=1,\nFrameRange=2,3").FrameRangeValid);
+    EXPECT_TRUE(Apply("FrameRange=1,\nFrameRange=2,3").FrameRange.Valid);
+}
+
+TEST(FrameRangeCheck, ResolvesAndRejects) {
+    const auto resolve = [](int64_t first, int64_t last, uint32_t frames) {
+        FrameRangeSetting range;
+        range.First = first;
+        range.Last = last;
+        const std::optional<FrameSpan> span = ResolveFrameRange(range, frames);
+        return span ? std::to_string(span->First) + "," + std::to_string(span->Last) : std::string("none");
+    };
+    EXPECT_EQ(resolve(0, -1, 100), "0,99");
+    EXPECT_EQ(resolve(7, 7, 100), "7,7");
+    EXPECT_EQ(resolve(99, 99, 100), "99,99");
+    EXPECT_EQ(resolve(0, 100, 100), "none");  // last beyond the clip
+    EXPECT_EQ(resolve(-1, 10, 100), "none");
+    EXPECT_EQ(resolve(10, 5, 100), "none");
+    EXPECT_EQ(resolve(InvalidRangeMarker, InvalidRangeMarker, 100), "none");
+    EXPECT_EQ(resolve(0, -1, 0), "none");  // a clip without frames
 }
 
 TEST(SettingsLibraryPath, KeepsItsCaseAndInnerBlanks) {

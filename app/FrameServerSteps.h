@@ -1,0 +1,114 @@
+// The steps of a script's series over the frame server and the console: the
+// calibration, the files and the interruptions (app/FrameServerSteps.cpp),
+// and the evaluate-measure-release cycle (app/Cycle.cpp, ending in
+// app/CycleEnd.cpp).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Invocation.h"
+#include "app/ResultFiles.h"
+#include "app/Series.h"
+#include "frameserver/AvisynthInfo.h"
+#include "frameserver/Calibration.h"
+#include "frameserver/Session.h"
+#include "measure/Benchmark.h"
+#include "measure/GPUMonitor.h"
+#include "report/SeriesReport.h"
+
+// A fault of the frame server while it closed an environment, after every
+// frame asked of it was rendered: what was measured stands.
+std::string ClosingFaultText(const std::string& fault);
+
+// Holds off a second interruption while the files of a run are written:
+// each is whole by itself (WriteReportFile), and together they are of one
+// generation, never a new log beside an old JSON file.
+class InterruptionHold {
+public:
+    InterruptionHold();
+    ~InterruptionHold();
+    InterruptionHold(const InterruptionHold&) = delete;
+    InterruptionHold& operator=(const InterruptionHold&) = delete;
+};
+
+class FrameServerSteps final : public ScriptSteps {
+public:
+    // monitorGPU: whether the GPU is read, as start-up decided it.
+    FrameServerSteps(const Invocation& call, const CAvisynthInfo& avisynthInfo, CGPUMonitor& gpu, bool monitorGPU)
+        : call(call), avisynthInfo(avisynthInfo), gpu(gpu), monitorGPU(monitorGPU) {}
+
+    SeriesReport NewSeries(const std::string& script) override;
+    bool Calibrate(SeriesReport& series) override;
+    void CalibrationLost(SeriesReport& series, uint32_t code) override;
+    CycleEnd Cycle(SeriesReport& series, uint32_t number) override;
+    void CycleLost(SeriesReport& series, uint32_t number, uint32_t code) override;
+    bool WriteFiles(const SeriesReport& series) override;
+    void ShowLines(const std::vector<std::string>& lines) override;
+    bool FrameServerLost() const override { return FrameServerStranded(); }
+    int Interruption() const override;
+
+    // From the first run until the files are written an interruption ends
+    // the series with what it finished; before and after, the process.
+    void CatchInterruptions();
+    void StopCatchingInterruptions();
+
+private:
+    // What one cycle keeps outside its guarded work: all that is needed to
+    // end it from another thread when that work cannot return.
+    struct CycleWork {
+        FrameServerContext session;
+        BenchmarkState benchmark;
+        CycleEnd earlyEnd = CycleEnd::Ran;  // an information-only run or a refused range
+        bool exceptionPathBegun = false;
+        std::string runtimeInfo;
+        std::optional<uint32_t> failedFrame;  // a frame request of the loop failed
+        DisplayOptions display;
+        bool closing = false;  // every requested frame was rendered; the frame server is being closed
+        bool summaryShown = false;
+    };
+
+    // The calibration's failure message, if it failed, and its log.
+    bool CalibrationEnded(const SeriesReport& series);
+    // Whether a format's file is written now, at the end of the series.
+    bool Wanted(const ResultFile& file, const SeriesReport& series) const;
+    void WriteEarlyLog(SeriesReport& series, uint16_t colour);
+
+    // The cycle (app/Cycle.cpp): its steps inside the guarded region.
+    bool OpenSession(FrameServerContext& session);
+    void CycleInRegion(SeriesReport& series, uint32_t number, CycleWork& cycle);
+    bool EvaluateScript(SeriesReport& series, uint32_t number, CycleWork& cycle);
+    bool EndedByInterruption(CycleWork& cycle);
+    void EndInformationRun(SeriesReport& series, uint32_t number, CycleWork& cycle);
+    std::optional<BenchmarkSetup> ResolveRange(SeriesReport& series, uint32_t number, CycleWork& cycle);
+    void Measure(const SeriesReport& series, uint32_t number, CycleWork& cycle, BenchmarkSetup& setup);
+    void Summarise(CycleWork& cycle, const BenchmarkSetup& setup);
+    void ShowCycleSummary(CycleWork& cycle, const DisplayOptions& display);
+
+    // The cycle's ending (app/CycleEnd.cpp).
+    void BeginExceptionPath(CycleWork& cycle);
+    void ReportFailure(const RegionResult& failure, CycleWork& cycle);
+    // `unload` is false when the work was lost and the library must stay as
+    // it is.
+    CycleEnd EndCycle(SeriesReport& series, uint32_t number, CycleWork& cycle, const RegionResult& work, bool unload);
+
+    const Invocation& call;
+    const CAvisynthInfo& avisynthInfo;
+    CGPUMonitor& gpu;
+    const bool monitorGPU;
+    // Whether the script's log is written: asked for, or after a failure.
+    bool writeLog = false;
+    CalibrationResult calibration;
+    std::string calibrationError;  // the calibration's failure, for its message and log
+    uint32_t samplingInterval = 0;
+    bool defaultRangeAccepted = false;  // asked once per script
+    bool endedEarly = false;            // the log was written before the library went
+    bool earlyLogFailed = false;
+    std::unique_ptr<InterruptionHold> earlyLogHold;  // until the run's other files are written
+    bool catching = false;              // interruptions end the series, not the process
+    bool firstCycle = true;             // the GPU block is open for the first cycle only
+    CycleWork* cycleWork = nullptr;     // the cycle under way
+};
