@@ -11,12 +11,14 @@
 #include "app/Settings.h"
 #include "frameserver/AvisynthInfo.h"
 #include "frameserver/Calibration.h"
-#include "frameserver/ClipReport.h"
+#include "frameserver/Measure.h"
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
 #include "measure/GPUMonitor.h"
 #include "platform/Platform.h"
+#include "report/ClipReport.h"
 #include "report/CsvFile.h"
+#include "report/FrameServerReport.h"
 #include "report/JsonFile.h"
 #include "report/LogFile.h"
 #include "report/PlotFile.h"
@@ -52,12 +54,6 @@ int Stream() { return MessageStream(); }
 
 void PrintError(const std::string& message) { ConsolePrint(Stream(), ColourError, "%s", message.c_str()); }
 
-// A fault of the frame server while it closed an environment, after every
-// frame asked of it was rendered: what was measured stands.
-std::string ClosingFaultText(const std::string& fault) {
-    return "\nEvery requested frame was rendered; the frame server then faulted while closing:\n" + fault + "\n";
-}
-
 // Every step that fails ends the same way: the message, the exit pause, -1.
 int Fail(const std::string& message) {
     PrintError(message);
@@ -66,7 +62,7 @@ int Fail(const std::string& message) {
 }
 
 // The installation check: refuses a missing, 32-bit or too old frame server.
-int CheckFrameServer(const Settings& settings, CAvisynthInfo& avisynthInfo) {
+int CheckFrameServer(const Settings& settings, FrameServerFacts& avisynthInfo) {
     ShowStatus("Query Avisynth info...");
     if (!settings.AVSDLL.empty()) {
         // Only a regular file is inspected: a pipe would make the check
@@ -80,7 +76,7 @@ int CheckFrameServer(const Settings& settings, CAvisynthInfo& avisynthInfo) {
         if (problem) return Fail(FormatText("Specified avisynth.dll %s:\n%s\n", problem, settings.AVSDLL.c_str()));
     }
     std::string errorText;
-    const int queried = avisynthInfo.Query(errorText, settings.AVSDLL);
+    const int queried = QueryFrameServer(avisynthInfo, errorText, settings.AVSDLL);
     ClearStatus();
     if (!queried) {
         if (avisynthInfo.DLLNotFound) return Fail(FormatText("\n%s\n", errorText.c_str()));
@@ -131,25 +127,17 @@ int ConnectGPUMonitor(CGPUMonitor& gpu, RunState& run) {
 // Shows what ended the frame-server work and keeps the frame server's
 // message for the log; a failed frame request says which frame, below the
 // summary of the frames read before it.
-void ReportFailure(const RegionResult& failure, RunState& run, BenchmarkState& benchmark,
+void ReportFailure(const RunEnding& failure, RunState& run, const BenchmarkResult& benchmark,
                    const std::optional<uint32_t>& failedFrame) {
-    benchmark.Outcome = BenchmarkOutcome::Failed;
-    benchmark.ErrorText = failure.Text;
-    std::string text = failure.Text;
-    if (failure.End != RegionEnd::FrameServerError && text.empty()) text = "Unknown exception";
+    std::string text = failure.Message;
+    if (failure.How != RunEnding::Kind::FrameServerError && text.empty()) text = "Unknown exception";
     if (failedFrame) text = FrameReadFailureText(text, *failedFrame);
-    switch (failure.End) {
-    case RegionEnd::FrameServerError:
-        run.RunErrorText = failure.Text;
-        ConsolePrint(Stream(), ColourError, benchmark.DisplayNotStarted || failedFrame ? "\n%s\n" : "\r%s\n",
-                     text.c_str());
-        break;
-    case RegionEnd::ProcessorFault:
-    case RegionEnd::OtherException:
+    if (failure.How == RunEnding::Kind::FrameServerError) {
+        run.RunErrorText = failure.Message;
+        ConsolePrint(Stream(), ColourError,
+                     benchmark.Progress == LoopProgress::NotStarted || failedFrame ? "\n%s\n" : "\r%s\n", text.c_str());
+    } else {
         ConsolePrint(Stream(), ColourError, "\n%s\n", text.c_str());
-        break;
-    case RegionEnd::Finished:
-        break;
     }
 }
 
@@ -225,47 +213,21 @@ void StampStart(SeriesReport& series) {
                                          local->tm_mday, local->tm_hour, local->tm_min);
 }
 
-// How a measured loop ended.
-RunOutcome OutcomeOf(StopReason stop) {
-    switch (stop) {
-    case StopReason::None: return RunOutcome::Completed;
-    case StopReason::TimeLimit: return RunOutcome::StoppedByTimeLimit;
-    case StopReason::Esc: return RunOutcome::StoppedByEsc;
-    case StopReason::Signal: return RunOutcome::StoppedBySignal;
-    }
-    return RunOutcome::Completed;
-}
-
-RunOutcome OutcomeOf(RegionEnd end) {
-    switch (end) {
-    case RegionEnd::FrameServerError: return RunOutcome::FrameServerError;
-    case RegionEnd::ProcessorFault: return RunOutcome::Fault;
-    case RegionEnd::OtherException: return RunOutcome::Exception;
-    case RegionEnd::Finished: break;
-    }
-    return RunOutcome::Completed;
-}
-
-// The summary over the live display, with the frame-time lines; returns
-// its part of the report.
-std::string ShowSummary(const BenchmarkState& benchmark, const DisplayOptions& options) {
+// The summary over the live display, with the frame-time lines.
+void ShowSummary(const BenchmarkResult& benchmark, const DisplayOptions& options) {
     const RunSummary summary = PrintRunSummary(benchmark.Stats, benchmark.Readings, options);
-    std::string report = summary.ReportPart;
     if (benchmark.FrameTimes && !summary.Insufficient) {
         const FrameTimeSummary times = SummariseFrameTimes(*benchmark.FrameTimes, platform::FrameCounterFrequency());
-        for (const std::string& line : FrameTimeLines(times)) {
-            PrintPermanentLine(ColourReport, line);
-            report += line + "\n";
-        }
+        for (const std::string& line : FrameTimeLines(times)) PrintPermanentLine(ColourReport, line);
     }
-    return report;
 }
 
 // The record of a run from what the benchmark left, however it ended.
-RunRecord RecordOf(const BenchmarkState& benchmark, uint32_t number) {
+RunRecord RecordOf(const BenchmarkResult& benchmark, uint32_t number) {
     RunRecord record;
     record.Number = number;
-    record.Measured = !benchmark.DisplayNotStarted;
+    record.Measured = benchmark.Progress != LoopProgress::NotStarted;
+    record.Ending.How = benchmark.Stop;
     record.Stats = benchmark.Stats;
     record.Readings = benchmark.Readings;
     if (benchmark.Samples)
@@ -290,7 +252,7 @@ public:
 // the calibration, one evaluate-measure-release cycle, the files.
 class FrameServerSteps final : public ScriptSteps {
 public:
-    FrameServerSteps(Settings& settings, const CAvisynthInfo& avisynthInfo, CGPUMonitor& gpu, RunState& run,
+    FrameServerSteps(Settings& settings, const FrameServerFacts& avisynthInfo, CGPUMonitor& gpu, RunState& run,
                      const ResultOptions& results)
         : settings(settings), avisynthInfo(avisynthInfo), gpu(gpu), run(run), results(results) {}
 
@@ -343,7 +305,7 @@ public:
 
     void CalibrationLost(SeriesReport& series, uint32_t code) override {
         samplingInterval = 0;
-        run.RunErrorText = FaultResult(code).Text;
+        run.RunErrorText = FaultResult(code).Message;
         // The calibration's thread is held still: how far it got can be read.
         if (calibration.Closing)
             calibration.ClosingFault.swap(run.RunErrorText);
@@ -356,7 +318,7 @@ public:
 
     void CycleLost(SeriesReport& series, uint32_t number, uint32_t code) override {
         CycleWork none;
-        EndCycle(series, number, cycleWork ? *cycleWork : none, FaultResult(code), false);
+        EndCycle(series, number, cycleWork ? *cycleWork : none, FaultResult(code));
     }
 
     bool WriteFiles(const SeriesReport& series) override {
@@ -405,21 +367,19 @@ private:
     // What one cycle keeps outside its guarded work: all that is needed to
     // end it from another thread when that work cannot return.
     struct CycleWork {
-        FrameServerContext session;
         BenchmarkState benchmark;
         CycleEnd earlyEnd = CycleEnd::Ran;  // an information-only run or a refused range
         bool exceptionPathBegun = false;
-        std::string runtimeInfo;
         std::optional<uint32_t> failedFrame;  // a frame request of the loop failed
         DisplayOptions display;
         bool closing = false;  // every requested frame was rendered; the frame server is being closed
-        bool summaryShown = false;
+        std::optional<DisplayOptions> summary;  // the lines of the summary shown
     };
 
-    // The run's summary on the console, kept for the log.
+    // The run's summary on the console; the log's has the same lines.
     void ShowCycleSummary(CycleWork& cycle, const DisplayOptions& display) {
-        cycle.runtimeInfo = ShowSummary(cycle.benchmark, WithGPUFacts(display, gpu));
-        cycle.summaryShown = true;
+        cycle.summary = WithGPUFacts(display, gpu);
+        ShowSummary(cycle.benchmark.Result, *cycle.summary);
     }
 
     // The first steps of every handler of a caught exception; after a
@@ -429,9 +389,9 @@ private:
         ClearStatus();
         run.WriteLog = true;
         run.ExitCode = -1;
-        BenchmarkState& benchmark = cycle.benchmark;
-        if (benchmark.DisplayNotStarted) return;
-        if (benchmark.Outcome == BenchmarkOutcome::NotRun) {
+        BenchmarkResult& benchmark = cycle.benchmark.Result;
+        if (benchmark.Progress == LoopProgress::NotStarted) return;
+        if (benchmark.Progress == LoopProgress::Running) {
             cycle.failedFrame = benchmark.Stats.CurrentFrame;
             EndFailedRun(benchmark);
             ShowCycleSummary(cycle, DisplayOptionsFor(settings, run.MonitorGPU));
@@ -457,17 +417,16 @@ private:
         if (run.WriteLog) {
             RunReport report = RunReportOf(series, 0);
             report.Clip = calibration.Clip;
-            report.FrameServerError = run.RunErrorText.empty() ? calibration.ClosingFault : run.RunErrorText;
+            report.LoggedError = run.RunErrorText.empty() ? calibration.ClosingFault : run.RunErrorText;
             const std::string error = WriteLogFile(report);
             if (!error.empty()) PrintError(error);
         }
         return false;
     }
 
-    // The cycle's end after its guarded work; `unload` is false when that
-    // work was lost and the library must stay as it is.
-    CycleEnd EndCycle(SeriesReport& series, uint32_t number, CycleWork& cycle, const RegionResult& work,
-                      bool unload);
+    // The cycle's end after its guarded work (or after work that was lost,
+    // its session left as it is).
+    CycleEnd EndCycle(SeriesReport& series, uint32_t number, CycleWork& cycle, const RunEnding& work);
 
     // The log written before the library goes, after an information-only
     // run or a refused range; its failure is shown, and WriteFiles, which
@@ -486,7 +445,7 @@ private:
     }
 
     Settings& settings;
-    const CAvisynthInfo& avisynthInfo;
+    const FrameServerFacts& avisynthInfo;
     CGPUMonitor& gpu;
     RunState& run;
     const ResultOptions& results;
@@ -516,26 +475,18 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
 
     // Main connection.
     CycleWork cycle;
-    FrameServerContext& session = cycle.session;
-    if (!session.Load(settings.AVSDLL)) {
-        PrintError(FormatText("\nCannot load avisynth.dll\n%s\n", SystemErrorText().c_str()));
+    const OpenedSession opened = OpenSession(settings.AVSDLL, avisynthInfo.InterfaceVersion);
+    if (!opened.Session) {
+        PrintError("\n" + opened.Text + "\n");
         return CycleEnd::SetupFailed;
     }
-    switch (session.CreateEnvironment(avisynthInfo.InterfaceVersion)) {
-    case EnvironmentOutcome::NoFactory:
-        PrintError("\nFailed to load CreateScriptEnvironment()\n");
-        return CycleEnd::SetupFailed;
-    case EnvironmentOutcome::NoEnvironment:
-        PrintError("\nCould not create IScriptenvironment\n");
-        return CycleEnd::SetupFailed;
-    case EnvironmentOutcome::Ready:
-        break;
-    }
+    FrameServerContext& session = *opened.Session;
 
     BenchmarkState& benchmark = cycle.benchmark;
     CycleEnd& earlyEnd = cycle.earlyEnd;
     cycleWork = &cycle;
-    const RegionResult work = RunFrameServerRegion(
+    const SessionResult work = RunSession(
+        session,
         [&] {
             // The script and the report facts.
             ShowStatus("Loading script...");
@@ -608,7 +559,6 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             cycle.closing = true;
             session.ReleaseScript();
             ShowCycleSummary(cycle, cycle.display);
-            session.Close();
         },
         [&] {
             // The system's text is read after the display lines are cleared,
@@ -618,38 +568,31 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
             return std::string("Unknown exception");
         });
     cycleWork = nullptr;
-    return EndCycle(series, number, cycle, work, true);
+    return EndCycle(series, number, cycle, work.Work);
 }
 
 CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, CycleWork& cycle,
-                                    const RegionResult& work, bool unload) {
-    // The library goes only now that the handler has ended: the exception
-    // object may have come from the frame server's own runtime.
+                                    const RunEnding& work) {
     // A failure while the frame server closed, after every requested frame
     // was rendered, leaves the run as it was measured: its summary, then
     // what happened.
     const bool closingFault = work.Failed() && cycle.closing;
+    const std::string message = work.Message.empty() ? std::string("Unknown exception") : work.Message;
     if (closingFault) {
-        if (!cycle.summaryShown) ShowCycleSummary(cycle, cycle.display);
-        const std::string text = ClosingFaultText(work.Text.empty() ? "Unknown exception" : work.Text);
-        PrintError(text);
-        cycle.runtimeInfo += text.substr(1);
+        if (!cycle.summary) ShowCycleSummary(cycle, cycle.display);
+        PrintError(ClosingFaultText(message));
     } else if (work.Failed()) {
         if (!cycle.exceptionPathBegun) BeginExceptionPath(cycle);
-        ReportFailure(work, run, cycle.benchmark, cycle.failedFrame);
+        ReportFailure(work, run, cycle.benchmark.Result, cycle.failedFrame);
     }
-    if (work.Failed() && unload) cycle.session.UnloadAfter(work.End);
-    if (cycle.earlyEnd != CycleEnd::Ran && !work.Failed()) {
-        cycle.session.Unload();
-        return cycle.earlyEnd;
-    }
+    if (cycle.earlyEnd != CycleEnd::Ran && !work.Failed()) return cycle.earlyEnd;
 
-    RunRecord record = RecordOf(cycle.benchmark, number);
-    record.RuntimeInfo = cycle.runtimeInfo;
-    record.Outcome = work.Failed() && !closingFault ? OutcomeOf(work.End) : OutcomeOf(cycle.benchmark.Stop);
-    if (work.Failed()) record.Message = work.Text.empty() ? std::string("Unknown exception") : work.Text;
-    record.FailedFrame = cycle.failedFrame;
-    record.WorkerFault = work.OnWorkerThread && !closingFault;
+    RunRecord record = RecordOf(cycle.benchmark.Result, number);
+    record.Summary = cycle.summary;
+    if (work.Failed() && !closingFault) record.Ending = work;
+    if (work.Failed()) record.Ending.Message = message;
+    record.Ending.WhileClosing = closingFault;
+    record.Ending.FailedFrame = cycle.failedFrame;
     if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
     series.Runs.push_back(record);
     series.Columns.MonitorGPU = run.MonitorGPU;
@@ -715,7 +658,7 @@ int RunTachoro(int argc, char** argv) {
     platform::PrepareStandardStreams();
     RunState run;
     Settings settings;
-    CAvisynthInfo avisynthInfo;
+    FrameServerFacts avisynthInfo;
 
     // Help and version come before the settings file: they need no frame
     // server and leave no settings file behind.
@@ -768,11 +711,12 @@ int RunTachoro(int argc, char** argv) {
 
     // The installation report ("-avsinfo").
     if (run.AvsInfoMode) {
-        avisynthInfo.CheckPluginLoading(settings.AVSDLL);
+        CheckPluginLoading(avisynthInfo, settings.AVSDLL);
         Utils.MoveCursorUp(1);
-        ConsolePrint(Stream(), ColourUnchanged, "\r%s", Utils.PadLine("").c_str());
+        Utils.ClearLine();
         ConsolePrint(Stream(), ColourUnchanged, "\n");
-        PrintAvisynthReport(avisynthInfo);
+        for (const std::string& line : AvisynthReportLines(avisynthInfo, ToOemText))
+            ConsolePrint(1, ColourReport, "%s\n", line.c_str());
         ConsolePrint(Stream(), ColourUnchanged, "\n");
         WaitBeforeExit();
         return 0;

@@ -51,7 +51,6 @@ public:
     void SetTextColour(int useStdout, uint16_t attribute, bool enabled);
     void RestoreTextColour(int useStdout, bool enabled);
     void MoveCursorUp(int lines);
-    std::string PadLine(std::string text) const;
     // "\r" and a padded empty line on the message stream.
     void ClearLine();
 
