@@ -3,8 +3,8 @@
 // app/CycleEnd.cpp.
 #include "app/Dialogs.h"
 #include "app/FrameServerSteps.h"
-#include "frameserver/ClipReport.h"
 #include "platform/Platform.h"
+#include "report/ClipReport.h"
 #include "support/Console.h"
 
 namespace {
@@ -18,19 +18,13 @@ void PrintClipReport(const ClipReportText& report) {
     if (!report.MTModeLine.empty()) ConsolePrint(stream, ColourUnchanged, "%s\n", report.MTModeLine.c_str());
 }
 
-// The summary over the live display, with the frame-time lines; returns
-// its part of the report.
-std::string ShowSummary(const BenchmarkState& benchmark, const DisplayOptions& options) {
+// The summary over the live display, with the frame-time lines.
+void ShowSummary(const BenchmarkResult& benchmark, const DisplayOptions& options) {
     const RunSummary summary = PrintRunSummary(benchmark.Stats, benchmark.Readings, options);
-    std::string report = summary.ReportPart;
     if (benchmark.FrameTimes && !summary.Insufficient) {
         const FrameTimeSummary times = SummariseFrameTimes(*benchmark.FrameTimes, platform::FrameCounterFrequency());
-        for (const std::string& line : FrameTimeLines(times)) {
-            PrintPermanentLine(ColourReport, line);
-            report += line + "\n";
-        }
+        for (const std::string& line : FrameTimeLines(times)) PrintPermanentLine(ColourReport, line);
     }
-    return report;
 }
 
 }  // namespace
@@ -45,38 +39,25 @@ CycleEnd FrameServerSteps::Cycle(SeriesReport& series, uint32_t number) {
     firstCycle = false;
     CatchInterruptions();
 
+    // The main connection: the library and an environment.
+    const OpenedSession opened = OpenSession(call.AVSDLL, avisynthInfo.InterfaceVersion);
+    if (!opened.Session) {
+        PrintError("\n" + opened.Text + "\n");
+        return CycleEnd::SetupFailed;
+    }
     CycleWork cycle;
-    if (!OpenSession(cycle.session)) return CycleEnd::SetupFailed;
+    cycle.session = opened.Session.get();
     cycleWork = &cycle;
-    const RegionResult work = RunFrameServerRegion([&] { CycleInRegion(series, number, cycle); },
-                                                   [&] {
-                                                       // The system's text is read after the display lines
-                                                       // are cleared, as for the other failures (the
-                                                       // summary follows a failure while closing).
-                                                       if (!cycle.closing) BeginExceptionPath(cycle);
-                                                       return std::string("Unknown exception");
-                                                   });
+    const SessionResult work = RunSession(*cycle.session, [&] { CycleInRegion(series, number, cycle); },
+                                          [&] {
+                                              // The system's text is read after the display lines are
+                                              // cleared, as for the other failures (the summary follows a
+                                              // failure while closing).
+                                              if (!cycle.closing) BeginExceptionPath(cycle);
+                                              return std::string("Unknown exception");
+                                          });
     cycleWork = nullptr;
-    return EndCycle(series, number, cycle, work, true);
-}
-
-// The main connection: the library and an environment.
-bool FrameServerSteps::OpenSession(FrameServerContext& session) {
-    if (!session.Load(call.AVSDLL)) {
-        PrintError(FormatText("\nCannot load avisynth.dll\n%s\n", SystemErrorText().c_str()));
-        return false;
-    }
-    switch (session.CreateEnvironment(avisynthInfo.InterfaceVersion)) {
-    case EnvironmentOutcome::NoFactory:
-        PrintError("\nFailed to load CreateScriptEnvironment()\n");
-        return false;
-    case EnvironmentOutcome::NoEnvironment:
-        PrintError("\nCould not create IScriptenvironment\n");
-        return false;
-    case EnvironmentOutcome::Ready:
-        break;
-    }
-    return true;
+    return EndCycle(series, number, cycle, work.Work);
 }
 
 void FrameServerSteps::CycleInRegion(SeriesReport& series, uint32_t number, CycleWork& cycle) {
@@ -97,10 +78,10 @@ bool FrameServerSteps::EvaluateScript(SeriesReport& series, uint32_t number, Cyc
     ShowStatus("Loading script...");
     ScriptChecks checks;
     checks.NotAClip = "\"%s\":\nScript did not return a clip";
-    cycle.session.Evaluate(series.ScriptPath, checks, call.InvokeDistributor);
+    cycle.session->Evaluate(series.ScriptPath, checks, call.InvokeDistributor);
     ClearStatus();
     if (EndedByInterruption(cycle)) return false;
-    const ClipFacts& clip = cycle.session.Facts();
+    const ClipFacts& clip = cycle.session->Facts();
     if (monitorGPU) series.GraphicsCard = gpu.Facts();
     series.Clip = clip;
     if (number == 1) PrintClipReport(BuildClipReport(clip));
@@ -111,14 +92,14 @@ bool FrameServerSteps::EvaluateScript(SeriesReport& series, uint32_t number, Cyc
 // the series now, before anything is measured.
 bool FrameServerSteps::EndedByInterruption(CycleWork& cycle) {
     if (!platform::InterruptionRequested()) return false;
-    cycle.session.ReleaseScript();
+    cycle.session->ReleaseScript();
     cycle.earlyEnd = CycleEnd::Interrupted;
     return true;
 }
 
 // Information only (-info): the clip's facts are the run.
 void FrameServerSteps::EndInformationRun(SeriesReport& series, uint32_t number, CycleWork& cycle) {
-    cycle.session.ReleaseScript();
+    cycle.session->ReleaseScript();
     RunRecord record;
     record.Number = number;
     series.Runs.push_back(record);
@@ -141,7 +122,7 @@ std::optional<BenchmarkSetup> FrameServerSteps::ResolveRange(SeriesReport& serie
     }
     if (!defaultRangeAccepted && !AcceptDefaultRange(clipFrames, call.FrameRange.Text)) {
         if (EndedByInterruption(cycle)) return std::nullopt;
-        cycle.session.ReleaseScript();
+        cycle.session->ReleaseScript();
         series.RangeRefused = true;
         WriteEarlyLog(series, ColourUnchanged);
         cycle.earlyEnd = CycleEnd::RangeRefused;
@@ -164,7 +145,7 @@ void FrameServerSteps::Measure(const SeriesReport& series, uint32_t number, Cycl
     setup.TimeLimit = call.TimeLimit;
     setup.Display = DisplayOptionsOf(call, monitorGPU);
     setup.FrameTimes = call.FrameTimes;
-    MeasureFrames(cycle.session, setup, gpu, cycle.benchmark);
+    MeasureFrames(*cycle.session, setup, gpu, cycle.benchmark);
 }
 
 // The summary and the teardown of the frame server.
@@ -172,13 +153,12 @@ void FrameServerSteps::Summarise(CycleWork& cycle, const BenchmarkSetup& setup) 
     if (monitorGPU) gpu.Suspend();
     cycle.display = setup.Display;
     cycle.closing = true;
-    cycle.session.ReleaseScript();
+    cycle.session->ReleaseScript();
     ShowCycleSummary(cycle, cycle.display);
-    cycle.session.Close();
 }
 
-// The run's summary on the console, kept for the log.
+// The run's summary on the console; the log's has the same lines.
 void FrameServerSteps::ShowCycleSummary(CycleWork& cycle, const DisplayOptions& display) {
-    cycle.runtimeInfo = ShowSummary(cycle.benchmark, WithGPUFacts(display, gpu));
-    cycle.summaryShown = true;
+    cycle.summary = WithGPUFacts(display, gpu);
+    ShowSummary(cycle.benchmark.Result, *cycle.summary);
 }

@@ -3,36 +3,17 @@
 #include "app/Dialogs.h"
 #include "app/FrameServerSteps.h"
 #include "platform/Platform.h"
+#include "report/RunReport.h"
 #include "support/Console.h"
 
 namespace {
 
-// How a measured loop ended.
-RunOutcome OutcomeOf(StopReason stop) {
-    switch (stop) {
-    case StopReason::None: return RunOutcome::Completed;
-    case StopReason::TimeLimit: return RunOutcome::StoppedByTimeLimit;
-    case StopReason::Esc: return RunOutcome::StoppedByEsc;
-    case StopReason::Signal: return RunOutcome::StoppedBySignal;
-    }
-    return RunOutcome::Completed;
-}
-
-RunOutcome OutcomeOf(RegionEnd end) {
-    switch (end) {
-    case RegionEnd::FrameServerError: return RunOutcome::FrameServerError;
-    case RegionEnd::ProcessorFault: return RunOutcome::Fault;
-    case RegionEnd::OtherException: return RunOutcome::Exception;
-    case RegionEnd::Finished: break;
-    }
-    return RunOutcome::Completed;
-}
-
 // The record of a run from what the benchmark left, however it ended.
-RunRecord RecordOf(const BenchmarkState& benchmark, uint32_t number) {
+RunRecord RecordOf(const BenchmarkResult& benchmark, uint32_t number) {
     RunRecord record;
     record.Number = number;
-    record.Measured = !benchmark.DisplayNotStarted;
+    record.Measured = benchmark.Progress != LoopProgress::NotStarted;
+    record.Ending.How = benchmark.Stop;
     record.Stats = benchmark.Stats;
     record.Readings = benchmark.Readings;
     if (benchmark.Samples)
@@ -46,7 +27,7 @@ RunRecord RecordOf(const BenchmarkState& benchmark, uint32_t number) {
 
 void FrameServerSteps::CycleLost(SeriesReport& series, uint32_t number, uint32_t code) {
     CycleWork none;
-    EndCycle(series, number, cycleWork ? *cycleWork : none, FaultResult(code), false);
+    EndCycle(series, number, cycleWork ? *cycleWork : none, FaultResult(code));
 }
 
 // The first steps of every handler of a caught exception; after a failed
@@ -55,9 +36,9 @@ void FrameServerSteps::BeginExceptionPath(CycleWork& cycle) {
     cycle.exceptionPathBegun = true;
     ClearStatus();
     writeLog = true;
-    BenchmarkState& benchmark = cycle.benchmark;
-    if (benchmark.DisplayNotStarted) return;
-    if (benchmark.Outcome == BenchmarkOutcome::NotRun) {
+    BenchmarkResult& benchmark = cycle.benchmark.Result;
+    if (benchmark.Progress == LoopProgress::NotStarted) return;
+    if (benchmark.Progress == LoopProgress::Running) {
         cycle.failedFrame = benchmark.Stats.CurrentFrame;
         EndFailedRun(benchmark);
         ShowCycleSummary(cycle, DisplayOptionsOf(call, monitorGPU));
@@ -71,56 +52,38 @@ void FrameServerSteps::BeginExceptionPath(CycleWork& cycle) {
 
 // Shows what ended the frame-server work; a failed frame request says which
 // frame, below the summary of the frames read before it.
-void FrameServerSteps::ReportFailure(const RegionResult& failure, CycleWork& cycle) {
-    BenchmarkState& benchmark = cycle.benchmark;
-    benchmark.Outcome = BenchmarkOutcome::Failed;
-    benchmark.ErrorText = failure.Text;
-    std::string text = failure.Text;
-    if (failure.End != RegionEnd::FrameServerError && text.empty()) text = "Unknown exception";
+void FrameServerSteps::ReportFailure(const RunEnding& failure, CycleWork& cycle) {
+    const BenchmarkResult& benchmark = cycle.benchmark.Result;
+    std::string text = failure.Message;
+    if (failure.How != RunEnding::Kind::FrameServerError && text.empty()) text = "Unknown exception";
     if (cycle.failedFrame) text = FrameReadFailureText(text, *cycle.failedFrame);
-    switch (failure.End) {
-    case RegionEnd::FrameServerError:
-        ConsolePrint(MessageStream(), ColourError,
-                     benchmark.DisplayNotStarted || cycle.failedFrame ? "\n%s\n" : "\r%s\n", text.c_str());
-        break;
-    case RegionEnd::ProcessorFault:
-    case RegionEnd::OtherException:
-        ConsolePrint(MessageStream(), ColourError, "\n%s\n", text.c_str());
-        break;
-    case RegionEnd::Finished:
-        break;
-    }
+    const bool newLine = failure.How != RunEnding::Kind::FrameServerError ||
+                         benchmark.Progress == LoopProgress::NotStarted || cycle.failedFrame;
+    ConsolePrint(MessageStream(), ColourError, newLine ? "\n%s\n" : "\r%s\n", text.c_str());
 }
 
 CycleEnd FrameServerSteps::EndCycle(SeriesReport& series, uint32_t number, CycleWork& cycle,
-                                    const RegionResult& work, bool unload) {
-    // The library goes only now that the handler has ended: the exception
-    // object may have come from the frame server's own runtime.
+                                    const RunEnding& work) {
     // A failure while the frame server closed, after every requested frame
     // was rendered, leaves the run as it was measured: its summary, then
     // what happened.
     const bool closingFault = work.Failed() && cycle.closing;
+    const std::string message = work.Message.empty() ? std::string("Unknown exception") : work.Message;
     if (closingFault) {
-        if (!cycle.summaryShown) ShowCycleSummary(cycle, cycle.display);
-        const std::string text = ClosingFaultText(work.Text.empty() ? "Unknown exception" : work.Text);
-        PrintError(text);
-        cycle.runtimeInfo += text.substr(1);
+        if (!cycle.summary) ShowCycleSummary(cycle, cycle.display);
+        PrintError(ClosingFaultText(message));
     } else if (work.Failed()) {
         if (!cycle.exceptionPathBegun) BeginExceptionPath(cycle);
         ReportFailure(work, cycle);
     }
-    if (work.Failed() && unload) cycle.session.UnloadAfter(work.End);
-    if (cycle.earlyEnd != CycleEnd::Ran && !work.Failed()) {
-        cycle.session.Unload();
-        return cycle.earlyEnd;
-    }
+    if (cycle.earlyEnd != CycleEnd::Ran && !work.Failed()) return cycle.earlyEnd;
 
-    RunRecord record = RecordOf(cycle.benchmark, number);
-    record.RuntimeInfo = cycle.runtimeInfo;
-    record.Outcome = work.Failed() && !closingFault ? OutcomeOf(work.End) : OutcomeOf(cycle.benchmark.Stop);
-    if (work.Failed()) record.Message = work.Text.empty() ? std::string("Unknown exception") : work.Text;
-    record.FailedFrame = cycle.failedFrame;
-    record.WorkerFault = work.OnWorkerThread && !closingFault;
+    RunRecord record = RecordOf(cycle.benchmark.Result, number);
+    record.Summary = cycle.summary;
+    if (work.Failed() && !closingFault) record.Ending = work;
+    if (work.Failed()) record.Ending.Message = message;
+    record.Ending.WhileClosing = closingFault;
+    record.Ending.FailedFrame = cycle.failedFrame;
     if (series.InfoOnly && !series.Runs.empty()) series.Runs.pop_back();  // the evaluation failed after all
     series.Runs.push_back(record);
     series.Columns.MonitorGPU = monitorGPU;

@@ -25,10 +25,6 @@ void StampStart(SeriesReport& series) {
 
 }  // namespace
 
-std::string ClosingFaultText(const std::string& fault) {
-    return "\nEvery requested frame was rendered; the frame server then faulted while closing:\n" + fault + "\n";
-}
-
 InterruptionHold::InterruptionHold() { platform::HoldInterruption(); }
 InterruptionHold::~InterruptionHold() { platform::ReleaseInterruption(); }
 
@@ -79,7 +75,7 @@ bool FrameServerSteps::Calibrate(SeriesReport& series) {
 
 void FrameServerSteps::CalibrationLost(SeriesReport& series, uint32_t code) {
     samplingInterval = 0;
-    calibrationError = FaultResult(code).Text;
+    calibrationError = FaultResult(code).Message;
     // The calibration's thread is held still: how far it got can be read.
     if (calibration.Closing)
         calibration.ClosingFault.swap(calibrationError);
@@ -102,7 +98,7 @@ bool FrameServerSteps::CalibrationEnded(const SeriesReport& series) {
     if (writeLog) {
         RunReport report = RunReportOf(series, 0);
         report.Clip = calibration.Clip;
-        report.FrameServerError = calibrationError.empty() ? calibration.ClosingFault : calibrationError;
+        report.LoggedError = calibrationError.empty() ? calibration.ClosingFault : calibrationError;
         const std::string error = WriteLogFile(report);
         if (!error.empty()) PrintError(error);
     }

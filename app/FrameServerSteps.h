@@ -15,14 +15,11 @@
 #include "app/Series.h"
 #include "frameserver/AvisynthInfo.h"
 #include "frameserver/Calibration.h"
+#include "frameserver/Measure.h"
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
 #include "measure/GPUMonitor.h"
 #include "report/SeriesReport.h"
-
-// A fault of the frame server while it closed an environment, after every
-// frame asked of it was rendered: what was measured stands.
-std::string ClosingFaultText(const std::string& fault);
 
 // Holds off a second interruption while the files of a run are written:
 // each is whole by itself (WriteReportFile), and together they are of one
@@ -38,7 +35,7 @@ public:
 class FrameServerSteps final : public ScriptSteps {
 public:
     // monitorGPU: whether the GPU is read, as start-up decided it.
-    FrameServerSteps(const Invocation& call, const CAvisynthInfo& avisynthInfo, CGPUMonitor& gpu, bool monitorGPU)
+    FrameServerSteps(const Invocation& call, const FrameServerFacts& avisynthInfo, CGPUMonitor& gpu, bool monitorGPU)
         : call(call), avisynthInfo(avisynthInfo), gpu(gpu), monitorGPU(monitorGPU) {}
 
     SeriesReport NewSeries(const std::string& script) override;
@@ -60,15 +57,14 @@ private:
     // What one cycle keeps outside its guarded work: all that is needed to
     // end it from another thread when that work cannot return.
     struct CycleWork {
-        FrameServerContext session;
+        FrameServerContext* session = nullptr;  // open while the work runs
         BenchmarkState benchmark;
         CycleEnd earlyEnd = CycleEnd::Ran;  // an information-only run or a refused range
         bool exceptionPathBegun = false;
-        std::string runtimeInfo;
         std::optional<uint32_t> failedFrame;  // a frame request of the loop failed
         DisplayOptions display;
         bool closing = false;  // every requested frame was rendered; the frame server is being closed
-        bool summaryShown = false;
+        std::optional<DisplayOptions> summary;  // the lines of the summary shown
     };
 
     // The calibration's failure message, if it failed, and its log.
@@ -78,7 +74,6 @@ private:
     void WriteEarlyLog(SeriesReport& series, uint16_t colour);
 
     // The cycle (app/Cycle.cpp): its steps inside the guarded region.
-    bool OpenSession(FrameServerContext& session);
     void CycleInRegion(SeriesReport& series, uint32_t number, CycleWork& cycle);
     bool EvaluateScript(SeriesReport& series, uint32_t number, CycleWork& cycle);
     bool EndedByInterruption(CycleWork& cycle);
@@ -90,13 +85,13 @@ private:
 
     // The cycle's ending (app/CycleEnd.cpp).
     void BeginExceptionPath(CycleWork& cycle);
-    void ReportFailure(const RegionResult& failure, CycleWork& cycle);
-    // `unload` is false when the work was lost and the library must stay as
-    // it is.
-    CycleEnd EndCycle(SeriesReport& series, uint32_t number, CycleWork& cycle, const RegionResult& work, bool unload);
+    void ReportFailure(const RunEnding& failure, CycleWork& cycle);
+    // After the guarded work, or after work that was lost (its session left
+    // as it is).
+    CycleEnd EndCycle(SeriesReport& series, uint32_t number, CycleWork& cycle, const RunEnding& work);
 
     const Invocation& call;
-    const CAvisynthInfo& avisynthInfo;
+    const FrameServerFacts& avisynthInfo;
     CGPUMonitor& gpu;
     const bool monitorGPU;
     // Whether the script's log is written: asked for, or after a failure.

@@ -36,7 +36,7 @@ int RunTachoro(int argc, char** argv) {
         return 0;
     }
 
-    CAvisynthInfo avisynthInfo;
+    FrameServerFacts avisynthInfo;
     int exitCode = 0;
     const std::optional<Invocation> call = StartUp(arguments, avisynthInfo, exitCode);
     if (!call) return exitCode;

@@ -10,8 +10,8 @@ std::string FailureOf(const SeriesReport& series, bool calibrated) {
     if (!calibrated) return "calibration failed";
     if (series.RangeRefused) return "range declined";
     for (const RunRecord& run : series.Runs)
-        if (RunFailed(run.Outcome))
-            return std::string(RunOutcomeText(run.Outcome)) + " in run " + std::to_string(run.Number);
+        if (run.Ending.Failed())
+            return std::string(RunEndingText(run.Ending.How)) + " in run " + std::to_string(run.Number);
     if (series.Runs.empty()) return "not measured";
     return SeriesFiguresOf(series).Runs == 0 ? "too few frames for a sample" : "";
 }
@@ -69,15 +69,15 @@ int ScriptsMeasurement::Run() {
                 break;
             }
             if (end != CycleEnd::Ran) break;
-            const RunOutcome outcome = current.Runs.back().Outcome;
-            if (RunFailed(outcome)) {
+            const RunEnding& ending = current.Runs.back().Ending;
+            if (ending.Failed()) {
                 exitCode = -1;
                 stopAll = steps.FrameServerLost();
                 break;
             }
             // Esc, a signal, or a frame server lost while it closed after a
             // run that stands.
-            if (outcome == RunOutcome::StoppedByEsc || outcome == RunOutcome::StoppedBySignal ||
+            if (ending.How == RunEnding::Kind::StoppedByEsc || ending.How == RunEnding::Kind::StoppedBySignal ||
                 steps.FrameServerLost()) {
                 stopAll = true;
                 break;
@@ -103,7 +103,7 @@ int ScriptsMeasurement::EndAfterLostWork(uint32_t code) {
     } else if (series) {
         steps.CycleLost(*series, run, code);
         // A run lost while the frame server closed stands as measured.
-        if (series->Runs.empty() || RunFailed(series->Runs.back().Outcome)) exitCode = -1;
+        if (series->Runs.empty() || series->Runs.back().Ending.Failed()) exitCode = -1;
         FinishScript(*series, *entry);
     } else {
         exitCode = -1;

@@ -5,6 +5,7 @@
 #include "app/ResultFiles.h"
 #include "app/Settings.h"
 #include "platform/Platform.h"
+#include "report/FrameServerReport.h"
 #include "support/Console.h"
 
 namespace {
@@ -12,7 +13,7 @@ namespace {
 const char* const kInstanceLockName = "__tachoro__single__instance__lock__";
 
 // The installation check: refuses a missing, 32-bit or too old frame server.
-int CheckFrameServer(const Invocation& call, CAvisynthInfo& avisynthInfo) {
+int CheckFrameServer(const Invocation& call, FrameServerFacts& avisynthInfo) {
     ShowStatus("Query Avisynth info...");
     if (!call.AVSDLL.empty()) {
         // Only a regular file is inspected: a pipe would make the check
@@ -26,7 +27,7 @@ int CheckFrameServer(const Invocation& call, CAvisynthInfo& avisynthInfo) {
         if (problem) return Fail(FormatText("Specified avisynth.dll %s:\n%s\n", problem, call.AVSDLL.c_str()));
     }
     std::string errorText;
-    const int queried = avisynthInfo.Query(errorText, call.AVSDLL);
+    const int queried = QueryFrameServer(avisynthInfo, errorText, call.AVSDLL);
     ClearStatus();
     if (!queried) {
         if (avisynthInfo.DLLNotFound) return Fail(FormatText("\n%s\n", errorText.c_str()));
@@ -61,19 +62,20 @@ int TakeSingleInstanceLock() {
 }
 
 // The installation report ("-avsinfo").
-void ShowInstallationReport(const Invocation& call, CAvisynthInfo& avisynthInfo) {
-    avisynthInfo.CheckPluginLoading(call.AVSDLL);
+void ShowInstallationReport(const Invocation& call, FrameServerFacts& avisynthInfo) {
+    CheckPluginLoading(avisynthInfo, call.AVSDLL);
     Utils.MoveCursorUp(1);
-    ConsolePrint(MessageStream(), ColourUnchanged, "\r%s", Utils.PadLine("").c_str());
+    Utils.ClearLine();
     ConsolePrint(MessageStream(), ColourUnchanged, "\n");
-    PrintAvisynthReport(avisynthInfo);
+    for (const std::string& line : AvisynthReportLines(avisynthInfo, ToOemText))
+        ConsolePrint(platform::Stream::Out, ColourReport, "%s\n", line.c_str());
     ConsolePrint(MessageStream(), ColourUnchanged, "\n");
     WaitBeforeExit();
 }
 
 }  // namespace
 
-std::optional<Invocation> StartUp(const std::vector<std::string>& arguments, CAvisynthInfo& avisynthInfo,
+std::optional<Invocation> StartUp(const std::vector<std::string>& arguments, FrameServerFacts& avisynthInfo,
                                   int& exitCode) {
     exitCode = -1;
     // A file-size limit must make a report write fail, not end the run.

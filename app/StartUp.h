@@ -14,7 +14,7 @@
 
 // The invocation when its scripts are to be measured; otherwise none, and
 // exitCode is the call's (its message shown, the exit pause over).
-std::optional<Invocation> StartUp(const std::vector<std::string>& arguments, CAvisynthInfo& avisynthInfo,
+std::optional<Invocation> StartUp(const std::vector<std::string>& arguments, FrameServerFacts& avisynthInfo,
                                   int& exitCode);
 
 // With GPU monitoring a GPU source must be there: GPU-Z on Windows, as it

@@ -25,6 +25,7 @@
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
+#include "measure/Sampling.h"
 #include "measure/Display.h"
 #include "measure/Timer.h"
 #include "platform/Platform.h"
@@ -158,8 +159,9 @@ Span BareRound(const BareClient&, const FrameSource& source, uint32_t frames) {
 // The display is formatted as in a run but not written, so that the numbers
 // do not depend on the terminal.
 void SilentRefresh(BenchmarkState& state) {
-    state.Stats.DisplayShown = true;
-    state.Stats.DisplayLines = ScreenLineCount(LiveDisplayLines(state.Stats, state.Readings, DisplayOptions()));
+    RunStatistics& stats = state.Result.Stats;
+    stats.DisplayShown = true;
+    stats.DisplayLines = ScreenLineCount(LiveDisplayLines(stats, state.Result.Readings, DisplayOptions()));
 }
 
 bool NoKey(BenchmarkState&) {
@@ -178,13 +180,13 @@ Span TachoroRound(const FrameSource& source, uint32_t frames, uint32_t interval,
     StartMeasurement(state);
     const Stopwatch watch;
     if (timed)
-        Guarded([&state, &source] { RunFrameLoop(source, state, FrameTiming(*state.FrameTimes)); });
+        Guarded([&state, &source] { RunFrameLoop(source, state, FrameTiming(*state.Result.FrameTimes)); });
     else
         Guarded([&state, &source] { RunFrameLoop(source, state); });
     const Span span = watch.Stop();
     state.Process->CloseHandles();
-    if (state.Stats.FramesProcessed != frames) throw FrameServerError{"the loop stopped early"};
-    if (timed && state.FrameTimes->FrameCount() != frames) throw FrameServerError{"frames went untimed"};
+    if (state.Result.Stats.FramesProcessed != frames) throw FrameServerError{"the loop stopped early"};
+    if (timed && state.Result.FrameTimes->FrameCount() != frames) throw FrameServerError{"frames went untimed"};
     return span;
 }
 
@@ -238,20 +240,19 @@ int main(int argc, char** argv) {
         script = temporary.string();
     }
 
-    FrameServerContext session;
-    EnvironmentOutcome opened = EnvironmentOutcome::NoFactory;
-    if (session.Load(library)) {
-        opened = EnvironmentOutcome::NoEnvironment;
-        for (int version = 7; version >= 5 && opened == EnvironmentOutcome::NoEnvironment; --version)
-            opened = session.CreateEnvironment(version);
+    OpenedSession opened;
+    for (int version = 7; version >= 5; --version) {
+        opened = OpenSession(library, version);
+        if (opened.Failure != OpenFailure::NoEnvironment) break;
     }
-    if (opened != EnvironmentOutcome::Ready) {
-        std::fprintf(stderr, "cannot open the frame server %s\n", library.c_str());
+    if (!opened.Session) {
+        std::fprintf(stderr, "cannot open the frame server %s: %s\n", library.c_str(), opened.Text.c_str());
         return 1;
     }
+    FrameServerContext& session = *opened.Session;
 
     int exitCode = 0;
-    const RegionResult measured = RunFrameServerRegion([&] {
+    const SessionResult measured = RunSession(session, [&] {
         session.Evaluate(script, ScriptChecks{"\"%s\":\nScript did not return a clip"}, true);
         const FrameSource source = session.Frames();
         const uint32_t clipFrames = session.Facts().FramesToRead;
@@ -321,13 +322,12 @@ int main(int argc, char** argv) {
         report("with -frametimes, wall time", bareWall, timedWall);
         report("with -frametimes, CPU time (clock())", bareCpu, timedCpu);
         session.ReleaseScript();
-        session.Close();
     }, [] { return std::string("unknown exception"); });
-    if (measured.Failed()) {
-        std::fprintf(stderr, "%s%s\n", measured.End == RegionEnd::FrameServerError ? "frame server error: " : "",
-                     measured.Text.c_str());
+    if (measured.Work.Failed()) {
+        const RunEnding& failure = measured.Work;
+        std::fprintf(stderr, "%s%s\n", failure.How == RunEnding::Kind::FrameServerError ? "frame server error: " : "",
+                     failure.Message.c_str());
         exitCode = 1;
-        session.Unload();
     }
     if (!temporary.empty()) {
         std::error_code ignored;

@@ -9,20 +9,18 @@
 #include "support/SEException.h"
 #include "support/Text.h"
 
-// Two texts of the reports keep their odd spellings on purpose: the month
-// "Febuary" of the time stamp and the label "Muli-threading support:". Other
-// tools parse these reports and look for the texts exactly as they are.
+// The month "Febuary" of the time stamp keeps its odd spelling on purpose
+// (as does a label of the report, report/FrameServerReport.cpp): other tools
+// parse the reports and look for the texts exactly as they are.
 
 namespace {
 
 const char kUnknownVersion[] = "Unknown Avisynth Version";
-const char kCannotLoad[] = "Cannot load avisynth.dll";
-const char kCannotUnload[] = "Cannot unload avisynth.dll";
 const char kCannotOpen[] = "Cannot open avisynth.dll";
 // The label of an auto-load folder that none of the known places names.
 const char kOtherPluginFolder[] = "PluginDir     (other):\t";
 
-std::string LoadFailureText() { return WithSystemErrorText(kCannotLoad); }
+std::string LoadFailureText() { return WithSystemErrorText(kCannotLoadLibrary); }
 
 // The loader of each platform reads its own image format.
 ImageFacts InspectNativeImage(const std::vector<uint8_t>& image, std::string& linkerVersion) {
@@ -43,39 +41,38 @@ enum class QueryEnd {
     NoEnvironment,  // no library or no environment; errorText says why
 };
 
-// One short session of the installation query: load, an environment of
-// `interfaceVersion`, work(session), release the environment, unload.
+// One short session of the installation query: work(session) in a session
+// of `interfaceVersion`, then the environment released and the library
+// unloaded. `noEnvironment` is added to the text of an environment that was
+// not created.
 template <class Work>
-QueryEnd RunQuerySession(const std::string& libraryPath, int interfaceVersion, const char* noEnvironmentText,
+QueryEnd RunQuerySession(const std::string& libraryPath, int interfaceVersion, const char* noEnvironment,
                          std::string& errorText, Work&& work) {
-    FrameServerContext session;
-    if (!session.Load(libraryPath)) {
-        errorText = WithSystemErrorText(kCannotLoad);
-        return QueryEnd::NoEnvironment;
+    const OpenedSession opened = OpenSession(libraryPath, interfaceVersion);
+    switch (opened.Failure) {
+    case OpenFailure::None: break;
+    case OpenFailure::Failed: errorText = opened.Text; return QueryEnd::Failed;
+    case OpenFailure::Faulted: errorText = opened.Text; return QueryEnd::Faulted;
+    case OpenFailure::NoEnvironment: errorText = opened.Text + noEnvironment; return QueryEnd::NoEnvironment;
+    case OpenFailure::NoLibrary:
+    case OpenFailure::NoFactory: errorText = opened.Text; return QueryEnd::NoEnvironment;
     }
-    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
-    const RegionResult region = RunFrameServerRegion(
+    FrameServerContext& session = *opened.Session;
+    const SessionResult queried = RunSession(
+        session,
         [&] {
-            outcome = session.CreateEnvironment(interfaceVersion);
-            if (outcome != EnvironmentOutcome::Ready) return;
             work(session);
             session.ReleaseScript();
         },
         LoadFailureText);
     QueryEnd end = QueryEnd::Done;
-    if (region.Failed()) {
-        end = region.End == RegionEnd::ProcessorFault ? QueryEnd::Faulted : QueryEnd::Failed;
-        errorText = region.Text;
+    if (queried.Work.Failed()) {
+        end = queried.Work.How == RunEnding::Kind::Fault ? QueryEnd::Faulted : QueryEnd::Failed;
+        errorText = queried.Work.Message;
     }
-    if (outcome != EnvironmentOutcome::Ready) {
-        errorText = outcome == EnvironmentOutcome::NoFactory ? "Failed to load CreateScriptEnvironment()"
-                                                             : noEnvironmentText;
-        session.Unload();
-        return QueryEnd::NoEnvironment;
-    }
-    if (!session.UnloadAfter(region.End, true)) {
+    if (!queried.UnloadFailure.empty()) {
         end = QueryEnd::Failed;
-        errorText = WithSystemErrorText(kCannotUnload);
+        errorText = queried.UnloadFailure;
     }
     return end;
 }
@@ -125,20 +122,17 @@ std::string DamagedPlugins(const std::vector<std::string>& folders) {
 
 }  // namespace
 
-CAvisynthInfo::CAvisynthInfo() = default;
-CAvisynthInfo::~CAvisynthInfo() = default;
-
-int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
-    DLLLocation.clear();
-    FileVersion.clear();
-    LinkerVersion.clear();
-    TimeStamp.clear();
-    FrameServerVersion = kUnknownVersion;
-    MTSupport = false;
-    InterfaceVersion = 0;
-    Is64Bit = false;
-    DLLNotFound = false;
-    PluginLoadFailure.clear();
+int QueryFrameServer(FrameServerFacts& facts, std::string& errorText, const std::string& libraryPath) {
+    facts.DLLLocation.clear();
+    facts.FileVersion.clear();
+    facts.LinkerVersion.clear();
+    facts.TimeStamp.clear();
+    facts.FrameServerVersion = kUnknownVersion;
+    facts.MTSupport = false;
+    facts.InterfaceVersion = 0;
+    facts.Is64Bit = false;
+    facts.DLLNotFound = false;
+    facts.PluginLoadFailure.clear();
     errorText.clear();
     std::optional<std::vector<std::string>> listed;
     const std::string name = FrameServerLibraryName(libraryPath);
@@ -149,17 +143,17 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     std::vector<uint8_t> image;
     if (!platform::ResolveLibraryFile(name, moduleName) ||
         platform::ReadRegularFile(moduleName, kLibraryFileLimit, image) != platform::FileRead::Done) {
-        DLLNotFound = true;
-        errorText = WithSystemErrorText(kCannotLoad);
+        facts.DLLNotFound = true;
+        errorText = WithSystemErrorText(kCannotLoadLibrary);
         return 0;
     }
 
-    ImageFacts facts;
+    ImageFacts imageFacts;
     std::string linkerVersion;
-    const RegionResult inspected = RunFrameServerRegion([&] { facts = InspectNativeImage(image, linkerVersion); },
+    const RunEnding inspected = RunFrameServerRegion([&] { imageFacts = InspectNativeImage(image, linkerVersion); },
                                                         LoadFailureText);
     if (inspected.Failed()) {
-        errorText = inspected.Text;
+        errorText = inspected.Message;
         return 0;
     }
     // The bytes are not needed past this point (the mapping would be closed here).
@@ -167,76 +161,76 @@ int CAvisynthInfo::Query(std::string& errorText, std::string libraryPath) {
     image.shrink_to_fit();
     // Not an image at all: the system's image mapping would have refused it,
     // so it counts as not found rather than as a 32-bit library.
-    if (!facts.Valid) {
-        DLLNotFound = true;
-        errorText = std::string(kCannotLoad) + "\n" + facts.ErrorText;
+    if (!imageFacts.Valid) {
+        facts.DLLNotFound = true;
+        errorText = std::string(kCannotLoadLibrary) + "\n" + imageFacts.ErrorText;
         return 0;
     }
-    if (!facts.Is64Bit) {
-        errorText = kCannotLoad;
+    if (!imageFacts.Is64Bit) {
+        errorText = kCannotLoadLibrary;
         return 0;
     }
-    Is64Bit = true;
-    LinkerVersion = linkerVersion;
-    if (!facts.ErrorText.empty()) {
-        errorText = std::string(kCannotLoad) + "\n" + facts.ErrorText;
+    facts.Is64Bit = true;
+    facts.LinkerVersion = linkerVersion;
+    if (!imageFacts.ErrorText.empty()) {
+        errorText = std::string(kCannotLoadLibrary) + "\n" + imageFacts.ErrorText;
         return 0;
     }
 
     // Location. When no canonical form can be had the resolved path stands,
     // so that the version and time stamp below describe this library.
-    const RegionResult located = RunFrameServerRegion(
+    const RunEnding located = RunFrameServerRegion(
         [&] {
             std::string location = moduleName;
             if (!platform::CanonicalFilePath(moduleName, location) || location.empty()) location = moduleName;
-            DLLLocation = location;
+            facts.DLLLocation = location;
         },
         [] { return WithSystemErrorText(kCannotOpen); });
     if (located.Failed()) {
-        errorText = located.Text;
+        errorText = located.Message;
         return 0;
     }
 
-    FileVersion = GetFileVersionText(DLLLocation);
+    facts.FileVersion = GetFileVersionText(facts.DLLLocation);
     // Any library can be named in the settings: one without a factory is no
     // frame server at all, however old.
-    if (!facts.HasLinkageExport && !facts.HasFactoryExport) {
-        errorText = FormatText("The library exports no frame-server interface:\n%s", DLLLocation.c_str());
+    if (!imageFacts.HasLinkageExport && !imageFacts.HasFactoryExport) {
+        errorText = FormatText("The library exports no frame-server interface:\n%s", facts.DLLLocation.c_str());
         return 0;
     }
-    if (!facts.HasLinkageExport) {
+    if (!imageFacts.HasLinkageExport) {
         errorText = FormatText("Avisynth version is too old (%s).\nPlease update to Avisynth 2.6 or Avisynth+.",
-                               FileVersion.c_str());
+                               facts.FileVersion.c_str());
         return 0;
     }
-    TimeStamp = FileTimeStamp(DLLLocation);
+    facts.TimeStamp = FileTimeStamp(facts.DLLLocation);
 
-    InterfaceVersion = ProbeInterfaceVersion(errorText, libraryPath);
-    if (InterfaceVersion == 0) return 0;
+    facts.InterfaceVersion = ProbeInterfaceVersion(errorText, libraryPath);
+    if (facts.InterfaceVersion == 0) return 0;
 
     const QueryEnd queried =
-        RunQuerySession(libraryPath, InterfaceVersion, "Could not create IScriptenvironment", errorText,
+        RunQuerySession(libraryPath, facts.InterfaceVersion, "", errorText,
                         [&](FrameServerContext& session) {
-                            if (!session.CallTextFunction("VersionString", FrameServerVersion))
-                                FrameServerVersion = kUnknownVersion;
-                            if (VersionStringNamesIcl10(FrameServerVersion)) LinkerVersion = kIcl10LinkerVersion;
-                            MTSupport = OffersFunction(session, "SetMTMode", PluginLoadFailure) ||
-                                        OffersFunction(session, "Prefetch", PluginLoadFailure);
+                            if (!session.CallTextFunction("VersionString", facts.FrameServerVersion))
+                                facts.FrameServerVersion = kUnknownVersion;
+                            if (VersionStringNamesIcl10(facts.FrameServerVersion)) facts.LinkerVersion = kIcl10LinkerVersion;
+                            facts.MTSupport = OffersFunction(session, "SetMTMode", facts.PluginLoadFailure) ||
+                                        OffersFunction(session, "Prefetch", facts.PluginLoadFailure);
                             std::string folders;
                             if (session.HasBuiltIn("ListAutoloadDirs") == BuiltIn::Yes &&
                                 session.CallTextFunction("ListAutoloadDirs", folders))
                                 listed = SplitLines(folders);
                         });
     if (queried == QueryEnd::NoEnvironment) return 0;
-    ReadPluginDirs(listed);
+    ReadPluginDirs(facts, listed);
     return queried == QueryEnd::Done ? 1 : 0;
 }
 
-int CAvisynthInfo::ProbeInterfaceVersion(std::string& errorText, std::string libraryPath) {
+int ProbeInterfaceVersion(std::string& errorText, const std::string& libraryPath) {
     errorText.clear();
     int version = 0;
     const QueryEnd probed = RunQuerySession(
-        libraryPath, 5, "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)", errorText,
+        libraryPath, 5, " (AVISYNTH_INTERFACE_VERSION = 5)", errorText,
         [&](FrameServerContext& session) {
             // A refusal only ends the climb; the last accepted version stands.
             version = 5;
@@ -248,14 +242,14 @@ int CAvisynthInfo::ProbeInterfaceVersion(std::string& errorText, std::string lib
     return probed == QueryEnd::Done ? version : 0;
 }
 
-std::string CAvisynthInfo::FileTimeStamp(const std::string& path) {
+std::string FileTimeStamp(const std::string& path) {
     platform::LocalTime time;
     if (!platform::FileLastWriteTime(path, time)) return "???";
     return FormatFileTimeStamp(time.year, time.month, time.day, time.hour, time.minute, time.second);
 }
 
-void CAvisynthInfo::ReadPluginDirs(const std::optional<std::vector<std::string>>& listed) {
-    const std::vector<platform::PluginFolderSource> sources = platform::PluginFolderSources(Is64Bit, DLLLocation);
+void ReadPluginDirs(FrameServerFacts& facts, const std::optional<std::vector<std::string>>& listed) {
+    const std::vector<platform::PluginFolderSource> sources = platform::PluginFolderSources(facts.Is64Bit, facts.DLLLocation);
     std::vector<std::string> folders;
     if (listed) {
         folders = *listed;
@@ -263,8 +257,8 @@ void CAvisynthInfo::ReadPluginDirs(const std::optional<std::vector<std::string>>
         for (const platform::PluginFolderSource& source : sources)
             if (source.Older) folders.push_back(source.Folder);
     }
-    PluginDirLines.clear();
-    PluginFolders.clear();
+    facts.PluginDirLines.clear();
+    facts.PluginFolders.clear();
     for (std::string folder : folders) {
         // "/a/b/" as the frame server writes it; a root ("/", "C:/") as it is.
         if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\') && folder[folder.size() - 2] != ':')
@@ -273,35 +267,28 @@ void CAvisynthInfo::ReadPluginDirs(const std::optional<std::vector<std::string>>
         // A folder named twice (an entry of LD_LIBRARY_PATH beside the
         // library) is searched twice to no effect: listed once.
         bool repeated = false;
-        for (const std::string& earlier : PluginFolders) repeated = repeated || platform::SameFile(earlier, folder);
+        for (const std::string& earlier : facts.PluginFolders) repeated = repeated || platform::SameFile(earlier, folder);
         if (repeated) continue;
-        PluginFolders.push_back(folder);
+        facts.PluginFolders.push_back(folder);
         std::string line = std::string(kOtherPluginFolder) + platform::NativePathText(folder);
         for (const platform::PluginFolderSource& source : sources)
             if (platform::SameFile(source.Folder, folder)) {
                 line = source.Label + source.Folder;
                 break;
             }
-        PluginDirLines.push_back(line);
+        facts.PluginDirLines.push_back(line);
     }
 }
 
-std::vector<std::string> CAvisynthInfo::PluginDirDisplayLines(const std::string& gap) const {
-    std::vector<std::string> lines;
-    for (const std::string& entry : PluginDirLines) lines.push_back(PluginDirDisplayLine(entry, gap));
-    return lines;
-}
-
-void CAvisynthInfo::CheckPluginLoading(const std::string& libraryPath) {
+void CheckPluginLoading(FrameServerFacts& facts, const std::string& libraryPath) {
     std::string failure;
-    const QueryEnd checked = RunQuerySession(libraryPath, InterfaceVersion, "Could not create IScriptenvironment",
-                                             failure, [](FrameServerContext& session) {
+    const QueryEnd checked = RunQuerySession(libraryPath, facts.InterfaceVersion, "", failure, [](FrameServerContext& session) {
                                                  std::string none;
                                                  if (session.HasBuiltIn("AutoloadPlugins") == BuiltIn::Yes)
                                                      session.CallTextFunction("AutoloadPlugins", none);
                                              });
-    if (checked == QueryEnd::Failed) PluginLoadFailure = failure;
-    if (checked == QueryEnd::Faulted) PluginLoadFailure = failure + DamagedPlugins(PluginFolders);
+    if (checked == QueryEnd::Failed) facts.PluginLoadFailure = failure;
+    if (checked == QueryEnd::Faulted) facts.PluginLoadFailure = failure + DamagedPlugins(facts.PluginFolders);
 }
 
 std::string FormatFileTimeStamp(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
@@ -310,39 +297,4 @@ std::string FormatFileTimeStamp(unsigned year, unsigned month, unsigned day, uns
                                           "July",    "August",  "September", "October", "November", "December"};
     const char* monthName = month >= 1 && month <= 12 ? kMonths[month - 1] : "???";
     return FormatText("%s %u, %u, %02u:%02u:%02u", monthName, day, year, hour, minute, second);
-}
-
-std::string PluginDirDisplayLine(const std::string& entry, const std::string& gap) {
-    const size_t colon = entry.find(":\t");
-    if (colon == std::string::npos) return entry;
-    return entry.substr(0, colon + 1) + gap + entry.substr(colon + 2);
-}
-
-std::vector<std::string> AvisynthReportLines(const CAvisynthInfo& info,
-                                             const std::function<std::string(const std::string&)>& toOem) {
-    std::vector<std::string> lines;
-    lines.push_back(FormatText("Avisynth version string:     %s", info.FrameServerVersion.c_str()));
-    lines.push_back(FormatText("File version:                %s", info.FileVersion.c_str()));
-    lines.push_back(FormatText("Avisynth Interface Version:  %d", info.InterfaceVersion));
-    lines.push_back(FormatText("Muli-threading support:      %s", info.MTSupport ? "Yes" : "No"));
-    lines.push_back(FormatText("Linker/compiler version:     %s", info.LinkerVersion.c_str()));
-    lines.push_back(FormatText("Avisynth DLL location:       %s", toOem(info.DLLLocation).c_str()));
-    lines.push_back(FormatText("Avisynth DLL time stamp:     %s", info.TimeStamp.c_str()));
-    for (const std::string& line : info.PluginDirDisplayLines("   ")) lines.push_back(toOem(line));
-    if (!info.PluginLoadFailure.empty()) {
-        // The frame server's message can take several lines: one here.
-        std::string failure;
-        for (const std::string& part : SplitLines(info.PluginLoadFailure)) {
-            std::string trimmed = part;
-            TrimText(trimmed);
-            if (!trimmed.empty()) failure += (failure.empty() ? "" : " ") + trimmed;
-        }
-        lines.push_back(toOem("Plug-in auto-load failed:    " + failure));
-    }
-    return lines;
-}
-
-void PrintAvisynthReport(const CAvisynthInfo& info) {
-    for (const std::string& line : AvisynthReportLines(info, ToOemText))
-        ConsolePrint(platform::Stream::Out, ColourReport, "%s\n", line.c_str());
 }

@@ -2,7 +2,7 @@
 
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
-#include "measure/Benchmark.h"
+#include "measure/FrameLoop.h"
 #include "measure/Timer.h"
 #include "platform/Platform.h"
 #include "support/SEException.h"
@@ -31,19 +31,15 @@ void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath
         errorText = counterFailure;
         return;
     }
-    FrameServerContext session;
-    if (!session.Load(libraryPath)) {
-        errorText = "Failed to load avisynth.dll";
+    OpenedSession opened = OpenSession(libraryPath, interfaceVersion);
+    if (!opened.Session) {
+        errorText = opened.Failure == OpenFailure::NoLibrary ? "Failed to load avisynth.dll" : opened.Text;
         return;
     }
-
-    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
-    const RegionResult analysed = RunFrameServerRegion(
+    FrameServerContext& session = *opened.Session;
+    const SessionResult analysed = RunSession(
+        session,
         [&] {
-            outcome = session.CreateEnvironment(interfaceVersion);
-            if (outcome == EnvironmentOutcome::NoFactory) errorText = "Failed to load CreateScriptEnvironment()";
-            if (outcome == EnvironmentOutcome::NoEnvironment) errorText = "Could not create IScriptenvironment";
-            if (outcome != EnvironmentOutcome::Ready) return;
             ScriptChecks checks;
             checks.NotAClip = "Script did not return a video clip:\n(%s)";
             checks.NoVideo = "Script did not return a video clip:\n(%s)";
@@ -71,19 +67,16 @@ void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath
         },
         // The system's last error has nothing to do with a thrown object.
         [] { return std::string("Unknown exception"); });
-    if (outcome != EnvironmentOutcome::Ready) {
-        session.Unload();
-        return;
-    }
-    if (analysed.Failed() && result.Closing) {
-        result.ClosingFault = analysed.Text;
-    } else if (analysed.Failed()) {
+    const RunEnding& work = analysed.Work;
+    if (work.Failed() && result.Closing) {
+        result.ClosingFault = work.Message;
+    } else if (work.Failed()) {
         result.Interval = 0;
-        errorText = result.Reading ? FrameReadFailureText(analysed.Text, *result.Reading) : analysed.Text;
+        errorText = result.Reading ? FrameReadFailureText(work.Message, *result.Reading) : work.Message;
     }
-    if (!session.UnloadAfter(analysed.End, true)) {
+    if (!analysed.UnloadFailure.empty()) {
         result.Interval = 0;
-        errorText = WithSystemErrorText("Cannot unload avisynth.dll");
+        errorText = analysed.UnloadFailure;
     }
     if (result.Interval != 0 && !counter.Passed()) {
         result.Interval = 0;

@@ -1,8 +1,8 @@
 // The benchmark over the session's frames, compiled with the session's
 // interface (FrameSource inlines the interface's request and release).
+#include "frameserver/Measure.h"
+
 #include "frameserver/FrameSource.h"
-#include "frameserver/Session.h"
-#include "measure/Benchmark.h"
 
 void MeasureFrames(const FrameServerContext& session, const BenchmarkSetup& setup, CGPUMonitor& gpu,
                    BenchmarkState& state) {

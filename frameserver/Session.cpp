@@ -1,27 +1,31 @@
 // The part of the frame-server session that does not depend on the
-// interface: the library, the names, the lengths. SessionClass.cpp and
-// SessionC.cpp hold the rest, one of them per build.
+// interface: the library, the names, the lengths.
+// SessionClass.cpp and SessionC.cpp hold the rest, one of them per build.
 #include "frameserver/Session.h"
 
 #include <exception>
 
 #include "platform/Platform.h"
+#include "support/SEException.h"
 
 const char* const kWorkerFaultLine = "The fault happened on a worker thread of the frame server.";
+const char* const kCannotLoadLibrary = "Cannot load avisynth.dll";
 
 // A worker thread of the frame server faulted and is parked: deleting the
 // environment or unloading the library would wait for it.
 bool FrameServerStranded() { return platform::WorkerFaultCode() != 0; }
 
-RegionResult FaultResult(uint32_t code) {
-    RegionResult result;
-    result.End = RegionEnd::ProcessorFault;
+RunEnding FaultResult(uint32_t code) {
+    RunEnding result;
+    result.How = RunEnding::Kind::Fault;
     result.FaultCode = code;
-    result.Text = ExceptionCodeText(code);
+    result.Message = ExceptionCodeText(code);
     result.OnWorkerThread = FrameServerStranded();
-    if (result.OnWorkerThread) result.Text += std::string("\n") + kWorkerFaultLine;
+    if (result.OnWorkerThread) result.Message += std::string("\n") + kWorkerFaultLine;
     return result;
 }
+
+std::string UnloadFailureText() { return WithSystemErrorText("Cannot unload avisynth.dll"); }
 
 std::string CurrentExceptionText() {
     try {

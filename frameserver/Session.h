@@ -2,17 +2,20 @@
 // environment, the work (evaluate a script, read the clip's facts, request
 // frames, call named functions, ask for version facts), release the script,
 // unload. The installation query, the calibration and the main connection
-// all go through it. It is built over one of the frame server's two
-// interfaces (SessionClass.cpp, SessionC.cpp; the shared part is
-// Session.cpp). Its users see no type of either interface:
-// a frame-server error reaches them as FrameServerError with the message
-// copied, so the library can be unloaded once the handler is over.
+// all open it with OpenSession and run their work in it with RunSession. It
+// is built over one of the frame server's two interfaces (SessionClass.cpp,
+// SessionC.cpp; the shared part is Session.cpp). Its users see no type of
+// either interface: a frame-server error reaches them as FrameServerError
+// with the message copied, so the library can be unloaded once the handler
+// is over.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <type_traits>
+
+#include "measure/RunEnding.h"
 
 // A frame-server error, its message copied out of the library's memory.
 struct FrameServerError {
@@ -61,13 +64,7 @@ enum class EnvironmentOutcome { Ready, NoFactory, NoEnvironment };
 // loading the plug-ins of its auto-load folders.
 enum class BuiltIn { Yes, No, Unknown };
 
-// Why a guarded region ended.
-enum class RegionEnd { Finished, FrameServerError, ProcessorFault, OtherException };
-
 class FrameSource;
-class CGPUMonitor;
-struct BenchmarkSetup;
-struct BenchmarkState;
 
 // Runs f() as a guarded region that talks to the frame server: a processor
 // fault becomes SE_Exception and a frame-server error FrameServerError.
@@ -123,7 +120,8 @@ public:
     // Drops every reference and deletes the environment (after a pause,
     // see SettlesThreads).
     void ReleaseScript();
-    // The remaining values go through the library's table, then Unload.
+    // The remaining values go through the library's table, then Unload
+    // (settled).
     bool Close();
     // Clears the linkage pointer and unloads the library (after an error the
     // values are abandoned). With settle, pauses afterwards (see
@@ -132,7 +130,7 @@ public:
     // Ends the session after a region that failed with `end`, as far as the
     // interface allows (see the implementations); true unless the system
     // refused to unload the library.
-    bool UnloadAfter(RegionEnd end, bool settle = false);
+    bool UnloadAfter(RunEnding::Kind end, bool settle = false);
 
 private:
     // Forgets everything that belongs to the loaded library.
@@ -160,16 +158,6 @@ private:
     ClipFacts Clip;
 };
 
-struct RegionResult {
-    RegionEnd End = RegionEnd::Finished;
-    // The frame server's message, the fault's name, or otherText() followed,
-    // for an exception derived from std::exception, by a line with its text.
-    std::string Text;
-    uint32_t FaultCode = 0;
-    bool OnWorkerThread = false;  // the fault came from a thread of the frame server's own
-    bool Failed() const { return End != RegionEnd::Finished; }
-};
-
 // The interface this build reaches the frame server through, as the JSON
 // file names it: "class" or "c".
 const char* FrameServerInterfaceName();
@@ -182,25 +170,22 @@ bool FrameServerStranded();
 // The line a fault on a worker thread adds to the fault's text.
 extern const char* const kWorkerFaultLine;
 
-// What a region that the processor fault `code` ended gives back; its text
-// names a worker thread when the session is stranded.
-RegionResult FaultResult(uint32_t code);
+// How a region that the processor fault `code` ended, ended; its text names
+// a worker thread when the session is stranded.
+RunEnding FaultResult(uint32_t code);
 
 // The one place with the three catch clauses of a guarded frame-server
-// region. When it returns, every handler has ended: only then may the caller
-// unload the library.
+// region: Completed, or the failure with its text (the frame server's
+// message, the fault's name, or otherText() followed, for an exception
+// derived from std::exception, by a line with its text). When it returns,
+// every handler has ended: only then may the caller unload the library.
 template <class Region, class OtherText>
-RegionResult RunFrameServerRegion(Region&& region, OtherText&& otherText);
+RunEnding RunFrameServerRegion(Region&& region, OtherText&& otherText);
 
 // Inside a handler: the text of the exception being handled when it derives
 // from std::exception (a plug-in's own, built with the same runtime), cut to
 // a sane length; empty for any other exception.
 std::string CurrentExceptionText();
-
-// Runs the benchmark over the frames of the evaluated clip (call it inside a
-// guarded region).
-void MeasureFrames(const FrameServerContext& session, const BenchmarkSetup& setup, CGPUMonitor& gpu,
-                   BenchmarkState& state);
 
 // The library name rule: the configured path, else the platform's default.
 std::string FrameServerLibraryName(const std::string& configuredPath);
@@ -212,20 +197,82 @@ int64_t ClipLengthMsFor(unsigned numerator, unsigned denominator, int frames);
 #include "support/SEException.h"
 
 template <class Region, class OtherText>
-RegionResult RunFrameServerRegion(Region&& region, OtherText&& otherText) {
-    RegionResult result;
+RunEnding RunFrameServerRegion(Region&& region, OtherText&& otherText) {
+    RunEnding result;
     try {
         FrameServerGuarded(region);
     } catch (FrameServerError& error) {
-        result.End = RegionEnd::FrameServerError;
-        result.Text = error.Message;
+        result.How = RunEnding::Kind::FrameServerError;
+        result.Message = error.Message;
     } catch (SE_Exception& fault) {
         result = FaultResult(fault.ExceptionCode);
     } catch (...) {
-        result.End = RegionEnd::OtherException;
-        result.Text = otherText();
+        result.How = RunEnding::Kind::Exception;
+        result.Message = otherText();
         const std::string own = CurrentExceptionText();
-        if (!own.empty()) result.Text += "\n" + own;
+        if (!own.empty()) result.Message += "\n" + own;
     }
+    return result;
+}
+
+// ------------------------------------------------------- the session scope
+
+// "Cannot load avisynth.dll": the library could not be loaded.
+extern const char* const kCannotLoadLibrary;
+// "Cannot unload avisynth.dll" with the system's text, if it has one.
+std::string UnloadFailureText();
+
+// Where opening a session stopped.
+enum class OpenFailure {
+    None,
+    NoLibrary,      // the library could not be loaded
+    NoFactory,      // it has no factory (over the C interface: lacks a function)
+    NoEnvironment,  // no environment for the interface version asked
+    Failed,         // creating it ended in a frame-server error or another exception
+    Faulted,        // creating it ended in a processor fault
+};
+
+// A session opened, or why it could not be.
+struct OpenedSession {
+    std::unique_ptr<FrameServerContext> Session;  // null when it could not be opened
+    OpenFailure Failure = OpenFailure::None;
+    // What to show for the failure: "Cannot load avisynth.dll" with the
+    // system's text, "Failed to load CreateScriptEnvironment()", "Could not
+    // create IScriptenvironment", or the failure's own text.
+    std::string Text;
+};
+
+// Loads the library (the configured path, else the platform's name) and
+// creates an environment for `interfaceVersion` in a guarded region. A
+// session that cannot be opened is closed again: unloaded, or as
+// UnloadAfter says after a failure.
+OpenedSession OpenSession(const std::string& libraryPath, int interfaceVersion);
+
+// What a session's work and its close came to.
+struct SessionResult {
+    RunEnding Work;  // Completed, or how the work failed
+    // "Cannot unload avisynth.dll" with the system's text when the system
+    // refused to unload the library; empty otherwise.
+    std::string UnloadFailure;
+};
+
+// Runs work() in the open session as a guarded region (RunFrameServerRegion,
+// otherText() naming a foreign exception) and closes the session: after work
+// that completed, inside the same region, what it still holds is released
+// and the library unloaded, so a fault there is the work's; after work that
+// failed, once the handler has ended, as UnloadAfter says. A stranded
+// session is left as it is (FrameServerStranded).
+template <class Work, class OtherText>
+SessionResult RunSession(FrameServerContext& session, Work&& work, OtherText&& otherText) {
+    SessionResult result;
+    bool unloaded = true;
+    result.Work = RunFrameServerRegion(
+        [&] {
+            work();
+            unloaded = session.Close();
+        },
+        otherText);
+    if (result.Work.Failed()) unloaded = session.UnloadAfter(result.Work.How, true);
+    if (!unloaded) result.UnloadFailure = UnloadFailureText();
     return result;
 }

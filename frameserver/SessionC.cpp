@@ -298,20 +298,20 @@ void FrameServerContext::ReleaseScript() {
 
 bool FrameServerContext::Close() {
     if (Library && !FrameServerStranded()) Held->Release();
-    return Unload();
+    return Unload(true);
 }
 
-bool FrameServerContext::UnloadAfter(RegionEnd end, bool settle) {
+bool FrameServerContext::UnloadAfter(RunEnding::Kind end, bool settle) {
     // After a processor fault the frames that were abandoned inside the
     // library may hold its locks and its threads may still run: deleting the
     // environment could hang or fault, unloading could pull the code from
     // under those threads. The library stays loaded until the process ends.
-    bool keepLoaded = end == RegionEnd::ProcessorFault;
+    bool keepLoaded = end == RunEnding::Kind::Fault;
     if (!keepLoaded && Environment) {
         // The failure came back as an error or unwound through the library,
         // which is intact: its environment is deleted (and its threads ended)
         // before the library goes.
-        const RegionResult released = RunFrameServerRegion([&] { ReleaseScript(); }, [] { return std::string(); });
+        const RunEnding released = RunFrameServerRegion([&] { ReleaseScript(); }, [] { return std::string(); });
         keepLoaded = released.Failed();
     }
     if (keepLoaded) {

@@ -175,10 +175,10 @@ bool FrameServerContext::Close() {
     Held->Clip = static_cast<IClip*>(nullptr);
     Held->MTMode = AVSValue();
     Held->Script = AVSValue();
-    return Unload();
+    return Unload(true);
 }
 
-bool FrameServerContext::UnloadAfter(RegionEnd, bool settle) {
+bool FrameServerContext::UnloadAfter(RunEnding::Kind, bool settle) {
     // The values are abandoned: a fault may have left them half made.
     return Unload(settle);
 }

@@ -22,6 +22,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "measure/GPUInfo.h"
+#include "report/LogFile.h"
 
 namespace {
 

@@ -33,7 +33,7 @@ void PrintLines(const std::vector<ScreenLine>& lines, uint16_t textColour) {
     for (const ScreenLine& line : lines) {
         switch (line.Kind) {
         case LineKind::Text:
-            ConsolePrint(stream, textColour, "\r%s\n", Utils.PadLine(line.Text).c_str());
+            PrintPermanentLine(textColour, line.Text);
             break;
         case LineKind::Blank:
             ConsolePrint(stream, ColourUnchanged, "\n");
@@ -87,11 +87,9 @@ std::vector<ScreenLine> LiveDisplayLines(const RunStatistics& s, const SamplerRe
 
 RunSummary BuildRunSummary(const RunStatistics& s, const SamplerReadings& r, const DisplayOptions& o) {
     RunSummary summary;
-    summary.ReportPart = "\n\n[Runtime info]\n";
     if (s.FramesProcessed < s.SamplingInterval) {
         summary.Insufficient = true;
         AddText(summary.Lines, "Insufficient data for measurements");
-        summary.ReportPart += summary.Lines.back().Text;
         return summary;
     }
 
@@ -126,9 +124,6 @@ RunSummary BuildRunSummary(const RunStatistics& s, const SamplerReadings& r, con
                                   Timer.FormatDuration(s.EstimatedMs, false).c_str()));
     else
         AddText(lines, FormatText("Time (elapsed):                 %s", Timer.FormatDuration(s.ElapsedMs, false).c_str()));
-
-    for (const ScreenLine& line : lines)
-        if (line.Kind == LineKind::Text) summary.ReportPart += line.Text + "\n";
     return summary;
 }
 
@@ -151,9 +146,8 @@ RunSummary PrintRunSummary(const RunStatistics& stats, const SamplerReadings& re
     PrintLines(summary.Lines, ColourReport);
     // Blank what is left of the display's Esc prompt, then stand on the line
     // after the summary.
-    const std::string empty = Utils.PadLine(std::string());
-    ConsolePrint(MessageStream(), ColourUnchanged, "\r%s\n", empty.c_str());
-    ConsolePrint(MessageStream(), ColourUnchanged, "\r%s\n", empty.c_str());
+    PrintPermanentLine(ColourUnchanged, std::string());
+    PrintPermanentLine(ColourUnchanged, std::string());
     Utils.MoveCursorUp(2);
     return summary;
 }

@@ -1,5 +1,6 @@
 // The live display rewritten in place during the benchmark, and the run
-// summary that overwrites it at the end. The texts are built by pure
+// summary that overwrites it at the end (the log's "[Runtime info]" section
+// has the same lines, report/RunReport.h). The texts are built by pure
 // functions from values; the Print/Refresh functions only write them out.
 #pragma once
 
@@ -55,8 +56,6 @@ struct RunSummary {
     // Fewer frames than one sampling interval: only the notice is shown.
     bool Insufficient = false;
     std::vector<ScreenLine> Lines;
-    // What the summary adds to the report text, heading included.
-    std::string ReportPart;
 };
 
 RunSummary BuildRunSummary(const RunStatistics& stats, const SamplerReadings& readings,
@@ -66,6 +65,5 @@ RunSummary BuildRunSummary(const RunStatistics& stats, const SamplerReadings& re
 // shown, then its lines; updates DisplayShown and DisplayLines.
 void RefreshDisplay(RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options);
 
-// Prints the summary over the display; returns it (its report part goes to
-// the report files).
+// Prints the summary over the display; returns it.
 RunSummary PrintRunSummary(const RunStatistics& stats, const SamplerReadings& readings, const DisplayOptions& options);

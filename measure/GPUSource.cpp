@@ -4,34 +4,6 @@
 
 #include "support/Text.h"
 
-namespace {
-
-const char* const kNotAvailable = "n/a";
-
-std::string Line(const char* label, const std::string& value, const char* missing) {
-    return std::string(label) + (value.empty() ? std::string(missing) : value) + "\n";
-}
-
-}  // namespace
-
-std::string GraphicsCardSection(const GraphicsCardFacts& facts) {
-    const bool gpuz = facts.Kind == GPUSourceKind::GPUZ;
-    const char* missing = gpuz ? "" : kNotAvailable;
-    std::string text = "\n\n[Graphics card info]\n";
-    text += Line("Card name:               ", facts.CardName, missing);
-    text += Line("GPU name:                ", facts.GPUName, missing);
-    text += Line("Memory size:             ", facts.MemorySize, missing);
-    text += Line("OpenCL version:          ", facts.OpenCLVersion, missing);
-    text += Line("Driver version:          ", facts.DriverVersion, missing);
-    if (!gpuz) {
-        text += Line("CUDA version:            ", facts.CudaVersion, missing);
-        text += Line("Compute capability:      ", facts.ComputeCapability, missing);
-        text += FormatText("Device:                  %u (of %u, counted from 0)\n", facts.Device, facts.DeviceCount);
-    }
-    text += "Info collected with:     " + facts.Source + "\n\n";
-    return text;
-}
-
 std::string DeviceRefusal(const char* source, uint32_t device, uint32_t count) {
     return FormatText("There is no GPU %u: %s reports %u GPU%s, counted from 0.", device, source, count,
                       count == 1 ? "" : "s");

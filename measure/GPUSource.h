@@ -18,7 +18,7 @@ struct GPUFeatures {
 };
 
 // The graphics card as its source tells it, for the log's graphics-card
-// section and the JSON file. An empty text is a fact the source did not
+// section and the JSON file (report/). An empty text is a fact the source did not
 // give.
 struct GraphicsCardFacts {
     GPUSourceKind Kind = GPUSourceKind::None;
@@ -33,11 +33,6 @@ struct GraphicsCardFacts {
     std::string CudaVersion;        // "12.4"
     std::string ComputeCapability;  // "8.6"
 };
-
-// The "[Graphics card info]" section for the log: GPU-Z's lines as they
-// always were (a missing fact empty); a driver's with its CUDA version,
-// compute capability and device, a missing fact "n/a".
-std::string GraphicsCardSection(const GraphicsCardFacts& facts);
 
 enum class GPUOpen {
     Device,    // the device is open

@@ -3,9 +3,9 @@
 #include <charconv>
 #include <vector>
 
-#include "frameserver/ClipReport.h"
 #include "measure/BaselineCheck.h"
 #include "platform/Platform.h"
+#include "report/ClipReport.h"
 #include "report/JsonFile.h"
 #include "report/JsonReader.h"
 #include "support/Text.h"
@@ -179,7 +179,6 @@ BaselineClip BaselineClipOf(const ClipFacts& clip, uint32_t firstFrame, uint32_t
     facts.Width = clip.Width;
     facts.Height = clip.Height;
     facts.ColourSpace = ColourSpaceName(clip.Colour, clip.PixelTypeName);
-    TrimText(facts.ColourSpace);
     facts.FirstFrame = firstFrame;
     facts.LastFrame = lastFrame;
     return facts;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "frameserver/ClipReport.h"
+#include "report/ClipReport.h"
 #include "support/Text.h"
 
 namespace {
@@ -99,18 +99,13 @@ private:
     bool KeyWritten = false;
 };
 
-std::string Trimmed(std::string text) {
-    TrimText(text);
-    return text;
-}
-
 void WriteFrameServer(JsonOut& json, const SeriesReport& series) {
     // Named once an evaluation succeeded (the log names it always).
     if (!series.General || !series.Clip) {
         json.Null();
         return;
     }
-    const CAvisynthInfo& info = series.General->FrameServer;
+    const FrameServerFacts& info = series.General->FrameServer;
     json.BeginObject();
     json.Key("versionString").String(info.FrameServerVersion);
     json.Key("fileVersion").String(info.FileVersion);
@@ -137,7 +132,7 @@ void WriteClip(JsonOut& json, const SeriesReport& series) {
     json.Key("height").Integer(clip.Height);
     json.Key("fpsNumerator").Unsigned(clip.FpsNumerator);
     json.Key("fpsDenominator").Unsigned(clip.FpsDenominator);
-    json.Key("colourSpace").String(Trimmed(BuildClipReport(clip).ColourSpaceName));
+    json.Key("colourSpace").String(ColourSpaceName(clip.Colour, clip.PixelTypeName));
     json.Key("topFieldFirst").Bool(clip.TopFieldFirst);
     json.Key("bottomFieldFirst").Bool(clip.BottomFieldFirst);
     json.Key("audio");
@@ -282,7 +277,7 @@ void WriteRun(JsonOut& json, const RunRecord& run, const SeriesReport& series) {
     json.BeginObject();
     json.Key("run").Unsigned(run.Number);
     json.Key("outcome");
-    WriteOutcome(json, RunOutcomeName(run.Outcome), run.Message);
+    WriteOutcome(json, RunEndingName(run.Ending.How), run.Ending.Message);
     json.Key("measured").Bool(run.Measured);
     json.Key("counted").Bool(run.Counted());
     json.Key("range");

@@ -19,16 +19,42 @@ std::string LogScriptCopy(const std::string& scriptFileBytes) {
     return text;
 }
 
-std::string LogHeadText(const std::string& reportText, const std::string& scriptCopy,
-                        const std::string& graphicsCardText, bool monitorGPU) {
-    std::string text = reportText + "\n";
-    text += "\n[Script]\n" + scriptCopy + "\n\n";
-    if (monitorGPU) text += graphicsCardText;
+namespace {
+
+std::string CardLine(const char* label, const std::string& value, const char* missing) {
+    return std::string(label) + (value.empty() ? std::string(missing) : value) + "\n";
+}
+
+}  // namespace
+
+std::string GraphicsCardSection(const GraphicsCardFacts& facts) {
+    const bool gpuz = facts.Kind == GPUSourceKind::GPUZ;
+    const char* missing = gpuz ? "" : "n/a";
+    std::string text = "\n\n[Graphics card info]\n";
+    text += CardLine("Card name:               ", facts.CardName, missing);
+    text += CardLine("GPU name:                ", facts.GPUName, missing);
+    text += CardLine("Memory size:             ", facts.MemorySize, missing);
+    text += CardLine("OpenCL version:          ", facts.OpenCLVersion, missing);
+    text += CardLine("Driver version:          ", facts.DriverVersion, missing);
+    if (!gpuz) {
+        text += CardLine("CUDA version:            ", facts.CudaVersion, missing);
+        text += CardLine("Compute capability:      ", facts.ComputeCapability, missing);
+        text += FormatText("Device:                  %u (of %u, counted from 0)\n", facts.Device, facts.DeviceCount);
+    }
+    text += "Info collected with:     " + facts.Source + "\n\n";
     return text;
 }
 
-std::string LogPerformanceHeader(const SampleColumnChoice& columns) {
-    return "\n[Performance data]\n" +
+std::string LogHeadText(const std::string& reportText, const std::string& scriptCopy,
+                        const std::optional<GraphicsCardFacts>& graphicsCard, bool monitorGPU) {
+    std::string text = reportText + "\n";
+    text += "\n[Script]\n" + scriptCopy + "\n\n";
+    if (monitorGPU && graphicsCard) text += GraphicsCardSection(*graphicsCard);
+    return text;
+}
+
+std::string LogPerformanceHeader(const SampleColumnChoice& columns, const std::string& heading) {
+    return "\n" + heading + "\n" +
            JoinColumns(ColumnSet::Log, columns, ' ',
                        [](std::string& text, const SampleColumn& column) {
                            const std::string title = column.Title;
@@ -46,20 +72,20 @@ std::string LogPerformanceRow(const FrameSample& sample, const SampleColumnChoic
            "\n";
 }
 
-std::string LogErrorSection(const std::string& runErrorText) {
-    if (runErrorText.empty()) return std::string();
-    return "\n\n[AviSynth error]\n" + runErrorText + "\n";
+std::string LogErrorSection(const std::string& loggedError, const std::string& heading) {
+    if (loggedError.empty()) return std::string();
+    return "\n\n" + heading + "\n" + loggedError + "\n";
 }
 
 void ProduceLog(const RunReport& report, const std::string& scriptFileBytes, TextSink& sink) {
     const SampleColumnChoice& c = report.Columns;
-    sink.Write(LogHeadText(ReportSectionsText(report), LogScriptCopy(scriptFileBytes), report.GraphicsCardText,
+    sink.Write(LogHeadText(ReportSectionsText(report), LogScriptCopy(scriptFileBytes), report.GraphicsCard,
                            c.MonitorGPU));
     if (report.SampleCount > 0 && report.Samples) {
         sink.Write(LogPerformanceHeader(c));
         for (uint32_t i = 0; i < report.SampleCount; ++i) sink.Write(LogPerformanceRow(report.Samples[i], c));
     }
-    sink.Write(LogErrorSection(report.FrameServerError));
+    sink.Write(LogErrorSection(report.LoggedError));
 }
 
 bool LoggedScriptBytes(const std::optional<std::string>& loaded, const std::string& path, std::string& bytes) {
@@ -81,17 +107,6 @@ std::string WriteLogFile(const RunReport& report, bool keepPrevious) {
 
 // ------------------------------------------------------- several runs
 
-namespace {
-
-// A section heading as the single-run log writes it, for a run of a series.
-std::string RenumberedSection(const std::string& text, const char* heading, uint32_t run, uint32_t runs) {
-    const size_t at = text.find(heading);
-    if (at == std::string::npos) return text;
-    return text.substr(0, at) + RunHeading(heading, run, runs) + text.substr(at + std::char_traits<char>::length(heading));
-}
-
-}  // namespace
-
 std::string RunHeading(const std::string& heading, uint32_t run, uint32_t runs) {
     if (heading.size() < 2 || heading.back() != ']') return heading;
     return heading.substr(0, heading.size() - 1) + ", run " + std::to_string(run) + " of " + std::to_string(runs) + "]";
@@ -106,8 +121,8 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
     // The facts, then every run's summary and the runs' section.
     std::string report = ReportSectionsText(RunReportOf(series, series.Runs.size()));
     for (const RunRecord& run : series.Runs) {
-        if (run.RuntimeInfo.empty()) continue;
-        std::string section = RenumberedSection(run.RuntimeInfo, "[Runtime info]", run.Number, runs);
+        std::string section = RuntimeInfoSection(run, RunHeading("[Runtime info]", run.Number, runs));
+        if (section.empty()) continue;
         if (section.back() != '\n') section += "\n";
         report += section;
     }
@@ -116,14 +131,14 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
     for (const std::string& line : SeriesLines(RunLinesOf(series), runs, SeriesFiguresOf(series))) report += line + "\n";
 
     const SampleColumnChoice& c = series.Columns;
-    sink.Write(LogHeadText(report, LogScriptCopy(scriptFileBytes), GraphicsCardTextOf(series), c.MonitorGPU));
+    sink.Write(LogHeadText(report, LogScriptCopy(scriptFileBytes), series.GraphicsCard, c.MonitorGPU));
     for (const RunRecord& run : series.Runs) {
         if (run.Samples.empty()) continue;
-        sink.Write(RenumberedSection(LogPerformanceHeader(c), "[Performance data]", run.Number, runs));
+        sink.Write(LogPerformanceHeader(c, RunHeading("[Performance data]", run.Number, runs)));
         for (const FrameSample& sample : run.Samples) sink.Write(LogPerformanceRow(sample, c));
     }
     for (const RunRecord& run : series.Runs) {
         const std::string error = LoggedErrorOf(run);
-        if (!error.empty()) sink.Write(RenumberedSection(LogErrorSection(error), "[AviSynth error]", run.Number, runs));
+        sink.Write(LogErrorSection(error, RunHeading("[AviSynth error]", run.Number, runs)));
     }
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "measure/GPUSource.h"
 #include "report/ReportFile.h"
 #include "report/RunReport.h"
 #include "report/SeriesReport.h"
@@ -28,16 +29,23 @@ std::string LogFileName(const std::string& scriptPath);
 // The script as copied into the log: CR LF turned into "\n", trimmed.
 std::string LogScriptCopy(const std::string& scriptFileBytes);
 
-// Report text, "[Script]" section and, when monitorGPU, the graphics-card text.
-std::string LogHeadText(const std::string& reportText, const std::string& scriptCopy,
-                        const std::string& graphicsCardText, bool monitorGPU);
+// The "[Graphics card info]" section: GPU-Z's lines as they always were (a
+// missing fact empty); a driver's with its CUDA version, compute capability
+// and device, a missing fact "n/a".
+std::string GraphicsCardSection(const GraphicsCardFacts& facts);
 
-std::string LogPerformanceHeader(const SampleColumnChoice& columns);
+// Report text, "[Script]" section and, when monitorGPU, the graphics card's
+// section.
+std::string LogHeadText(const std::string& reportText, const std::string& scriptCopy,
+                        const std::optional<GraphicsCardFacts>& graphicsCard, bool monitorGPU);
+
+std::string LogPerformanceHeader(const SampleColumnChoice& columns,
+                                 const std::string& heading = "[Performance data]");
 // One table row, ended by "\n".
 std::string LogPerformanceRow(const FrameSample& sample, const SampleColumnChoice& columns);
 
-// "[AviSynth error]" section; empty for an empty error text.
-std::string LogErrorSection(const std::string& runErrorText);
+// The error section under `heading`; empty for an empty error text.
+std::string LogErrorSection(const std::string& loggedError, const std::string& heading = "[AviSynth error]");
 
 // ------------------------------------------------------- several runs
 

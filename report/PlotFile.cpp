@@ -43,14 +43,6 @@ std::string Fixed(double value, int decimals) {
 
 std::string Coordinate(double value) { return Fixed(value, 1); }
 
-// A frame rate with the display's precision, without the locale.
-std::string Rate(double fps) {
-    if (fps < 9.999) return Fixed(fps, 3);
-    if (fps < 99.99) return Fixed(fps, 2);
-    if (fps < 999.9) return Fixed(fps, 1);
-    return Fixed(std::floor(fps + 0.5), 0);
-}
-
 double NiceStep(double rough) {
     if (!(rough > 0)) return 1;
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
@@ -239,7 +231,7 @@ private:
         const std::string y = Coordinate(Y(figures.Mean));
         svg += "<g class=\"average\">\n<line x1=\"" + Coordinate(kLeft) + "\" y1=\"" + y + "\" x2=\"" +
                Coordinate(kRight) + "\" y2=\"" + y + "\" stroke=\"#000000\" stroke-dasharray=\"6 4\"/>\n";
-        const std::string label = (figures.Runs > 1 ? "mean of the averages " : "average ") + Rate(figures.Mean) + " fps";
+        const std::string label = (figures.Runs > 1 ? "mean of the averages " : "average ") + FormatFPS(figures.Mean) + " fps";
         svg += "<line x1=\"" + Coordinate(kRight - 250) + "\" y1=\"68\" x2=\"" + Coordinate(kRight - 226) +
                "\" y2=\"68\" stroke=\"#000000\" stroke-dasharray=\"6 4\"/>";
         svg += "<text x=\"" + Coordinate(kRight) + "\" y=\"72\" text-anchor=\"end\">" + Xml(label) + "</text>\n</g>\n";
@@ -253,7 +245,7 @@ private:
         if (above && y - 8 < kTop + 12) above = false;
         else if (!above && y + 16 > kBottom - 4) above = true;
         const double labelOffset = above ? -8 : 16;
-        std::string label = std::string(name) + " " + Rate(extreme.Fps) + " fps (frame " +
+        std::string label = std::string(name) + " " + FormatFPS(extreme.Fps) + " fps (frame " +
                             std::to_string(extreme.Frame) + ")";
         if (Series.Runs.size() > 1) label += " run " + std::to_string(extreme.Run);
         const bool leftOfPoint = x > (kLeft + kRight) / 2;

@@ -1,7 +1,5 @@
 #include "report/ReportFile.h"
 
-#include <charconv>
-#include <cmath>
 #include <utility>
 
 #include "platform/Platform.h"
@@ -19,51 +17,6 @@ bool ReportWouldReplaceScript(const std::string& reportFile, const std::string& 
     ToLowerText(a);
     ToLowerText(b);
     return a == b;
-}
-
-namespace {
-
-void AppendPadded(std::string& out, const char* text, size_t length, int width) {
-    if (width > 0 && length < static_cast<size_t>(width)) out.append(static_cast<size_t>(width) - length, ' ');
-    out.append(text, length);
-}
-
-}  // namespace
-
-void AppendFixed(std::string& out, double value, int precision, int width) {
-    // to_chars never consults the locale, so a comma locale set by a plug-in
-    // or the environment cannot change the files. The spellings of the
-    // non-finite values are glibc's, so both platforms write the same bytes.
-    if (std::isnan(value)) {
-        const char* text = std::signbit(value) ? "-nan" : "nan";
-        AppendPadded(out, text, std::char_traits<char>::length(text), width);
-        return;
-    }
-    if (std::isinf(value)) {
-        const char* text = value < 0 ? "-inf" : "inf";
-        AppendPadded(out, text, std::char_traits<char>::length(text), width);
-        return;
-    }
-    char buffer[400];  // the largest double in fixed notation has 309 digits
-    std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
-    if (result.ec != std::errc()) return;
-    AppendPadded(out, buffer, static_cast<size_t>(result.ptr - buffer), width);
-}
-
-void AppendUnsigned(std::string& out, uint64_t value, int width) {
-    char buffer[24];
-    std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    AppendPadded(out, buffer, static_cast<size_t>(result.ptr - buffer), width);
-}
-
-bool AppendSignificant(std::string& out, double value, int digits) {
-    if (!std::isfinite(value)) return false;
-    char buffer[64];
-    std::to_chars_result result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
-    if (result.ec != std::errc()) return false;
-    out.append(buffer, static_cast<size_t>(result.ptr - buffer));
-    return true;
 }
 
 std::string Utf8Text(const std::string& narrow) { return RepairUtf8(platform::NarrowToUtf8(narrow)); }

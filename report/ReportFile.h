@@ -1,7 +1,7 @@
-// Pieces shared by the report formats: the file-name rule, number
-// formatting that does not depend on the C locale, and the one writer that
-// puts a format's text into a file, turning every "\n" into CR LF and
-// noticing every failed write. A format only produces text into a TextSink;
+// Pieces shared by the report formats: the file-name rule and the one
+// writer that puts a format's text into a file, turning every "\n" into CR
+// LF and noticing every failed write (the numbers are written without the C
+// locale, support/Text.h). A format only produces text into a TextSink;
 // writing it is the writer's.
 #pragma once
 
@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+
+#include "support/Text.h"
 
 // The script path without its last four characters (only when it has more
 // than four) followed by `extension`: "D:\clips\test.avs" -> "D:\clips\test.log".
@@ -18,14 +20,6 @@ std::string ReportFileName(const std::string& scriptPath, const char* extension)
 // name (a script named "x.log" gives the log name "x.log"; Windows file names
 // ignore case), or another name of the same file (a link).
 bool ReportWouldReplaceScript(const std::string& reportFile, const std::string& scriptPath);
-
-// printf "%*.*f" and "%*u", always with a full stop as decimal separator.
-void AppendFixed(std::string& out, double value, int precision, int width = 0);
-void AppendUnsigned(std::string& out, uint64_t value, int width = 0);
-// The shortest form with `digits` significant digits (printf "%.*g" without
-// the locale): 123.456789, 1e+20. Non-finite values append nothing and
-// return false.
-bool AppendSignificant(std::string& out, double value, int digits);
 
 // Text for the UTF-8 formats (JSON, SVG): narrow text converted from the
 // system's code page, every invalid sequence replaced by U+FFFD.

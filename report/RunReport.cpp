@@ -1,25 +1,30 @@
 #include "report/RunReport.h"
 
-#include "frameserver/ClipReport.h"
-#include "support/Text.h"
+#include "report/ClipReport.h"
+#include "report/FrameServerReport.h"
+#include "report/SeriesReport.h"
 
-std::string GeneralInfoSection(const std::string& versionText, const std::string& scriptPath,
-                               const std::string& switchesText, const CAvisynthInfo& info) {
-    std::string text = "[General info]\n";
-    text += "Log file created with:                 Tachoro " + versionText + "\n";
-    // One line, whatever the name holds.
-    text += "Script file:                           " + ControlsReplaced(scriptPath, false) + "\n";
-    if (!switchesText.empty()) text += "Command line switches:                 " + switchesText + "\n";
-    text += "Avisynth version string:               " + info.FrameServerVersion + "\n";
-    text += "Avisynth file version:                 " + info.FileVersion + "\n";
-    text += "Avisynth Interface Version:            " + std::to_string(info.InterfaceVersion) + "\n";
-    text += std::string("Avisynth MT support:                   ") + (info.MTSupport ? "Yes" : "No") + "\n";
-    text += "Avisynth.dll linker/compiler version:  " + info.LinkerVersion + "\n";
-    text += "Avisynth.dll location:                 " + info.DLLLocation + "\n";
-    text += "Avisynth.dll time stamp:               " + info.TimeStamp + "\n";
-    // The tab after the label's colon becomes 13 blanks (the console report
-    // uses three).
-    for (const std::string& line : info.PluginDirDisplayLines("             ")) text += line + "\n";
+std::string ClosingFaultText(const std::string& fault) {
+    return "\nEvery requested frame was rendered; the frame server then faulted while closing:\n" + fault + "\n";
+}
+
+std::string RuntimeInfoSection(const RunRecord& run, const std::string& heading) {
+    if (!run.Summary) return std::string();
+    std::string text = "\n\n" + heading + "\n";
+    const RunSummary summary = BuildRunSummary(run.Stats, run.Readings, *run.Summary);
+    if (summary.Insufficient) {
+        text += summary.Lines.back().Text;
+    } else {
+        for (const ScreenLine& line : summary.Lines)
+            if (line.Kind == LineKind::Text) text += line.Text + "\n";
+        if (run.FrameTimes)
+            for (const std::string& line : FrameTimeLines(*run.FrameTimes)) text += line + "\n";
+    }
+    if (run.Ending.WhileClosing) {
+        // On a line of its own, also after the one line of too short a run.
+        if (text.back() != '\n') text += "\n";
+        text += ClosingFaultText(run.Ending.Message).substr(1);
+    }
     return text;
 }
 
@@ -29,6 +34,7 @@ std::string ReportSectionsText(const RunReport& report) {
         const GeneralInfo& general = *report.General;
         text += GeneralInfoSection(general.VersionText, general.ScriptPath, general.SwitchesText, general.FrameServer);
     }
-    if (report.Clip) text += ClipInfoSection(BuildClipReport(*report.Clip));
-    return text + report.RuntimeInfo;
+    if (report.Clip) text += ClipInfoSection(*report.Clip);
+    if (report.Run) text += RuntimeInfoSection(*report.Run, "[Runtime info]");
+    return text;
 }

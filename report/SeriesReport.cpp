@@ -1,38 +1,34 @@
 #include "report/SeriesReport.h"
 
-#include "measure/Benchmark.h"
+#include "measure/FrameLoop.h"
 
-const char* RunOutcomeText(RunOutcome outcome) {
-    switch (outcome) {
-    case RunOutcome::Completed: return "completed";
-    case RunOutcome::StoppedByEsc: return "stopped by Esc";
-    case RunOutcome::StoppedByTimeLimit: return "stopped by the time limit";
-    case RunOutcome::StoppedBySignal: return "stopped by a signal";
-    case RunOutcome::FrameServerError: return "frame-server error";
-    case RunOutcome::Fault: return "fault";
-    case RunOutcome::Exception: return "exception";
+const char* RunEndingText(RunEnding::Kind how) {
+    switch (how) {
+    case RunEnding::Kind::Completed: return "completed";
+    case RunEnding::Kind::StoppedByEsc: return "stopped by Esc";
+    case RunEnding::Kind::StoppedByTimeLimit: return "stopped by the time limit";
+    case RunEnding::Kind::StoppedBySignal: return "stopped by a signal";
+    case RunEnding::Kind::FrameServerError: return "frame-server error";
+    case RunEnding::Kind::Fault: return "fault";
+    case RunEnding::Kind::Exception: return "exception";
     }
     return "";
 }
 
-const char* RunOutcomeName(RunOutcome outcome) {
-    switch (outcome) {
-    case RunOutcome::Completed: return "completed";
-    case RunOutcome::StoppedByEsc: return "stoppedByEsc";
-    case RunOutcome::StoppedByTimeLimit: return "stoppedByTimeLimit";
-    case RunOutcome::StoppedBySignal: return "stoppedBySignal";
-    case RunOutcome::FrameServerError: return "frameServerError";
-    case RunOutcome::Fault: return "fault";
-    case RunOutcome::Exception: return "exception";
+const char* RunEndingName(RunEnding::Kind how) {
+    switch (how) {
+    case RunEnding::Kind::Completed: return "completed";
+    case RunEnding::Kind::StoppedByEsc: return "stoppedByEsc";
+    case RunEnding::Kind::StoppedByTimeLimit: return "stoppedByTimeLimit";
+    case RunEnding::Kind::StoppedBySignal: return "stoppedBySignal";
+    case RunEnding::Kind::FrameServerError: return "frameServerError";
+    case RunEnding::Kind::Fault: return "fault";
+    case RunEnding::Kind::Exception: return "exception";
     }
     return "";
 }
 
-bool RunFailed(RunOutcome outcome) {
-    return outcome == RunOutcome::FrameServerError || outcome == RunOutcome::Fault || outcome == RunOutcome::Exception;
-}
-
-bool RunRecord::Counted() const { return Measured && !RunFailed(Outcome) && Stats.SamplesStored > 0; }
+bool RunRecord::Counted() const { return Measured && !Ending.Failed() && Stats.SamplesStored > 0; }
 
 SeriesFigures SeriesFiguresOf(const SeriesReport& series) {
     std::vector<double> averages;
@@ -48,21 +44,18 @@ std::vector<RunLine> RunLinesOf(const SeriesReport& series) {
         line.Number = run.Number;
         line.Counted = run.Counted();
         line.AverageFps = run.Stats.FPSAverage;
-        line.Ending = RunOutcomeText(run.Outcome);
-        if (!run.Counted() && !RunFailed(run.Outcome)) line.Ending = "too few frames for a sample";
+        line.Ending = RunEndingText(run.Ending.How);
+        if (!run.Counted() && !run.Ending.Failed()) line.Ending = "too few frames for a sample";
         lines.push_back(line);
     }
     return lines;
 }
 
 std::string LoggedErrorOf(const RunRecord& run) {
-    if (!(run.Outcome == RunOutcome::FrameServerError || run.WorkerFault || (RunFailed(run.Outcome) && !run.Measured)))
+    const RunEnding& ending = run.Ending;
+    if (!(ending.How == RunEnding::Kind::FrameServerError || ending.OnWorkerThread || (ending.Failed() && !run.Measured)))
         return std::string();
-    return run.FailedFrame ? FrameReadFailureText(run.Message, *run.FailedFrame) : run.Message;
-}
-
-std::string GraphicsCardTextOf(const SeriesReport& series) {
-    return series.GraphicsCard ? GraphicsCardSection(*series.GraphicsCard) : std::string();
+    return ending.FailedFrame ? FrameReadFailureText(ending.Message, *ending.FailedFrame) : ending.Message;
 }
 
 RunReport RunReportOf(const SeriesReport& series, size_t index) {
@@ -70,15 +63,15 @@ RunReport RunReportOf(const SeriesReport& series, size_t index) {
     report.ScriptPath = series.ScriptPath;
     report.General = series.General;
     report.Clip = series.Clip;
-    report.GraphicsCardText = GraphicsCardTextOf(series);
+    report.GraphicsCard = series.GraphicsCard;
     report.ScriptBytes = series.ScriptBytes;
     report.Columns = series.Columns;
     if (index < series.Runs.size()) {
         const RunRecord& run = series.Runs[index];
-        report.RuntimeInfo = run.RuntimeInfo;
+        report.Run = &run;
         report.Samples = run.Samples.empty() ? nullptr : run.Samples.data();
         report.SampleCount = static_cast<uint32_t>(run.Samples.size());
-        report.FrameServerError = LoggedErrorOf(run);
+        report.LoggedError = LoggedErrorOf(run);
     }
     return report;
 }
@@ -90,11 +83,11 @@ SeriesEnding SeriesEndingOf(const SeriesReport& series) {
         return ending;
     }
     for (const RunRecord& run : series.Runs) {
-        if (run.Outcome == RunOutcome::Completed) continue;
-        ending.Name = RunOutcomeName(run.Outcome);
-        ending.Message = run.Message;
+        if (run.Ending.How == RunEnding::Kind::Completed) continue;
+        ending.Name = RunEndingName(run.Ending.How);
+        ending.Message = run.Ending.Message;
         return ending;
     }
-    if (series.Interrupted) ending.Name = RunOutcomeName(RunOutcome::StoppedBySignal);
+    if (series.Interrupted) ending.Name = RunEndingName(RunEnding::Kind::StoppedBySignal);
     return ending;
 }

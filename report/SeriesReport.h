@@ -14,27 +14,15 @@
 #include "measure/Display.h"
 #include "measure/FrameTimes.h"
 #include "measure/GPUSource.h"
+#include "measure/RunEnding.h"
 #include "measure/Series.h"
 #include "measure/Statistics.h"
 #include "report/RunReport.h"
 
-// How one run ended.
-enum class RunOutcome {
-    Completed,           // every frame of the range
-    StoppedByEsc,
-    StoppedByTimeLimit,
-    StoppedBySignal,
-    FrameServerError,    // the frame server's error, in evaluation or in a frame request
-    Fault,               // a processor fault
-    Exception,           // any other exception
-};
-
 // "completed", "stopped by Esc", ... as the console and the log say it.
-const char* RunOutcomeText(RunOutcome outcome);
+const char* RunEndingText(RunEnding::Kind how);
 // "completed", "stoppedByEsc", ... as the JSON file says it.
-const char* RunOutcomeName(RunOutcome outcome);
-// A frame-server error, a fault or another exception.
-bool RunFailed(RunOutcome outcome);
+const char* RunEndingName(RunEnding::Kind how);
 
 struct RunRecord;
 // The text of the log's error section for the run; empty when it has none.
@@ -45,20 +33,15 @@ std::string LoggedErrorOf(const RunRecord& run);
 
 struct RunRecord {
     uint32_t Number = 1;  // counted from 1
-    RunOutcome Outcome = RunOutcome::Completed;
-    std::string Message;  // the error's or the fault's text
-    // A fault on a thread of the frame server's own: unlike one on the main
-    // thread, its text goes into the log's error section too, the only place
-    // that says where it happened once the console is gone.
-    bool WorkerFault = false;
-    std::optional<uint32_t> FailedFrame;  // the frame whose request failed in the loop
+    RunEnding Ending;
     bool Measured = false;  // the benchmark loop was prepared
     RunStatistics Stats;
     SamplerReadings Readings;  // the last readings
     std::vector<FrameSample> Samples;
-    // The summary's part of the report (heading included, the frame-time
-    // lines after it with -frametimes); empty when no summary was printed.
-    std::string RuntimeInfo;
+    // The lines of the summary the console showed (the log's "[Runtime
+    // info]" section has the same, RuntimeInfoSection); none when no summary
+    // was shown.
+    std::optional<DisplayOptions> Summary;
     std::optional<FrameTimeSummary> FrameTimes;
 
     // Its average frame rate enters the series figures: it was measured to
@@ -103,9 +86,6 @@ struct SeriesReport {
 // The figures of the runs that counted, and the lines of the runs' section.
 SeriesFigures SeriesFiguresOf(const SeriesReport& series);
 std::vector<RunLine> RunLinesOf(const SeriesReport& series);
-
-// The log's "[Graphics card info]" section; empty without GPU monitoring.
-std::string GraphicsCardTextOf(const SeriesReport& series);
 
 // The one-run view of run `index` (the report of a single run).
 RunReport RunReportOf(const SeriesReport& series, size_t index);

@@ -41,9 +41,7 @@ void CUtils::MoveCursorUp(int lines) {
     platform::MoveCursorUp(MessageStream(), lines);
 }
 
-std::string CUtils::PadLine(std::string text) const { return ::PadLine(std::move(text), ConsoleWidth); }
-
-void CUtils::ClearLine() { ConsolePrint(MessageStream(), ColourUnchanged, "\r%s", PadLine("").c_str()); }
+void CUtils::ClearLine() { ConsolePrint(MessageStream(), ColourUnchanged, "\r%s", PadLine("", ConsoleWidth).c_str()); }
 
 platform::Stream MessageStream() { return Utils.Options.UseStdout ? platform::Stream::Out : platform::Stream::Err; }
 
@@ -66,13 +64,13 @@ void ConsolePrint(platform::Stream stream, uint16_t colour, const char* format, 
 }
 
 void ShowStatus(const std::string& text) {
-    ConsolePrint(MessageStream(), ColourUnchanged, "\r%s\r", Utils.PadLine(text).c_str());
+    ConsolePrint(MessageStream(), ColourUnchanged, "\r%s\r", PadLine(text, Utils.ConsoleWidth).c_str());
 }
 
 void ClearStatus() { ShowStatus(std::string()); }
 
 void PrintPermanentLine(uint16_t colour, const std::string& text) {
-    ConsolePrint(MessageStream(), colour, "\r%s\n", Utils.PadLine(text).c_str());
+    ConsolePrint(MessageStream(), colour, "\r%s\n", PadLine(text, Utils.ConsoleWidth).c_str());
 }
 
 void WaitBeforeExit() {

@@ -52,7 +52,6 @@ public:
     void SetTextColour(platform::Stream stream, uint16_t attribute, bool enabled);
     void RestoreTextColour(platform::Stream stream, bool enabled);
     void MoveCursorUp(int lines);
-    std::string PadLine(std::string text) const;
     // "\r" and a padded empty line on the message stream.
     void ClearLine();
 

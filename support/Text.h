@@ -42,7 +42,16 @@ int64_t ParseInt64(const std::string& text);
 // The same, saturated to the signed 32-bit range.
 int32_t ParseInt32(const std::string& text);
 
-// Frame rate and time per frame as the display shows them.
+// printf "%*.*f" and "%*u", always with a full stop as decimal separator.
+void AppendFixed(std::string& out, double value, int precision, int width = 0);
+void AppendUnsigned(std::string& out, uint64_t value, int width = 0);
+// The shortest form with `digits` significant digits (printf "%.*g" without
+// the locale): 123.456789, 1e+20. Non-finite values append nothing and
+// return false.
+bool AppendSignificant(std::string& out, double value, int digits);
+
+// Frame rate and time per frame as the display, the summary and the files
+// show them (without the locale).
 std::string FormatFPS(double fps);
 std::string FormatTPF(double milliseconds);
 // A frame's time: as FormatTPF, and below a microsecond with four

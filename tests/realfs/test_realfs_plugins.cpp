@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "frameserver/AvisynthInfo.h"
+#include "report/FrameServerReport.h"
 #include "tests/realfs/RealFS.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/TestPlatform.h"

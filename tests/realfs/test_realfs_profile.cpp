@@ -17,14 +17,13 @@ const char* const kNotAClip = "no clip: %s";
 
 // 'c' for a clip, 'n' for a value that is no clip, else the error.
 std::string Evaluated(const std::string& path) {
-    FrameServerContext session;
-    if (!session.Load(REAL_FRAMESERVER)) return "cannot load the frame server";
-    EnvironmentOutcome outcome = EnvironmentOutcome::Ready;
+    const OpenedSession opened = OpenSession(REAL_FRAMESERVER, 7);
+    if (!opened.Session) return opened.Text;
+    FrameServerContext& session = *opened.Session;
     bool clip = false;
-    const RegionResult region = RunFrameServerRegion(
+    const SessionResult evaluated = RunSession(
+        session,
         [&] {
-            outcome = session.CreateEnvironment(7);
-            if (outcome != EnvironmentOutcome::Ready) return;
             ScriptChecks checks;
             checks.NotAClip = kNotAClip;
             session.Evaluate(path, checks, true);
@@ -32,10 +31,9 @@ std::string Evaluated(const std::string& path) {
             session.ReleaseScript();
         },
         [] { return std::string("an exception"); });
-    session.UnloadAfter(region.End);
-    if (outcome != EnvironmentOutcome::Ready) return "no environment";
-    if (!region.Failed()) return clip ? "c" : "no video";
-    return region.Text == "no clip: " + path ? "n" : region.Text;
+    const RunEnding& work = evaluated.Work;
+    if (!work.Failed()) return clip ? "c" : "no video";
+    return work.Message == "no clip: " + path ? "n" : work.Message;
 }
 
 TEST(RealFS, EveryStageOfASplitScriptEvaluates) {

@@ -3,26 +3,27 @@
 
 #include <cstdint>
 
+#include <optional>
 #include <string>
 
 #include "measure/Statistics.h"
 #include "report/RunReport.h"
 
-// A run report with these samples and columns; `sections` stands for the
-// report sections that precede the script in the log.
+// A run report with these samples and columns; `run` gives the report
+// sections that precede the script in the log.
 inline RunReport SampleReport(const std::string& scriptPath, const FrameSample* samples, uint32_t count,
-                              bool monitorGPU, bool hasVideoEngine, const std::string& sections = std::string(),
-                              const std::string& graphicsCardText = std::string(),
-                              const std::string& errorText = std::string()) {
+                              bool monitorGPU, bool hasVideoEngine, const RunRecord* run = nullptr,
+                              const std::optional<GraphicsCardFacts>& graphicsCard = std::nullopt,
+                              const std::string& loggedError = std::string()) {
     RunReport report;
     report.ScriptPath = scriptPath;
-    report.RuntimeInfo = sections;
-    report.GraphicsCardText = graphicsCardText;
+    report.Run = run;
+    report.GraphicsCard = graphicsCard;
     report.Columns.MonitorGPU = monitorGPU;
     report.Columns.HasVideoEngine = hasVideoEngine;
     report.Samples = samples;
     report.SampleCount = count;
-    report.FrameServerError = errorText;
+    report.LoggedError = loggedError;
     return report;
 }
 

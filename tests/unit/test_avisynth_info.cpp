@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frameserver/AvisynthInfo.h"
+#include "report/FrameServerReport.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/ScratchDir.h"
 #include "tests/unit/TestFSSession.h"
@@ -52,12 +53,12 @@ std::vector<std::string> Lines(const std::string& text) {
 struct QueryResult {
     int Result = 0;
     std::string ErrorText;
-    CAvisynthInfo Info;
+    FrameServerFacts Info;
 };
 
 QueryResult RunQuery(const std::string& library) {
     QueryResult run;
-    run.Result = run.Info.Query(run.ErrorText, library);
+    run.Result = QueryFrameServer(run.Info, run.ErrorText, library);
     return run;
 }
 
@@ -98,10 +99,9 @@ TEST(AvisynthInfoText, TimeStamps) {
     ASSERT_TRUE(scratch.Valid());
     const std::string path = scratch.Path("file.bin");
     ASSERT_TRUE(WriteBytes(path, "x"));
-    CAvisynthInfo info;
-    EXPECT_TRUE(IsTimeStamp(info.FileTimeStamp(path))) << info.FileTimeStamp(path);
-    EXPECT_EQ(info.FileTimeStamp(scratch.Path("missing.bin")), "???");
-    EXPECT_EQ(info.FileTimeStamp(""), "???");
+    EXPECT_TRUE(IsTimeStamp(FileTimeStamp(path))) << FileTimeStamp(path);
+    EXPECT_EQ(FileTimeStamp(scratch.Path("missing.bin")), "???");
+    EXPECT_EQ(FileTimeStamp(""), "???");
 }
 
 TEST(AvisynthInfoText, PluginDirectoryLineLayout) {
@@ -116,7 +116,7 @@ TEST(AvisynthInfoText, PluginDirectoryLineLayout) {
 }
 
 TEST(AvisynthInfoText, ReportLinesAndWhatIsConverted) {
-    CAvisynthInfo info;
+    FrameServerFacts info;
     info.FrameServerVersion = "AviSynth+ 3.7.3 (r4003, 3.7, x86_64) 100%";
     info.FileVersion = "3.7.3.0";
     info.InterfaceVersion = 7;
@@ -385,10 +385,10 @@ TEST(AvisynthInfoText, PluginFoldersTheFrameServerNames) {
     for (const char* folder : {"home/.avisynth", "elsewhere", "second"})
         std::filesystem::create_directories(scratch.Path(folder));
     ScopedVariable homeVariable("HOME", scratch.Path("home").c_str());
-    CAvisynthInfo info;
+    FrameServerFacts info;
     info.Is64Bit = true;
     info.PluginDirLines = {"stale"};
-    info.ReadPluginDirs(std::vector<std::string>{scratch.Path("elsewhere") + "/", scratch.Path("missing") + "/",
+    ReadPluginDirs(info, std::vector<std::string>{scratch.Path("elsewhere") + "/", scratch.Path("missing") + "/",
                                                  scratch.Path("home/.avisynth") + "/", scratch.Path("second"),
                                                  scratch.Path("elsewhere/../elsewhere/")});
     // In the system's spelling: Windows paths with backslashes only.
@@ -401,6 +401,6 @@ TEST(AvisynthInfoText, PluginFoldersTheFrameServerNames) {
                                          other(scratch.Path("second"))};
     if (kOnWindows) expected[1] = other(scratch.Path("home/.avisynth"));  // HOME names none there
     EXPECT_EQ(info.PluginDirLines, expected);
-    info.ReadPluginDirs(std::vector<std::string>{});
+    ReadPluginDirs(info, std::vector<std::string>{});
     EXPECT_TRUE(info.PluginDirLines.empty());
 }

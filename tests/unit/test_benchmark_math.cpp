@@ -6,6 +6,7 @@
 
 #include "frameserver/Session.h"
 #include "measure/Benchmark.h"
+#include "measure/Sampling.h"
 
 // ------------------------------------------------------------ pure parts
 
@@ -197,7 +198,7 @@ SamplingHooks ScriptedHooks() {
     };
     hooks.ReadSamplers = [](BenchmarkState& state) {
         Script& script = ScriptOf(state);
-        if (script.NextReading < script.Readings.size()) state.Readings = script.Readings[script.NextReading++];
+        if (script.NextReading < script.Readings.size()) state.Result.Readings = script.Readings[script.NextReading++];
     };
     hooks.Refresh = [](BenchmarkState& state) { ++ScriptOf(state).Refreshes; };
     hooks.EscPressed = [](BenchmarkState& state) {
@@ -233,11 +234,11 @@ TEST(FrameLoop, PartialLastIntervalCountsButStoresNoSample) {
     BenchmarkState state;
     Prepare(state, script, 100, 124, 10);
     EXPECT_TRUE(script.BeganBeforeClock);
-    EXPECT_FALSE(state.DisplayNotStarted);
+    EXPECT_EQ(state.Result.Progress, LoopProgress::Running);
 
     RunFrameLoop(clip, state);
 
-    const RunStatistics& s = state.Stats;
+    const RunStatistics& s = state.Result.Stats;
     ASSERT_EQ(clip.Requested.size(), 25u);
     EXPECT_EQ(clip.Requested.front(), 100);
     EXPECT_EQ(clip.Requested.back(), 124);
@@ -246,7 +247,7 @@ TEST(FrameLoop, PartialLastIntervalCountsButStoresNoSample) {
     ASSERT_EQ(s.SamplesStored, 2u);
     EXPECT_EQ(script.Refreshes, 2) << "no refresh for the partial interval";
 
-    const FrameSample* samples = state.Samples.get();
+    const FrameSample* samples = state.Result.Samples.get();
     EXPECT_EQ(samples[0].FrameNumber, 109u);
     EXPECT_DOUBLE_EQ(samples[0].FPS, 10.0);
     EXPECT_DOUBLE_EQ(samples[0].FPSAverage, 10.0);
@@ -280,10 +281,10 @@ TEST(FrameLoop, RefreshAtMostEveryQuarterSecondAndKeysOnlyThen) {
     BenchmarkState state;
     Prepare(state, script, 0, 99, 10);
     RunFrameLoop(clip, state);
-    EXPECT_EQ(state.Stats.SamplesStored, 10u);
+    EXPECT_EQ(state.Result.Stats.SamplesStored, 10u);
     EXPECT_EQ(script.Refreshes, 5);
     EXPECT_EQ(script.EscChecks, 5);
-    EXPECT_DOUBLE_EQ(state.Stats.LastDisplayTime, 1.25);
+    EXPECT_DOUBLE_EQ(state.Result.Stats.LastDisplayTime, 1.25);
 }
 
 TEST(FrameLoop, TimeLimitStopsAtTheFirstRefreshPastIt) {
@@ -294,7 +295,7 @@ TEST(FrameLoop, TimeLimitStopsAtTheFirstRefreshPastIt) {
     state.TimeLimit = 1;
     Prepare(state, script, 50, 149, 10);
     RunFrameLoop(clip, state);
-    const RunStatistics& s = state.Stats;
+    const RunStatistics& s = state.Result.Stats;
     EXPECT_EQ(clip.Requested.size(), 40u);
     EXPECT_EQ(s.LastFrame, 89u);
     EXPECT_EQ(s.FramesProcessed, s.LastFrame - s.FirstFrame + 1);
@@ -313,8 +314,8 @@ TEST(FrameLoop, EscStopsOtherKeysDoNot) {
     Prepare(state, script, 0, 99, 10);
     RunFrameLoop(clip, state);
     EXPECT_EQ(clip.Requested.size(), 20u);
-    EXPECT_EQ(state.Stats.LastFrame, 19u);
-    EXPECT_EQ(state.Stats.FramesProcessed, 20u);
+    EXPECT_EQ(state.Result.Stats.LastFrame, 19u);
+    EXPECT_EQ(state.Result.Stats.FramesProcessed, 20u);
 }
 
 TEST(FrameLoop, FailedRequestLeavesTheSamplesSoFar) {
@@ -325,17 +326,17 @@ TEST(FrameLoop, FailedRequestLeavesTheSamplesSoFar) {
     BenchmarkState state;
     Prepare(state, script, 0, 29, 5);
     EXPECT_THROW(RunFrameLoop(clip, state), FrameServerError);
-    EXPECT_FALSE(state.DisplayNotStarted);
-    EXPECT_EQ(state.Stats.SamplesStored, 2u);
-    EXPECT_EQ(state.Stats.FramesProcessed, 14u);
-    EXPECT_EQ(state.Samples[1].FrameNumber, 9u);
-    EXPECT_EQ(state.Stats.EstimatedMs, 6000);
+    EXPECT_EQ(state.Result.Progress, LoopProgress::Running);
+    EXPECT_EQ(state.Result.Stats.SamplesStored, 2u);
+    EXPECT_EQ(state.Result.Stats.FramesProcessed, 14u);
+    EXPECT_EQ(state.Result.Samples[1].FrameNumber, 9u);
+    EXPECT_EQ(state.Result.Stats.EstimatedMs, 6000);
 
     // The run ends at the last frame read, with nothing extrapolated.
-    EndFailedRun(state);
-    EXPECT_EQ(state.Stats.LastFrame, 13u);
-    EXPECT_EQ(state.Stats.ElapsedMs, 2000);
-    EXPECT_EQ(state.Stats.EstimatedMs, 2000);
+    EndFailedRun(state.Result);
+    EXPECT_EQ(state.Result.Stats.LastFrame, 13u);
+    EXPECT_EQ(state.Result.Stats.ElapsedMs, 2000);
+    EXPECT_EQ(state.Result.Stats.EstimatedMs, 2000);
     EXPECT_EQ(FrameReadFailureText("frame failed", 14), "frame failed\n(while reading frame 14)");
 }
 
@@ -346,29 +347,29 @@ TEST(FrameLoop, ClipWithoutFramesRequestsNothing) {
     script.Times = {0.0};
     BenchmarkState state;
     Prepare(state, script, 0, UINT32_MAX, 10);
-    EXPECT_EQ(state.Stats.FramesToProcess, 0u);
+    EXPECT_EQ(state.Result.Stats.FramesToProcess, 0u);
     RunFrameLoop(clip, state);
     EXPECT_TRUE(clip.Requested.empty());
-    EXPECT_EQ(state.Stats.FramesProcessed, 0u);
+    EXPECT_EQ(state.Result.Stats.FramesProcessed, 0u);
 }
 
 TEST(Preparation, EnlargesAllocatesZeroedAndResets) {
     BenchmarkState state;
-    state.Stats.FramesProcessed = 99;
-    state.Stats.FPSMin = 3;
-    state.Stats.DisplayShown = true;
+    state.Result.Stats.FramesProcessed = 99;
+    state.Result.Stats.FPSMin = 3;
+    state.Result.Stats.DisplayShown = true;
     PrepareRun(state, 0, 9999999, 10);
-    EXPECT_EQ(state.Stats.SamplingInterval, 100u);
-    ASSERT_EQ(state.SampleCapacity, 100002u);
-    for (size_t i = 0; i < state.SampleCapacity; i += 9999) {
-        EXPECT_EQ(state.Samples[i].FrameNumber, 0u);
-        EXPECT_EQ(state.Samples[i].FPS, 0.0);
-        EXPECT_EQ(state.Samples[i].VirtMemMB, 0u);
+    EXPECT_EQ(state.Result.Stats.SamplingInterval, 100u);
+    ASSERT_EQ(state.Result.SampleCapacity, 100002u);
+    for (size_t i = 0; i < state.Result.SampleCapacity; i += 9999) {
+        EXPECT_EQ(state.Result.Samples[i].FrameNumber, 0u);
+        EXPECT_EQ(state.Result.Samples[i].FPS, 0.0);
+        EXPECT_EQ(state.Result.Samples[i].VirtMemMB, 0u);
     }
-    EXPECT_EQ(state.Samples[state.SampleCapacity - 1].ThreadCount, 0);
-    EXPECT_EQ(state.Stats.FramesToProcess, 10000000u);
-    EXPECT_EQ(state.Stats.FramesProcessed, 0u);
-    EXPECT_EQ(state.Stats.FPSMin, 1e20);
-    EXPECT_FALSE(state.Stats.DisplayShown);
-    EXPECT_FALSE(state.DisplayNotStarted);
+    EXPECT_EQ(state.Result.Samples[state.Result.SampleCapacity - 1].ThreadCount, 0);
+    EXPECT_EQ(state.Result.Stats.FramesToProcess, 10000000u);
+    EXPECT_EQ(state.Result.Stats.FramesProcessed, 0u);
+    EXPECT_EQ(state.Result.Stats.FPSMin, 1e20);
+    EXPECT_FALSE(state.Result.Stats.DisplayShown);
+    EXPECT_EQ(state.Result.Progress, LoopProgress::Running);
 }

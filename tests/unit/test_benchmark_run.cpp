@@ -28,8 +28,8 @@ void Open(FrameServerContext& session, ScratchDir& scratch, const std::string& n
 
 // The benchmark of the whole clip; on success the script is released and
 // the summary printed, as the run sequence does.
-BenchmarkOutcome Measure(FrameServerContext& session, uint32_t interval, int64_t timeLimit, CGPUMonitor& gpu,
-                         BenchmarkState& state, std::string& report) {
+LoopProgress Measure(FrameServerContext& session, uint32_t interval, int64_t timeLimit, CGPUMonitor& gpu,
+                     BenchmarkState& state, std::string& report) {
     BenchmarkSetup setup;
     setup.FirstFrame = 0;
     setup.LastFrame = session.Facts().FramesToRead - 1;
@@ -37,8 +37,9 @@ BenchmarkOutcome Measure(FrameServerContext& session, uint32_t interval, int64_t
     setup.TimeLimit = timeLimit;
     FrameServerGuarded([&] { RunBenchmark(session.Frames(), setup, gpu, state); });
     session.ReleaseScript();
-    report += PrintRunSummary(state.Stats, state.Readings, setup.Display).ReportPart;
-    return state.Outcome;
+    for (const ScreenLine& line : PrintRunSummary(state.Result.Stats, state.Result.Readings, setup.Display).Lines)
+        report += line.Text + "\n";
+    return state.Result.Progress;
 }
 
 class BenchmarkRun : public ::testing::Test {
@@ -51,9 +52,9 @@ protected:
         ASSERT_NE(counters, nullptr);
     }
 
-    BenchmarkOutcome Run(uint32_t interval, int64_t timeLimit = -1) {
+    LoopProgress Run(uint32_t interval, int64_t timeLimit = -1) {
         testing::internal::CaptureStderr();
-        BenchmarkOutcome outcome = BenchmarkOutcome::NotRun;
+        LoopProgress outcome = LoopProgress::NotStarted;
         try {
             outcome = Measure(session, interval, timeLimit, gpu, state, report);
         } catch (...) {
@@ -77,7 +78,7 @@ protected:
 
 TEST_F(BenchmarkRun, EveryFrameOnceEachReleasedBeforeTheNext) {
     Load("frames=2500\n");
-    ASSERT_EQ(Run(100), BenchmarkOutcome::Measured);
+    ASSERT_EQ(Run(100), LoopProgress::Ended);
 
     const TestFSCounters& c = *counters();
     EXPECT_EQ(c.frames_requested, 2500);
@@ -85,24 +86,23 @@ TEST_F(BenchmarkRun, EveryFrameOnceEachReleasedBeforeTheNext) {
     EXPECT_EQ(c.frames_alive_at_delete, 0);
     EXPECT_EQ(c.environments_deleted, 1) << "the script is released after the loop";
 
-    EXPECT_EQ(state.Stats.LastFrame, 2499u);
-    EXPECT_EQ(state.Stats.FramesProcessed, 2500u);
-    ASSERT_EQ(state.Stats.SamplesStored, 25u);
-    for (uint32_t i = 0; i < 25; ++i) EXPECT_EQ(state.Samples[i].FrameNumber, 100 * i + 99);
-    EXPECT_GT(state.Stats.FPSMin, 0.0);
-    EXPECT_FALSE(state.DisplayNotStarted);
+    EXPECT_EQ(state.Result.Stats.LastFrame, 2499u);
+    EXPECT_EQ(state.Result.Stats.FramesProcessed, 2500u);
+    ASSERT_EQ(state.Result.Stats.SamplesStored, 25u);
+    for (uint32_t i = 0; i < 25; ++i) EXPECT_EQ(state.Result.Samples[i].FrameNumber, 100 * i + 99);
+    EXPECT_GT(state.Result.Stats.FPSMin, 0.0);
 
     // The benchmark itself prints only the live display.
     EXPECT_EQ(console.find("Reading frames"), std::string::npos) << console;
-    EXPECT_NE(report.find("\n\n[Runtime info]\nFrames processed:               2500 (0 - 2499)\n"), std::string::npos)
+    EXPECT_NE(report.find("Frames processed:               2500 (0 - 2499)\n"), std::string::npos)
         << report;
 }
 
 TEST_F(BenchmarkRun, ShortRangeHasInsufficientData) {
     Load("frames=5\n");
-    ASSERT_EQ(Run(10), BenchmarkOutcome::Measured);
-    EXPECT_EQ(state.Stats.SamplesStored, 0u);
-    EXPECT_EQ(report, "\n\n[Runtime info]\nInsufficient data for measurements");
+    ASSERT_EQ(Run(10), LoopProgress::Ended);
+    EXPECT_EQ(state.Result.Stats.SamplesStored, 0u);
+    EXPECT_EQ(report, "Insufficient data for measurements\n");
 }
 
 TEST_F(BenchmarkRun, FrameServerErrorKeepsTheSamplesSoFar) {
@@ -113,10 +113,9 @@ TEST_F(BenchmarkRun, FrameServerErrorKeepsTheSamplesSoFar) {
     } catch (const FrameServerError& error) {
         EXPECT_EQ(error.Message, "broken frame");
     }
-    EXPECT_FALSE(state.DisplayNotStarted);
-    EXPECT_EQ(state.Stats.SamplesStored, 5u);
-    EXPECT_EQ(state.Stats.FramesProcessed, 500u);
-    EXPECT_EQ(state.Outcome, BenchmarkOutcome::NotRun) << "the run sequence marks the failure";
+    EXPECT_EQ(state.Result.Progress, LoopProgress::Running) << "the run sequence ends the failed run";
+    EXPECT_EQ(state.Result.Stats.SamplesStored, 5u);
+    EXPECT_EQ(state.Result.Stats.FramesProcessed, 500u);
     EXPECT_EQ(counters()->environments_deleted, 0) << "the error path does not delete the environment";
     session.ReleaseScript();  // the test's own cleanup
     EXPECT_EQ(counters()->environments_deleted, 1);
@@ -130,8 +129,8 @@ TEST_F(BenchmarkRun, AccessViolationBecomesSEExceptionAndTheProcessGoesOn) {
     } catch (const SE_Exception& exception) {
         EXPECT_EQ(exception.ExceptionCode, 0xC0000005u);
     }
-    EXPECT_EQ(state.Stats.SamplesStored, 3u);
-    EXPECT_EQ(state.Samples[2].FrameNumber, 299u);
+    EXPECT_EQ(state.Result.Stats.SamplesStored, 3u);
+    EXPECT_EQ(state.Result.Samples[2].FrameNumber, 299u);
     session.ReleaseScript();
     session.Close();
 
@@ -141,16 +140,16 @@ TEST_F(BenchmarkRun, AccessViolationBecomesSEExceptionAndTheProcessGoesOn) {
     BenchmarkState second;
     std::string secondReport;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(Measure(again, 100, -1, gpu, second, secondReport), BenchmarkOutcome::Measured);
+    EXPECT_EQ(Measure(again, 100, -1, gpu, second, secondReport), LoopProgress::Ended);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(second.Stats.SamplesStored, 3u);
+    EXPECT_EQ(second.Result.Stats.SamplesStored, 3u);
     again.Close();
 }
 
 TEST_F(BenchmarkRun, TimeLimitStopsTheRunEarly) {
     Load("frames=100000\nframe_delay_us=1000\n");
-    ASSERT_EQ(Run(10, 1), BenchmarkOutcome::Measured);
-    const RunStatistics& s = state.Stats;
+    ASSERT_EQ(Run(10, 1), LoopProgress::Ended);
+    const RunStatistics& s = state.Result.Stats;
     EXPECT_GE(s.ElapsedMs, 1000);
     EXPECT_LT(s.ElapsedMs, 5000);
     EXPECT_LT(s.FramesProcessed, 100000u);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "measure/GPUInfo.h"
+#include "report/LogFile.h"
 #include "platform/Platform.h"
 #include "tests/support/ScratchDir.h"
 #include "tests/support/TestPlatform.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "measure/GPUMonitor.h"
+#include "report/LogFile.h"
 #include "tests/support/GpuFakes.h"
 
 namespace {

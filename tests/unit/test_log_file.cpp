@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "frameserver/AvisynthInfo.h"
 #include "report/CsvFile.h"
+#include "report/FrameServerReport.h"
 #include "report/JsonFile.h"
 #include "report/LogFile.h"
 #include "report/PlotFile.h"
@@ -16,11 +16,30 @@
 
 namespace {
 
-const char* const Report = "[General info]\nScript file: x\n\n\n[Clip info]\nWidth: 640\n";
+// A run too short for a sample: its section is what precedes the script.
+RunRecord ShortRun() {
+    RunRecord run;
+    run.Summary = DisplayOptions();
+    run.Stats.SamplingInterval = 10;
+    return run;
+}
+const RunRecord Report = ShortRun();
+const char* const ReportCrLf = "\r\n\r\n[Runtime info]\r\nInsufficient data for measurements\r\n";
 const char* const ScriptBytes = "\r\n\r\n  v = BlankClip()\r\n\r\nreturn v\r\n\r\n";
 const char* const ScriptCopyCrLf = "\r\n[Script]\r\nv = BlankClip()\r\n\r\nreturn v\r\n\r\n";
-const char* const GraphicsText = "\n\n[Graphics card info]\nCard name:               Test card\n"
-                                 "Info collected with:     GPU-Z 0.8.5\n\n";
+
+GraphicsCardFacts TestCard() {
+    GraphicsCardFacts card;
+    card.Kind = GPUSourceKind::GPUZ;
+    card.CardName = "Test card";
+    card.Source = "GPU-Z 0.8.5";
+    return card;
+}
+const GraphicsCardFacts GraphicsCard = TestCard();
+const char* const GraphicsCrLf = "\r\n\r\n[Graphics card info]\r\nCard name:               Test card\r\n"
+                                 "GPU name:                \r\nMemory size:             \r\n"
+                                 "OpenCL version:          \r\nDriver version:          \r\n"
+                                 "Info collected with:     GPU-Z 0.8.5\r\n\r\n";
 
 }  // namespace
 
@@ -77,9 +96,8 @@ TEST_F(LogFileTest, WithoutGPUMonitoringWritesReportScriptAndRowsWithCrLf) {
     std::vector<FrameSample> samples = {MakeSample(0, 25.0, 25.0, 12, 0, 0, 7, 100, 200),
                                         MakeSample(999999999, 3.0, 3.0, 100, 0, 0, 65535, 4294967295u, 0)};
     // The graphics text is left out while MonitorGPULoad is off.
-    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, samples.data(), 2, false, true, Report, GraphicsText, "")), "");
-    std::string expected = std::string("[General info]\r\nScript file: x\r\n\r\n\r\n[Clip info]\r\nWidth: 640\r\n\r\n") +
-        ScriptCopyCrLf +
+    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, samples.data(), 2, false, true, &Report, GraphicsCard, "")), "");
+    std::string expected = std::string(ReportCrLf) + ScriptCopyCrLf +
         "\r\n[Performance data]\r\n"
         "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   Threads   PhysMEM(MB)   VirtMEM(MB)\r\n"
         "           1        25.000        40.000000       12         7           100           200\r\n"
@@ -89,11 +107,8 @@ TEST_F(LogFileTest, WithoutGPUMonitoringWritesReportScriptAndRowsWithCrLf) {
 
 TEST_F(LogFileTest, WithVideoEngineHasGraphicsSectionBothLoadColumnsAndTheError) {
     FrameSample sample = MakeSample(41, 50.0, 50.0, 3, 97, 45, 12, 1024, 2048);
-    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, &sample, 1, true, true, Report, GraphicsText, "Script error: bad\n(line 3)")), "");
-    std::string expected = std::string("[General info]\r\nScript file: x\r\n\r\n\r\n[Clip info]\r\nWidth: 640\r\n\r\n") +
-        ScriptCopyCrLf +
-        "\r\n\r\n[Graphics card info]\r\nCard name:               Test card\r\n"
-        "Info collected with:     GPU-Z 0.8.5\r\n\r\n"
+    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, &sample, 1, true, true, &Report, GraphicsCard, "Script error: bad\n(line 3)")), "");
+    std::string expected = std::string(ReportCrLf) + ScriptCopyCrLf + GraphicsCrLf +
         "\r\n[Performance data]\r\n"
         "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   GPU(%)   VPU(%)   Threads   PhysMEM(MB)   VirtMEM(MB)\r\n"
         "          42        50.000        20.000000        3       97       45        12          1024          2048\r\n"
@@ -103,7 +118,7 @@ TEST_F(LogFileTest, WithVideoEngineHasGraphicsSectionBothLoadColumnsAndTheError)
 
 TEST_F(LogFileTest, GPUMonitoringWithoutVideoEngineHasOnlyTheGPUColumn) {
     FrameSample sample = MakeSample(41, 50.0, 50.0, 3, 97, 45, 12, 1024, 2048);
-    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, &sample, 1, true, false, Report, "", "")), "");
+    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, &sample, 1, true, false, &Report)), "");
     std::string log = ReadBytes(LogPath);
     std::string tail = "\r\n[Performance data]\r\n"
         "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   GPU(%)   Threads   PhysMEM(MB)   VirtMEM(MB)\r\n"
@@ -113,7 +128,7 @@ TEST_F(LogFileTest, GPUMonitoringWithoutVideoEngineHasOnlyTheGPUColumn) {
 }
 
 TEST_F(LogFileTest, WithoutSamplesThereIsNoPerformanceHeaderAndTheErrorFollowsTheScript) {
-    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false, "", "", "Import: file not found")), "");
+    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false, nullptr, std::nullopt, "Import: file not found")), "");
     std::string expected = std::string("\r\n") + ScriptCopyCrLf + "\r\n\r\n[AviSynth error]\r\nImport: file not found\r\n";
     EXPECT_EQ(ReadBytes(LogPath), expected);
 }
@@ -121,26 +136,26 @@ TEST_F(LogFileTest, WithoutSamplesThereIsNoPerformanceHeaderAndTheErrorFollowsTh
 TEST_F(LogFileTest, ReplacesAnOlderLogAndCopiesTheScriptAsItIsAtWritingTime) {
     ASSERT_TRUE(WriteBytes(LogPath, std::string(10000, 'x')));
     ASSERT_TRUE(WriteBytes(ScriptPath, "Version()\n"));
-    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false, "R\n", "", "")), "");
-    EXPECT_EQ(ReadBytes(LogPath), "R\r\n\r\n\r\n[Script]\r\nVersion()\r\n\r\n");
+    ASSERT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false)), "");
+    EXPECT_EQ(ReadBytes(LogPath), "\r\n\r\n[Script]\r\nVersion()\r\n\r\n");
 }
 
 TEST_F(LogFileTest, MissingScriptIsReportedAndNoLogIsCreated) {
     std::string missing = Dir.Path("100% gone.avs");
-    EXPECT_EQ(WriteLogFile(SampleReport(missing, nullptr, 0, false, false, Report, "", "")), "\nCannot open \"" + missing + "\"\n");
+    EXPECT_EQ(WriteLogFile(SampleReport(missing, nullptr, 0, false, false, &Report)), "\nCannot open \"" + missing + "\"\n");
     EXPECT_FALSE(PathExists(Dir.Path("100% gone.log")));
 }
 
 TEST_F(LogFileTest, LogThatCannotBeCreatedIsReported) {
     // A directory in the log's place cannot be opened for writing, even by root.
     std::filesystem::create_directory(LogPath);
-    EXPECT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false, Report, "", "")), "\nCannot create \"" + LogPath + "\"\nIt is a folder.\n");
+    EXPECT_EQ(WriteLogFile(SampleReport(ScriptPath, nullptr, 0, false, false, &Report)), "\nCannot create \"" + LogPath + "\"\nIt is a folder.\n");
 }
 
 TEST_F(LogFileTest, ScriptWhoseNameIsTheLogNameIsNotOverwritten) {
     std::string script = Dir.Path("keep.log");
     ASSERT_TRUE(WriteBytes(script, "Version()\n"));
-    std::string result = WriteLogFile(SampleReport(script, nullptr, 0, false, false, Report, "", ""));
+    std::string result = WriteLogFile(SampleReport(script, nullptr, 0, false, false, &Report));
     EXPECT_EQ(result.rfind("\nCannot create \"" + script + "\"\n", 0), 0u) << result;
     EXPECT_EQ(ReadBytes(script), "Version()\n");
 }
@@ -150,7 +165,7 @@ TEST_F(LogFileTest, WriteErrorsAreReportedNotIgnored) {
     // The log's name leads to /dev/full: opening works, every write fails.
     std::filesystem::create_symlink("/dev/full", LogPath);
     FrameSample sample = MakeSample(0, 25.0, 25.0, 1, 0, 0, 1, 1, 1);
-    EXPECT_EQ(WriteLogFile(SampleReport(ScriptPath, &sample, 1, false, false, Report, "", "")), "\nCannot write \"" + LogPath + "\"\n");
+    EXPECT_EQ(WriteLogFile(SampleReport(ScriptPath, &sample, 1, false, false, &Report)), "\nCannot write \"" + LogPath + "\"\n");
 }
 #endif
 
@@ -193,7 +208,7 @@ TEST(LogAndCsvNumbers, UseFullStopsWhateverTheCLocaleSays) {
 }
 
 TEST(GeneralInfoSection, ListsTheFrameServerFactsAndPluginDirectories) {
-    CAvisynthInfo info;
+    FrameServerFacts info;
     info.FrameServerVersion = "AviSynth+ 3.7.3 (r4003, 3.7, x86_64)";
     info.FileVersion = "3.7.3.0";
     info.InterfaceVersion = 10;
@@ -235,7 +250,7 @@ TEST(GeneralInfoSection, ListsTheFrameServerFactsAndPluginDirectories) {
 // but the CR before each LF.
 TEST_F(LogFileTest, WrittenBytesAreTheProducedTextWithCrLf) {
     const FrameSample sample = MakeSample(41, 50.0, 40.0, 3, 97, 45, 12, 1024, 2048);
-    const RunReport report = SampleReport(ScriptPath, &sample, 1, true, true, Report, GraphicsText, "oops");
+    const RunReport report = SampleReport(ScriptPath, &sample, 1, true, true, &Report, GraphicsCard, "oops");
     const struct {
         const char* name;
         std::function<std::string()> write;

@@ -257,7 +257,7 @@ TEST(JsonSeries, TheRangeAsAskedAndAnInterruptedSeries) {
     EXPECT_NE(invalid.Text.find("\"frameRange\": null,"), std::string::npos) << invalid.Text;
     EXPECT_NE(invalid.Text.find("\"outcome\": {\n    \"kind\": \"stoppedBySignal\""), std::string::npos);
     // The run that ended the series names its own ending first.
-    series.Runs[0].Outcome = RunOutcome::StoppedByEsc;
+    series.Runs[0].Ending.How = RunEnding::Kind::StoppedByEsc;
     EXPECT_STREQ(SeriesEndingOf(series).Name, "stoppedByEsc");
 }
 

@@ -18,7 +18,7 @@ namespace {
 // Steps whose cycles end as a table says: outcome per script and run.
 class ScriptedSteps final : public ScriptSteps {
 public:
-    std::map<std::string, std::vector<RunOutcome>> Outcomes;
+    std::map<std::string, std::vector<RunEnding::Kind>> Outcomes;
     std::map<std::string, CycleEnd> Ends;  // a cycle that adds no run
     std::vector<std::string> FailingCalibrations;
     std::vector<std::string> Trace;
@@ -66,8 +66,8 @@ public:
         }
         RunRecord record;
         record.Number = run;
-        const std::vector<RunOutcome>& outcomes = Outcomes[series.ScriptPath];
-        record.Outcome = run <= outcomes.size() ? outcomes[run - 1] : RunOutcome::Completed;
+        const std::vector<RunEnding::Kind>& outcomes = Outcomes[series.ScriptPath];
+        record.Ending.How = run <= outcomes.size() ? outcomes[run - 1] : RunEnding::Kind::Completed;
         record.Measured = true;
         record.Stats.SamplesStored = 1;
         record.Stats.FPSAverage = 10.0 * run;
@@ -92,7 +92,7 @@ public:
         Trace.push_back("cycle lost " + series.ScriptPath + " " + std::to_string(run) + " " + std::to_string(code));
         RunRecord record;
         record.Number = run;
-        record.Outcome = LostRunStands ? RunOutcome::Completed : RunOutcome::Fault;
+        record.Ending.How = LostRunStands ? RunEnding::Kind::Completed : RunEnding::Kind::Fault;
         series.Runs.push_back(record);
     }
 
@@ -118,7 +118,7 @@ Invocation Call(const std::vector<std::string>& scripts, int32_t runs) {
     return call;
 }
 
-const RunOutcome kDone = RunOutcome::Completed;
+const RunEnding::Kind kDone = RunEnding::Kind::Completed;
 const char* const kTableHead = "show Script  Runs  FPS (mean | sd)    Relative speed";
 const char* const kRunLine = "show Run 1:                          10.00 fps, completed";
 
@@ -127,7 +127,7 @@ TEST(ScriptsMeasurement, WhereASeriesEndsAndWhatFollows) {
         const char* name;
         std::vector<std::string> scripts;
         uint32_t runs;
-        std::map<std::string, std::vector<RunOutcome>> outcomes;
+        std::map<std::string, std::vector<RunEnding::Kind>> outcomes;
         std::vector<std::string> failingCalibrations;
         int exitCode;
         std::vector<std::string> trace;
@@ -142,17 +142,17 @@ TEST(ScriptsMeasurement, WhereASeriesEndsAndWhatFollows) {
          {"a"}, 1, {{"a", {kDone}}}, {}, 0,
          {"calibrate a", "cycle a 1", "files a 1"}},
         {"three runs after one calibration, then the runs' figures",
-         {"a"}, 3, {{"a", {kDone, kDone, RunOutcome::StoppedByTimeLimit}}}, {}, 0,
+         {"a"}, 3, {{"a", {kDone, kDone, RunEnding::Kind::StoppedByTimeLimit}}}, {}, 0,
          {"calibrate a", "cycle a 1", "cycle a 2", "cycle a 3", "show Run 1:                          10.00 fps, completed",
           "files a 3"}},
         {"an error in run 2 of 3 ends that series; the next script follows",
-         {"a", "b"}, 3, {{"a", {kDone, RunOutcome::FrameServerError}}, {"b", {kDone, kDone, kDone}}}, {}, -1,
+         {"a", "b"}, 3, {{"a", {kDone, RunEnding::Kind::FrameServerError}}, {"b", {kDone, kDone, kDone}}}, {}, -1,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2",
           "show Run 1:                          10.00 fps, completed", "files a 2", "show Script 2 of 2: b",
           "calibrate b", "cycle b 1", "cycle b 2", "cycle b 3", "show Run 1:                          10.00 fps, completed",
           "files b 3", kTableHead}},
         {"Esc ends everything after the files of its script",
-         {"a", "b"}, 1, {{"a", {RunOutcome::StoppedByEsc}}}, {}, 0,
+         {"a", "b"}, 1, {{"a", {RunEnding::Kind::StoppedByEsc}}}, {}, 0,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "files a 1",
           kTableHead}},
         {"a failed calibration skips its script",
@@ -160,7 +160,7 @@ TEST(ScriptsMeasurement, WhereASeriesEndsAndWhatFollows) {
          {"show Script 1 of 2: a", "calibrate a", "show Script 2 of 2: b", "calibrate b", "cycle b 1", "files b 1",
           kTableHead}},
         {"a fault that loses the frame server ends everything after the files of its script",
-         {"a", "b"}, 3, {{"a", {kDone, RunOutcome::Fault}}}, {}, -1,
+         {"a", "b"}, 3, {{"a", {kDone, RunEnding::Kind::Fault}}}, {}, -1,
          {"show Script 1 of 2: a", "calibrate a", "cycle a 1", "cycle a 2",
           "show Run 1:                          10.00 fps, completed", "files a 2", kTableHead}, 2},
         {"so does a calibration that loses it",
@@ -260,13 +260,17 @@ SeriesReport TwoRunSeries(uint32_t requested) {
         run.Measured = true;
         run.Stats.SamplesStored = 2;
         run.Stats.FPSAverage = 20.0 * number;
-        run.RuntimeInfo = "\n\n[Runtime info]\nFrames processed:               20\n";
+        run.Stats.FramesProcessed = 20;
+        run.Stats.LastFrame = 19;
+        run.Stats.SamplingInterval = 10;
+        run.Summary = DisplayOptions();
+        run.Summary->DisplayFPS = false;
         run.Samples = {MakeSample(9, 10, 10, 1, 0, 0, 1, 2, 3), MakeSample(19, 30, 20, 1, 0, 0, 1, 2, 3)};
         series.Runs.push_back(run);
     }
-    series.Runs[1].Outcome = RunOutcome::FrameServerError;
-    series.Runs[1].Message = "boom";
-    series.Runs[1].RuntimeInfo.clear();
+    series.Runs[1].Ending.How = RunEnding::Kind::FrameServerError;
+    series.Runs[1].Ending.Message = "boom";
+    series.Runs[1].Summary.reset();
     return series;
 }
 
@@ -288,7 +292,8 @@ TEST(SeriesFiles, SeveralRunsKeepEveryRun) {
     StringSink log, csv;
     ProduceSeriesLog(series, "x = 1\n", log);
     const std::string expectedParts[] = {
-        "\n\n[Runtime info, run 1 of 3]\nFrames processed:               20\n\n\n[Runs]\n"
+        "\n\n[Runtime info, run 1 of 3]\nFrames processed:               20 (0 - 19)\n",
+        "Time (elapsed):                 00:00:00.000\n\n\n[Runs]\n"
         "Run 1:                          20.00 fps, completed\nRun 2:                          frame-server error\n"
         "Runs counted:                   1 of 3\n",
         "\n\n[Script]\nx = 1\n\n",
@@ -325,27 +330,27 @@ TEST(SeriesFiles, SeveralRunsKeepEveryRun) {
 TEST(SeriesFiles, TheErrorSectionOfEachKindOfFailure) {
     const struct {
         const char* what;
-        RunOutcome outcome;
+        RunEnding::Kind outcome;
         bool measured, workerFault;
         std::optional<uint32_t> failedFrame;
         std::string logged;
     } cases[] = {
-        {"a frame-server error at a frame", RunOutcome::FrameServerError, true, false, 150u,
+        {"a frame-server error at a frame", RunEnding::Kind::FrameServerError, true, false, 150u,
          "boom\n(while reading frame 150)"},
-        {"a frame-server error in the evaluation", RunOutcome::FrameServerError, false, false, std::nullopt, "boom"},
-        {"a fault in the evaluation", RunOutcome::Fault, false, false, std::nullopt, "boom"},
-        {"a fault at a frame", RunOutcome::Fault, true, false, 7u, ""},
-        {"a worker's fault at a frame", RunOutcome::Fault, true, true, 7u, "boom\n(while reading frame 7)"},
-        {"a stop", RunOutcome::StoppedByEsc, true, false, std::nullopt, ""},
+        {"a frame-server error in the evaluation", RunEnding::Kind::FrameServerError, false, false, std::nullopt, "boom"},
+        {"a fault in the evaluation", RunEnding::Kind::Fault, false, false, std::nullopt, "boom"},
+        {"a fault at a frame", RunEnding::Kind::Fault, true, false, 7u, ""},
+        {"a worker's fault at a frame", RunEnding::Kind::Fault, true, true, 7u, "boom\n(while reading frame 7)"},
+        {"a stop", RunEnding::Kind::StoppedByEsc, true, false, std::nullopt, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         RunRecord run;
-        run.Outcome = c.outcome;
-        run.Message = "boom";
+        run.Ending.How = c.outcome;
+        run.Ending.Message = "boom";
         run.Measured = c.measured;
-        run.WorkerFault = c.workerFault;
-        run.FailedFrame = c.failedFrame;
+        run.Ending.OnWorkerThread = c.workerFault;
+        run.Ending.FailedFrame = c.failedFrame;
         EXPECT_EQ(LoggedErrorOf(run), c.logged);
     }
 }

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "frameserver/ClipReport.h"
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
 #include "platform/Platform.h"
+#include "report/ClipReport.h"
 #include "tests/support/ScratchDir.h"
 #include "tests/unit/TestFSSession.h"
 
@@ -50,7 +50,7 @@ private:
 // Opens the test frame server, evaluates a script with this text and
 // requests its first frame, inside one region; the session stays open for
 // the caller.
-RegionResult EvaluateIn(FrameServerContext& session, ScratchDir& scratch, const std::string& text) {
+RunEnding EvaluateIn(FrameServerContext& session, ScratchDir& scratch, const std::string& text) {
     const std::string path = scratch.Path("clip.avs");
     EXPECT_TRUE(WriteBytes(path, text));
     EXPECT_TRUE(session.Load(TESTFS_LIBRARY));
@@ -66,30 +66,30 @@ RegionResult EvaluateIn(FrameServerContext& session, ScratchDir& scratch, const 
 TEST(FrameServerSession, EachFailureComesBackAsItsKindWithItsText) {
     const struct {
         const char* script;
-        RegionEnd end;
+        RunEnding::Kind end;
         std::string text;  // a prefix for the script's path
     } cases[] = {
-        {"frames=10\n", RegionEnd::Finished, ""},
-        {"import_error=Bad thing\n", RegionEnd::FrameServerError, "Bad thing"},
-        {"return=int\n", RegionEnd::FrameServerError, "not a clip: "},
-        {"fail_at=0\nfail_message=broken frame\n", RegionEnd::FrameServerError, "broken frame"},
-        {"fail_at=0\nfail_with=access_violation\n", RegionEnd::ProcessorFault,
+        {"frames=10\n", RunEnding::Kind::Completed, ""},
+        {"import_error=Bad thing\n", RunEnding::Kind::FrameServerError, "Bad thing"},
+        {"return=int\n", RunEnding::Kind::FrameServerError, "not a clip: "},
+        {"fail_at=0\nfail_message=broken frame\n", RunEnding::Kind::FrameServerError, "broken frame"},
+        {"fail_at=0\nfail_with=access_violation\n", RunEnding::Kind::Fault,
          "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"},
-        {"fail_at=0\nfail_with=foreign\n", RegionEnd::OtherException, "other"},
+        {"fail_at=0\nfail_with=foreign\n", RunEnding::Kind::Exception, "other"},
     };
     for (const auto& c : cases) {
         ScratchDir scratch;
         FrameServerContext session;
-        const RegionResult result = EvaluateIn(session, scratch, c.script);
-        EXPECT_EQ(result.End, c.end) << c.script;
-        EXPECT_EQ(result.Text.rfind(c.text, 0), 0u) << c.script << result.Text;
-        EXPECT_EQ(result.Failed(), c.end != RegionEnd::Finished) << c.script;
+        const RunEnding result = EvaluateIn(session, scratch, c.script);
+        EXPECT_EQ(result.How, c.end) << c.script;
+        EXPECT_EQ(result.Message.rfind(c.text, 0), 0u) << c.script << result.Message;
+        EXPECT_EQ(result.Failed(), c.end != RunEnding::Kind::Completed) << c.script;
         // The handler has ended: the environment that held the message and
         // the library may go; the copied message outlives them.
-        const std::string copied = result.Text;
+        const std::string copied = result.Message;
         session.ReleaseScript();
         EXPECT_TRUE(session.Unload()) << c.script;
-        EXPECT_EQ(result.Text, copied);
+        EXPECT_EQ(result.Message, copied);
     }
 }
 
@@ -135,14 +135,14 @@ TEST(ClipReport, ColourSpaceNameTakesTheFrameServersNameOnlyWhenNoPredicateHolds
         std::string pixelTypeName;
         const char* shown;
     } cases[] = {
-        {ColourSpace::YV12, "", "   YV12"},
-        {ColourSpace::YV411, "YUV420P10", "  YV411"},  // a predicate holds: the classic name
+        {ColourSpace::YV12, "", "YV12"},
+        {ColourSpace::YV411, "YUV420P10", "YV411"},  // a predicate holds: the classic name
         {ColourSpace::Unknown, "", "Unknown"},
-        {ColourSpace::Unknown, "Y16", "    Y16"},
+        {ColourSpace::Unknown, "Y16", "Y16"},
         {ColourSpace::Unknown, "YUVA420", "YUVA420"},
-        {ColourSpace::Unknown, "YUV420P10", "YUV420P10"},  // longer: whole, not cut
-        {ColourSpace::NoVideo, "", "    n/a"},
-        {ColourSpace::NoVideo, "Y32", "    n/a"},
+        {ColourSpace::Unknown, "YUV420P10", "YUV420P10"},
+        {ColourSpace::NoVideo, "", "n/a"},
+        {ColourSpace::NoVideo, "Y32", "n/a"},
         // A name unfit for the console and the log is no name.
         {ColourSpace::Unknown, "Y16\n\x1b[2J", "Unknown"},
         {ColourSpace::Unknown, "Y 16", "Unknown"},
@@ -165,20 +165,20 @@ TEST(FrameServerSession, AFailedSessionEndsAsItsInterfaceAllows) {
 #endif
     const struct {
         const char* script;
-        RegionEnd end;
+        RunEnding::Kind end;
     } cases[] = {
-        {"fail_at=0\n", RegionEnd::FrameServerError},
-        {"fail_at=0\nfail_with=foreign\n", RegionEnd::OtherException},
-        {"fail_at=0\nfail_with=access_violation\n", RegionEnd::ProcessorFault},
+        {"fail_at=0\n", RunEnding::Kind::FrameServerError},
+        {"fail_at=0\nfail_with=foreign\n", RunEnding::Kind::Exception},
+        {"fail_at=0\nfail_with=access_violation\n", RunEnding::Kind::Fault},
     };
     for (const auto& c : cases) {
-        const bool deletes = overC && c.end != RegionEnd::ProcessorFault;
+        const bool deletes = overC && c.end != RunEnding::Kind::Fault;
         const AbandonedByDesign abandoned(!deletes);
         ScratchDir scratch;
         const std::string countersFile = scratch.Path("counters.txt");
         ScopedVariable counters("TESTFS_COUNTERS_FILE", countersFile.c_str());
         FrameServerContext session;
-        ASSERT_EQ(EvaluateIn(session, scratch, c.script).End, c.end) << c.script;
+        ASSERT_EQ(EvaluateIn(session, scratch, c.script).How, c.end) << c.script;
         EXPECT_TRUE(session.UnloadAfter(c.end)) << c.script;
 
         // A load and a release of our own: it unloads the library only when
@@ -186,7 +186,7 @@ TEST(FrameServerSession, AFailedSessionEndsAsItsInterfaceAllows) {
         void* again = platform::LoadDynamicLibrary(TESTFS_LIBRARY);
         ASSERT_NE(again, nullptr);
         const bool keptLoaded = ReadBytes(countersFile).empty();
-        EXPECT_EQ(keptLoaded, overC && c.end == RegionEnd::ProcessorFault) << c.script;
+        EXPECT_EQ(keptLoaded, overC && c.end == RunEnding::Kind::Fault) << c.script;
         platform::FreeDynamicLibrary(again);
         if (keptLoaded) platform::FreeDynamicLibrary(again);  // the session's reference
         const std::string first = ReadBytes(countersFile).substr(0, ReadBytes(countersFile).find('\n'));

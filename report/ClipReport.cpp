@@ -1,4 +1,4 @@
-#include "frameserver/ClipReport.h"
+#include "report/ClipReport.h"
 
 #include "frameserver/Avisynth.h"
 #include "measure/Timer.h"
@@ -20,18 +20,18 @@ std::string FrameRateLine(const ClipFacts& clip) {
 
 const char* ClassicColourSpaceName(ColourSpace colour) {
     switch (colour) {
-    case ColourSpace::YV411: return "  YV411";
-    case ColourSpace::YV24: return "   YV24";
-    case ColourSpace::YV16: return "   YV16";
-    case ColourSpace::Y8: return "     Y8";
-    case ColourSpace::YV12: return "   YV12";
-    case ColourSpace::YUY2: return "   YUY2";
-    case ColourSpace::RGB24: return "  RGB24";
-    case ColourSpace::RGB32: return "  RGB32";
+    case ColourSpace::YV411: return "YV411";
+    case ColourSpace::YV24: return "YV24";
+    case ColourSpace::YV16: return "YV16";
+    case ColourSpace::Y8: return "Y8";
+    case ColourSpace::YV12: return "YV12";
+    case ColourSpace::YUY2: return "YUY2";
+    case ColourSpace::RGB24: return "RGB24";
+    case ColourSpace::RGB32: return "RGB32";
     case ColourSpace::Unknown: return "Unknown";
     case ColourSpace::NoVideo: break;
     }
-    return "    n/a";
+    return "n/a";
 }
 
 // A name from the library goes onto the console and into the log as it is:
@@ -52,8 +52,7 @@ std::string AudioLine(const char* label, long long quantity) {
 }  // namespace
 
 std::string ColourSpaceName(ColourSpace colour, const std::string& pixelTypeName) {
-    if (colour == ColourSpace::Unknown && UsableFormatName(pixelTypeName))
-        return FormatText("%7s", pixelTypeName.c_str());
+    if (colour == ColourSpace::Unknown && UsableFormatName(pixelTypeName)) return pixelTypeName;
     return ClassicColourSpaceName(colour);
 }
 
@@ -85,7 +84,7 @@ ClipReportText BuildClipReport(const ClipFacts& clip) {
             FrameRateLine(clip),
         };
     }
-    report.ColourSpaceName = ColourSpaceName(clip.Colour, clip.PixelTypeName);
+    report.ColourSpaceName = FormatText("%7s", ColourSpaceName(clip.Colour, clip.PixelTypeName).c_str());
     if (clip.MTModeQueried) report.MTModeLine = FormatText("Active MT Mode:                      %d", clip.ActiveMTMode);
     report.AudioLines = {
         AudioLine("Audio channels:    ", clip.AudioChannels),
@@ -96,7 +95,8 @@ ClipReportText BuildClipReport(const ClipFacts& clip) {
     return report;
 }
 
-std::string ClipInfoSection(const ClipReportText& report) {
+std::string ClipInfoSection(const ClipFacts& facts) {
+    const ClipReportText report = BuildClipReport(facts);
     std::string text = "\n\n[Clip info]\n";
     for (const std::string& line : report.VideoLines) text += line + "\n";
     text += kColourSpaceLabel + report.ColourSpaceName + "\n";
