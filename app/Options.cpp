@@ -77,6 +77,9 @@ const std::vector<Option>& Options() {
             .Documented("switch-runs"),
         FlagOption("-frametimes", &I::FrameTimes).Listed("Time every frame (median, percentiles, slowest)")
             .Documented("switch-frametimes"),
+        // "-gpu" alone is the row above.
+        FlagOption("-gpu", &I::MonitorGPULoad).WithNumber(&I::GPUDevice, 0, 255)
+            .Listed("Monitor GPU/VPU usage of GPU n (0: the first)", "n").Documented("switch-gpu-n"),
     };
     return table;
 }

@@ -42,7 +42,7 @@ int RunTachoro(int argc, char** argv) {
     if (!call) return exitCode;
     CGPUMonitor gpu;
     bool monitorGPU = call->MonitorGPULoad;
-    if (!ConnectGPUMonitor(gpu, monitorGPU)) return -1;
+    if (!ConnectGPUMonitor(gpu, static_cast<uint32_t>(call->GPUDevice), monitorGPU)) return -1;
 
     // The scripts, each measured as often as asked, then the exit pause.
     FrameServerSteps steps(*call, avisynthInfo, gpu, monitorGPU);

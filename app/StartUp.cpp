@@ -128,9 +128,9 @@ std::optional<Invocation> StartUp(const std::vector<std::string>& arguments, Fra
     return call;
 }
 
-bool ConnectGPUMonitor(CGPUMonitor& gpu, bool& monitorGPU) {
+bool ConnectGPUMonitor(CGPUMonitor& gpu, uint32_t device, bool& monitorGPU) {
     if (!monitorGPU) return true;
-    const GPUSearch search = SystemGPUSearch(0);
+    const GPUSearch search = SystemGPUSearch(device);
     switch (gpu.Connect(search)) {
     case GPUConnect::Connected: return true;
     case GPUConnect::BlockFailed:

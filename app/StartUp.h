@@ -19,5 +19,6 @@ std::optional<Invocation> StartUp(const std::vector<std::string>& arguments, Fra
 
 // With GPU monitoring a GPU source must be there: GPU-Z on Windows, as it
 // always was, else a driver's. Without one the user may go on without GPU
-// figures (monitorGPU becomes false). False when the call ends here.
-bool ConnectGPUMonitor(CGPUMonitor& gpu, bool& monitorGPU);
+// figures (monitorGPU becomes false). `device` is the one -gpu=n names,
+// counted from 0. False when the call ends here.
+bool ConnectGPUMonitor(CGPUMonitor& gpu, uint32_t device, bool& monitorGPU);

@@ -343,6 +343,36 @@ TEST(DriverRun, ADriverWithoutAGpuSaysWhyBeforeThePrompt) {
     EXPECT_EQ(result.Err.find("GPU usage ("), std::string::npos);
 }
 
+// -gpu=n reads device n; one beyond the count ends the call before anything
+// is measured, with the count.
+TEST(DriverRun, GpuNPicksTheDeviceAndRefusesOneBeyondTheCount) {
+    const struct {
+        const char* argument;
+        int exitCode;
+        const char* wanted;  // in the JSON file, else on the console
+    } cases[] = {
+        {"-gpu=1", 0, "\"device\": 1,\r\n    \"devices\": 2,"},
+        {"-gpu=2", -1, "\nThere is no GPU 2: NVML reports 2 GPUs, counted from 0.\n"},
+        {"-gpu=-1", -1, "\nInvalid parameter value: \"-gpu=-1\"\nValue must be between 0 and 255\n"},
+    };
+    for (const auto& c : cases) {
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        const std::string script = tachoro.WriteScript("clip.avs", kSlowClip);
+        ScratchDir dir;
+        ProcessResult result = tachoro.Run({script, c.argument, "-json"},
+                                           DriverEnvironment(dir, "full", std::string(kNvidiaCard) + "count=2\n"));
+        EXPECT_EXIT_CODE(result, c.exitCode);
+        if (c.exitCode == 0) {
+            const std::string json = ReadBytes(tachoro.Path("clip.json"));
+            EXPECT_NE(json.find(c.wanted), std::string::npos) << c.argument << "\n" << json;
+        } else {
+            EXPECT_NE(result.Err.find(c.wanted), std::string::npos) << c.argument << "\n" << result.Err;
+            EXPECT_FALSE(PathExists(tachoro.Path("clip.json"))) << c.argument;
+        }
+    }
+}
+
 TEST(DriverRun, AmdgpuReadingsReachEveryOutput) {
     if (!platform::SysfsGraphicsDevices()) GTEST_SKIP() << "amdgpu's files are read on Linux only";
     REQUIRE_NO_SYSTEM_NVML();

@@ -164,17 +164,15 @@ TEST(UsageText, IsTheSpecifiedTextWithTheAddedBlock) {
               "  -plot               Create svg chart of the frame rate\n"
               "  -runs=n             Measure each script n times (1 to 100)\n"
               "  -frametimes         Time every frame (median, percentiles, slowest)\n"
+              "  -gpu=n              Monitor GPU/VPU usage of GPU n (0: the first)\n"
               "  Several scripts are measured in turn and compared.\n");
 }
 
-// The kinds of value that switches to come take, in a table of their own:
-// a text as typed, and a value that may be left out.
-TEST(CommandLine, TextsAndOptionalValuesOfATable) {
-    // ProcessPriority stands for the number of a device.
-    const std::vector<Option> table = {
-        TextOption("-dll", &Invocation::AVSDLL),
-        FlagOption("-gpu", &Invocation::MonitorGPULoad).WithNumber(&Invocation::ProcessPriority, 0, 7),
-    };
+// A text as typed (a table of its own: no switch of the program's takes
+// one yet), and -gpu's device number, which may be left out.
+TEST(CommandLine, TextsAndOptionalValues) {
+    std::vector<Option> table = Options();
+    table.push_back(TextOption("-dll", &Invocation::AVSDLL));
     const struct {
         std::vector<std::string> args;
         std::string dll;
@@ -182,12 +180,12 @@ TEST(CommandLine, TextsAndOptionalValuesOfATable) {
         int32_t device;
         std::string error;
     } cases[] = {
-        {{"-DLL=C:\\Frame Server\\AviSynth.dll"}, "C:\\Frame Server\\AviSynth.dll", false, 2, ""},
-        {{"-dll="}, "", false, 2, ""},
-        {{"-gpu"}, "", true, 2, ""},
+        {{"-DLL=C:\\Frame Server\\AviSynth.dll"}, "C:\\Frame Server\\AviSynth.dll", false, 0, ""},
+        {{"-dll="}, "", false, 0, ""},
+        {{"-gpu"}, "", true, 0, ""},
         {{"-GPU=5"}, "", true, 5, ""},
-        {{"-gpu=8"}, "", true, 2, "\nInvalid parameter value: \"-gpu=8\"\nValue must be between 0 and 7\n"},
-        {{"-dll"}, "", false, 2, "\nInvalid argument: \"-dll\"\n"},
+        {{"-gpu=256"}, "", false, 0, "\nInvalid parameter value: \"-gpu=256\"\nValue must be between 0 and 255\n"},
+        {{"-dll"}, "", false, 0, "\nInvalid argument: \"-dll\"\n"},
     };
     for (const auto& c : cases) {
         Invocation call;
@@ -195,7 +193,7 @@ TEST(CommandLine, TextsAndOptionalValuesOfATable) {
         if (!c.error.empty()) continue;
         EXPECT_EQ(call.AVSDLL, c.dll) << c.args[0];
         EXPECT_EQ(call.MonitorGPULoad, c.gpu) << c.args[0];
-        EXPECT_EQ(call.ProcessPriority, c.device) << c.args[0];
+        EXPECT_EQ(call.GPUDevice, c.device) << c.args[0];
         EXPECT_EQ(call.SwitchesText, c.args[0]);
     }
 }
