@@ -12,6 +12,10 @@ namespace platform {
 namespace {
 
 constexpr int kControlCExit = static_cast<int>(0xC000013Au);
+// The holds of files being written; kEnding once a second event has claimed
+// the process: from then on no hold is taken, so that the system's end never
+// falls between two files of one run.
+constexpr LONG kEnding = -1;
 volatile LONG g_events = 0;
 volatile LONG g_holds = 0;
 int g_armings = 0;
@@ -19,8 +23,9 @@ int g_armings = 0;
 BOOL WINAPI OnConsoleEvent(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
     if (InterlockedIncrement(&g_events) > 1) {
-        // Each event has a thread of its own: this one waits for the files.
-        while (InterlockedCompareExchange(&g_holds, 0, 0) > 0) Sleep(10);
+        // Each event has a thread of its own: this one waits for the files
+        // being written, then claims the process for the system's handler.
+        while (InterlockedCompareExchange(&g_holds, kEnding, 0) > 0) Sleep(10);
         return FALSE;
     }
     // Closing the console ends the process as soon as this returns: wait
@@ -40,10 +45,23 @@ void DisarmInterruption() {
     if (g_armings > 0 && --g_armings == 0) SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
 }
 
-void HoldInterruption() { InterlockedIncrement(&g_holds); }
+void HoldInterruption() {
+    for (;;) {
+        const LONG holds = InterlockedCompareExchange(&g_holds, 0, 0);
+        // The process is being ended: nothing more is written.
+        if (holds == kEnding) Sleep(INFINITE);
+        if (InterlockedCompareExchange(&g_holds, holds + 1, holds) == holds) return;
+    }
+}
 
 void ReleaseInterruption() {
-    if (InterlockedCompareExchange(&g_holds, 0, 0) == 0 || InterlockedDecrement(&g_holds) > 0) return;
+    for (;;) {
+        const LONG holds = InterlockedCompareExchange(&g_holds, 0, 0);
+        if (holds <= 0) return;
+        if (InterlockedCompareExchange(&g_holds, holds - 1, holds) != holds) continue;
+        if (holds > 1) return;
+        break;
+    }
     // A second event waits on its own thread to end the process: nothing
     // more is done here meanwhile.
     if (InterlockedCompareExchange(&g_events, 0, 0) > 1)
