@@ -77,6 +77,8 @@ const std::vector<Option>& Options() {
             .Documented("switch-runs"),
         FlagOption("-frametimes", &I::FrameTimes).Listed("Time every frame (median, percentiles, slowest)")
             .Documented("switch-frametimes"),
+        TextOption("-baseline", &I::Baseline).Listed("Compare with an earlier json file", "file.json[,threshold]")
+            .Documented("switch-baseline"),
     };
     return table;
 }
