@@ -115,7 +115,10 @@ public:
 
     PVideoFrame Render(int n, IScriptEnvironment* env) {
         ++Counters().frames_requested;
-        if (n % spec_.burst == 0) SpendMicroseconds(spec_.frameDelayUs);
+        if (n % spec_.burst == 0) {
+            SpendMicroseconds(spec_.frameDelayUs);
+            if (spec_.frameSleepUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(spec_.frameSleepUs));
+        }
         if (n == spec_.failAt && (spec_.failInLoad == 0 || spec_.failInLoad == LoadIndex())) {
             // A processor fault abandons this frame without destructors: build
             // the message only for the failure that needs it.

@@ -8,6 +8,7 @@
 
 #include "measure/BaselineCheck.h"
 #include "report/BaselineFile.h"
+#include "report/BaselineReport.h"
 #include "report/JsonFile.h"
 #include "report/JsonReader.h"
 #include "tests/support/ReportTestSupport.h"
@@ -295,6 +296,26 @@ TEST(BaselineComparison, VerdictAndFailureByNoiseAndThreshold) {
     EXPECT_STREQ(BaselineVerdictText(BaselineVerdict::NoChange), "no change within the noise");
     EXPECT_STREQ(BaselineVerdictText(BaselineVerdict::Slower), "slower");
     EXPECT_STREQ(BaselineVerdictText(BaselineVerdict::Faster), "faster");
+}
+
+TEST(BaselineReport, TheLinesSayHowFarAndWhetherItFails) {
+    const auto lines = [](std::vector<double> now, std::vector<double> before, double threshold) {
+        const SeriesFigures was = SummariseSeries(before);
+        return BaselineLines(BaselineOutcome{"base\x1b.json", threshold, was,
+                                             CompareWithBaseline(SummariseSeries(now), was, threshold)});
+    };
+    EXPECT_EQ(lines({89, 90, 91}, {99, 100, 101}, 2),
+              (std::vector<std::string>{"Baseline file:                  base?.json",
+                                        "Baseline runs counted:          3",
+                                        "Baseline FPS (mean | sd):       100.0 | 1.000",
+                                        "Speed relative to baseline:     0.900 +/- 0.008",
+                                        "Verdict:                        slower by more than the 2 % threshold"}));
+    EXPECT_EQ(lines({96.9, 97, 97.1}, {99.9, 100, 100.1}, 5.5).back(),
+              "Verdict:                        slower, within the 5.5 % threshold");
+    const std::vector<std::string> single = lines({101}, {100}, 2);
+    EXPECT_EQ(single[2], "Baseline FPS (mean | sd):       100.0 | n/a");
+    EXPECT_EQ(single[3], "Speed relative to baseline:     1.010 (one run on a side: no uncertainty)");
+    EXPECT_EQ(single[4], "Verdict:                        no change within the noise");
 }
 
 }  // namespace
