@@ -8,11 +8,10 @@
 
 namespace {
 
-// 60 frames of 20 ms, and a variant four times as fast: sleeping frames, whose
-// rates a loaded machine changes less, long enough for the coarse sleeps of
-// Wine.
-const std::string kClip = "frames=60\nframe_sleep_us=20000\n";
-const std::string kFaster = "frames=60\nframe_sleep_us=5000\n";
+// 60 frames at 20 ms each, and a variant four times as fast: a fixed pace,
+// which a loaded machine (or Wine's coarse sleeps) barely changes.
+const std::string kClip = "frames=60\nframe_pace_us=20000\n";
+const std::string kFaster = "frames=60\nframe_pace_us=5000\n";
 
 // A measured run of `directives` as `name`, its JSON file kept as
 // base.json; the counters start afresh.
@@ -56,9 +55,8 @@ TEST(Baseline, TheSameScriptAgainShowsNoChange) {
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string base = MakeBaseline(tachoro, "clip.avs", kClip);
-    // Single runs: the threshold stands for the noise (wide, for a loaded
-    // machine).
-    const ProcessResult result = tachoro.Run({tachoro.Path("clip.avs"), "-baseline=" + base + ",50"});
+    // Single runs: the threshold stands for the noise.
+    const ProcessResult result = tachoro.Run({tachoro.Path("clip.avs"), "-baseline=" + base + ",20"});
     EXPECT_EXIT_CODE(result, 0);
     EXPECT_NE(result.Err.find(Padded("Verdict:                        no change within the noise")),
               std::string::npos)
@@ -77,7 +75,7 @@ TEST(Baseline, AFileThatCannotServeIsRefusedBeforeAFrameIsMeasured) {
         {"another script's", "other.avs", kClip, kClip, {}, "\" is of another script: ", 2},
         {"two scripts named", "clip.avs", kClip, kClip, {"two.avs"},
          "\nA baseline is compared with one script; 2 scripts are named\n", 2},
-        {"another clip", "clip.avs", kClip, "frames=40\nframe_sleep_us=20000\n", {},
+        {"another clip", "clip.avs", kClip, "frames=40\nframe_pace_us=20000\n", {},
          "\" is of another clip: 60 frames, 640x480, YV12; this script's clip: 40 frames, 640x480, YV12\n", 3},
         {"another range", "clip.avs", kClip, kClip, {"-range=0,29"},
          "\" measured frames 0 to 59; this run measures frames 0 to 29\n", 3},

@@ -17,11 +17,13 @@
 //     worker: fail only when the frame is rendered on another thread than
 //     the one that evaluated the script (a frame-server worker, as with
 //     Prefetch); on the evaluating thread the frame passes.
-//   SlowFrames(clip, int "microseconds", int "evaluation", bool "sleep")
+//   SlowFrames(clip, int "microseconds", int "evaluation", bool "paced")
 //     Every frame busy-waits this long (default 2000) on a monotonic clock,
-//     so it costs processor time as real filtering does (with sleep=true it
-//     sleeps instead); the evaluation of the script busy-waits `evaluation`
-//     microseconds (default 0).
+//     so it costs processor time as real filtering does; the evaluation of
+//     the script busy-waits `evaluation` microseconds (default 0). paced:
+//     the k-th request (from 0) sleeps instead until k times `microseconds`
+//     after the first, a source of a fixed rate whose average a loaded
+//     machine barely changes (late wake-ups do not add up).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -175,14 +177,16 @@ void BusyWait(std::chrono::microseconds delay) {
 
 class SlowFrames : public GenericVideoFilter {
 public:
-    SlowFrames(PClip child, int microseconds, bool sleep)
-        : GenericVideoFilter(child), Delay(microseconds), Sleeping(sleep) {}
+    SlowFrames(PClip child, int microseconds, bool paced)
+        : GenericVideoFilter(child), Delay(microseconds), Paced(paced) {}
 
     PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override {
-        // Sleeping leaves the processor to others: a rate that a loaded
-        // machine changes little.
-        if (Sleeping) std::this_thread::sleep_for(Delay);
-        else BusyWait(Delay);
+        if (!Paced) {
+            BusyWait(Delay);
+        } else {
+            if (Requests == 0) First = std::chrono::steady_clock::now();
+            std::this_thread::sleep_until(First + Delay * Requests++);
+        }
         return child->GetFrame(n, env);
     }
 
@@ -190,7 +194,9 @@ public:
 
 private:
     const std::chrono::microseconds Delay;
-    const bool Sleeping;
+    const bool Paced;
+    std::chrono::steady_clock::time_point First;
+    int64_t Requests = 0;
 };
 
 AVSValue __cdecl CreateSlowFrames(AVSValue args, void*, IScriptEnvironment* env) {
@@ -207,6 +213,6 @@ extern "C" __declspec(dllexport) const char* __stdcall AvisynthPluginInit3(IScri
                                                                           const AVS_Linkage* const vectors) {
     AVS_linkage = vectors;
     env->AddFunction("FailAt", "cis[instance]i[message]s[worker]b", CreateFailAt, nullptr);
-    env->AddFunction("SlowFrames", "c[microseconds]i[evaluation]i[sleep]b", CreateSlowFrames, nullptr);
+    env->AddFunction("SlowFrames", "c[microseconds]i[evaluation]i[paced]b", CreateSlowFrames, nullptr);
     return "Failures and slow frames for Tachoro's tests";
 }
