@@ -67,10 +67,30 @@ SeriesReport FrameServerSteps::NewSeries(const std::string& script) {
 
 bool FrameServerSteps::Calibrate(SeriesReport& series) {
     ShowStatus("Analysing script...");
-    AnalyseScript(series.ScriptPath, call.AVSDLL, avisynthInfo.InterfaceVersion, call.InvokeDistributor, calibration);
+    // A baseline of another clip is refused as soon as the clip is known,
+    // before a frame is read: a refusal, not a failure of the script.
+    std::string refusal;
+    ClipCheck baselineCheck;
+    if (call.BaselineUsed) baselineCheck = [&](const ClipFacts& clip) { return refusal = BaselineRefusal(clip); };
+    AnalyseScript(series.ScriptPath, call.AVSDLL, avisynthInfo.InterfaceVersion, call.InvokeDistributor, calibration,
+                  baselineCheck);
+    if (!refusal.empty()) {
+        ClearStatus();
+        PrintError("\n" + refusal + "\n");
+        return false;
+    }
     samplingInterval = calibration.Interval;
     calibrationError = calibration.ErrorText;
     return CalibrationEnded(series);
+}
+
+std::string FrameServerSteps::BaselineRefusal(const ClipFacts& clip) const {
+    const Invocation::BaselineChoice& baseline = *call.BaselineUsed;
+    // A range that does not fit the clip is measured whole, if the user
+    // accepts that.
+    const std::optional<FrameSpan> range = ResolveFrameRange(call.FrameRange, clip.FramesToRead);
+    const FrameSpan span = range ? *range : FrameSpan{0, clip.FramesToRead > 0 ? clip.FramesToRead - 1 : 0};
+    return BaselineClipMismatch(baseline.Facts, baseline.Path, BaselineClipOf(clip, span.First, span.Last));
 }
 
 void FrameServerSteps::CalibrationLost(SeriesReport& series, uint32_t code) {

@@ -67,6 +67,8 @@ private:
         std::optional<DisplayOptions> summary;  // the lines of the summary shown
     };
 
+    // Why the baseline does not fit this clip and range; empty when it does.
+    std::string BaselineRefusal(const ClipFacts& clip) const;
     // The calibration's failure message, if it failed, and its log.
     bool CalibrationEnded(const SeriesReport& series);
     // Whether a format's file is written now, at the end of the series.

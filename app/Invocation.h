@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "measure/Display.h"
+#include "report/BaselineFile.h"
 #include "support/Console.h"
 
 // Both range ends hold this while a range is parsed; a value that does not
@@ -51,6 +52,15 @@ struct Invocation {
     bool FrameTimes = false;
     int32_t Runs = 1;
     int32_t GPUDevice = 0;  // -gpu=n, counted from 0
+    std::string Baseline;  // -baseline=file.json[,threshold] as typed
+
+    // -baseline as start-up resolved it: the file read, the threshold.
+    struct BaselineChoice {
+        std::string Path;
+        double ThresholdPercent = 0;
+        ::Baseline Facts;
+    };
+    std::optional<BaselineChoice> BaselineUsed;
 
     // The scripts in the order named, as full paths and as named (for the
     // messages), and the switches as typed, one blank between two.

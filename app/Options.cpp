@@ -80,6 +80,8 @@ const std::vector<Option>& Options() {
         // "-gpu" alone is the row above.
         FlagOption("-gpu", &I::MonitorGPULoad).WithNumber(&I::GPUDevice, 0, 255)
             .Listed("Monitor GPU/VPU usage of GPU n (0: the first)", "n").Documented("switch-gpu-n"),
+        TextOption("-baseline", &I::Baseline).Listed("Compare with an earlier json file", "file.json[,threshold]")
+            .Documented("switch-baseline"),
     };
     return table;
 }

@@ -118,6 +118,7 @@ int ScriptsMeasurement::ExitCode() const {
     // ended the work.
     if (filesFailed) return -1;
     if (const int interrupted = steps.Interruption()) return interrupted;
+    if (exitCode == 0 && slowerThanBaseline) return kSlowerThanBaseline;
     return exitCode;
 }
 
@@ -128,12 +129,21 @@ void ScriptsMeasurement::CalibrationFailed(SeriesReport& failed, ComparedScript&
 }
 
 void ScriptsMeasurement::FinishScript(SeriesReport& finished, ComparedScript& finishedEntry) {
-    if (runs > 1 && !finished.Runs.empty())
-        steps.ShowLines(SeriesLines(RunLinesOf(finished), runs, SeriesFiguresOf(finished)));
+    const SeriesFigures figures = SeriesFiguresOf(finished);
+    if (runs > 1 && !finished.Runs.empty()) steps.ShowLines(SeriesLines(RunLinesOf(finished), runs, figures));
+    // The runs that counted against the baseline, before the files that
+    // hold the comparison are written.
+    if (call.BaselineUsed && !call.InfoOnly && figures.Runs > 0) {
+        const Invocation::BaselineChoice& baseline = *call.BaselineUsed;
+        finished.Baseline = BaselineOutcome{baseline.Path, baseline.ThresholdPercent, baseline.Facts.Figures,
+                                            CompareWithBaseline(figures, baseline.Facts.Figures,
+                                                                baseline.ThresholdPercent)};
+        steps.ShowLines(BaselineLines(*finished.Baseline));
+        if (finished.Baseline->Comparison.SlowerBeyondThreshold) slowerThanBaseline = true;
+    }
     // Nothing to write when not even the frame server could be opened.
     if ((!finished.Runs.empty() || finished.RangeRefused) && !steps.WriteFiles(finished)) filesFailed = true;
 
-    const SeriesFigures figures = SeriesFiguresOf(finished);
     if (figures.Runs > 0) finishedEntry.Figures = figures;
     finishedEntry.Failure = FailureOf(finished, true);
     compared.push_back(finishedEntry);

@@ -21,6 +21,10 @@ enum class CycleEnd {
     Interrupted,   // an interruption came before the measurement: nothing measured
 };
 
+// The exit code of a series slower than its baseline (-baseline) by more
+// than the noise and the threshold.
+constexpr int kSlowerThanBaseline = 3;
+
 class ScriptSteps {
 public:
     virtual ~ScriptSteps() = default;
@@ -61,8 +65,9 @@ class ScriptsMeasurement {
 public:
     ScriptsMeasurement(const Invocation& call, ScriptSteps& steps);
     // Returns the exit code: -1 when a file failed; else the interruption's
-    // code when one came; else -1 when any calibration or run failed, else
-    // 0. The exit pause is the caller's.
+    // code when one came; else -1 when any calibration or run failed; else
+    // kSlowerThanBaseline when the runs were slower than the baseline beyond
+    // its threshold; else 0. The exit pause is the caller's.
     int Run();
     // With Run's thread held still: the lost work ends as a failure with the
     // fault's code, the script's series as after a failed run (its files
@@ -79,6 +84,7 @@ private:
     ScriptSteps& steps;
     int exitCode = 0;
     bool filesFailed = false;
+    bool slowerThanBaseline = false;
     bool several = false;
     uint32_t runs = 1;
     std::vector<std::string> names;

@@ -2,11 +2,14 @@
 
 #include "app/CommandLine.h"
 #include "app/Dialogs.h"
+#include "app/Options.h"
 #include "app/ResultFiles.h"
 #include "app/Settings.h"
 #include "platform/Platform.h"
+#include "report/BaselineFile.h"
 #include "report/FrameServerReport.h"
 #include "support/Console.h"
+#include "support/Text.h"
 
 namespace {
 
@@ -73,6 +76,40 @@ void ShowInstallationReport(const Invocation& call, FrameServerFacts& avisynthIn
     WaitBeforeExit();
 }
 
+// Whether -baseline is among the arguments: one without a value leaves its
+// field empty, as if it were not.
+bool BaselineGiven(const std::vector<std::string>& arguments) {
+    for (const std::string& raw : arguments) {
+        std::string trimmed = raw;
+        TrimText(trimmed);
+        std::string lowered = trimmed;
+        ToLowerText(lowered);
+        const SwitchMatch match = MatchSwitch(Options(), lowered, trimmed);
+        if (match.Row && match.Row->Text == &Invocation::Baseline) return true;
+    }
+    return false;
+}
+
+// -baseline: its value understood, its file read and of the one script
+// named; else why not. Refused here, before anything is measured.
+std::string ResolveBaseline(Invocation& call, const std::vector<std::string>& arguments) {
+    // "-baseline=" (an empty variable in a build script) must not pass for
+    // a comparison that succeeded.
+    if (call.Baseline.empty() && !BaselineGiven(arguments)) return std::string();
+    const BaselineArgument argument = ParseBaselineArgument(call.Baseline);
+    if (!argument.Error.empty()) return "\n" + argument.Error + "\n";
+    // A results file holds one script's figures.
+    if (call.ScriptPaths.size() > 1)
+        return FormatText("\nA baseline is compared with one script; %u scripts are named\n",
+                          static_cast<unsigned>(call.ScriptPaths.size()));
+    BaselineRead read = ReadBaselineFile(argument.Path);
+    if (!read.Facts) return "\n" + read.Error + "\n";
+    const std::string mismatch = BaselineScriptMismatch(*read.Facts, argument.Path, call.ScriptPaths.front());
+    if (!mismatch.empty()) return "\n" + mismatch + "\n";
+    call.BaselineUsed = Invocation::BaselineChoice{argument.Path, argument.ThresholdPercent, std::move(*read.Facts)};
+    return std::string();
+}
+
 }  // namespace
 
 std::optional<Invocation> StartUp(const std::vector<std::string>& arguments, FrameServerFacts& avisynthInfo,
@@ -116,10 +153,10 @@ std::optional<Invocation> StartUp(const std::vector<std::string>& arguments, Fra
         return std::nullopt;
     }
 
-    // A script is required, and each report file must be a file of its own;
-    // the process priority.
-    const std::string refusal =
-        call.ScriptPaths.empty() ? "\nNo script file specified\n" : SharedReportFileMessage(call);
+    // A script is required, each report file must be a file of its own, and
+    // a baseline must fit; the process priority.
+    std::string refusal = call.ScriptPaths.empty() ? "\nNo script file specified\n" : SharedReportFileMessage(call);
+    if (refusal.empty()) refusal = ResolveBaseline(call, arguments);
     if (!refusal.empty()) {
         Fail(refusal);
         return std::nullopt;

@@ -21,7 +21,7 @@ uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched) {
 }
 
 void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
-                   bool invokeDistributor, CalibrationResult& result) {
+                   bool invokeDistributor, CalibrationResult& result, const ClipCheck& clipCheck) {
     result = CalibrationResult();
     std::string& errorText = result.ErrorText;
     const char* const counterFailure = "QueryPerformanceCounter() is not supported";
@@ -46,6 +46,13 @@ void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath
             checks.NoFrames = "Script returned a video clip without frames:\n(%s)";
             session.Evaluate(scriptPath, checks, invokeDistributor);
             result.Clip = session.Facts();
+            if (clipCheck) {
+                errorText = clipCheck(*result.Clip);
+                if (!errorText.empty()) {
+                    session.ReleaseScript();
+                    return;
+                }
+            }
 
             const FrameSource frames = session.Frames();
             const uint32_t frameCount = static_cast<uint32_t>(session.Facts().FrameCount);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,5 +29,9 @@ struct CalibrationResult {
     std::string ClosingFault;
 };
 
+// A look at the clip once the script is evaluated, before any frame is read:
+// a text ends the calibration with it as the failure, nothing read.
+using ClipCheck = std::function<std::string(const ClipFacts& clip)>;
+
 void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
-                   bool invokeDistributor, CalibrationResult& result);
+                   bool invokeDistributor, CalibrationResult& result, const ClipCheck& clipCheck = nullptr);

@@ -323,6 +323,22 @@ void WriteSeriesFigures(JsonOut& json, const SeriesReport& series) {
     json.EndObject();
 }
 
+// The comparison with a baseline: the threshold in percent, the ratio of
+// the means, its uncertainty (null after a single run on either side).
+void WriteBaseline(JsonOut& json, const BaselineOutcome& outcome) {
+    const BaselineComparison& comparison = outcome.Comparison;
+    json.BeginObject();
+    json.Key("file").String(outcome.Path);
+    json.Key("threshold").Number(outcome.ThresholdPercent);
+    json.Key("ratio").Number(comparison.Speed.Ratio);
+    json.Key("uncertainty");
+    if (comparison.Speed.Uncertainty) json.Number(*comparison.Speed.Uncertainty);
+    else json.Null();
+    json.Key("verdict").String(BaselineVerdictText(comparison.Verdict));
+    json.Key("slowerBeyondThreshold").Bool(comparison.SlowerBeyondThreshold);
+    json.EndObject();
+}
+
 }  // namespace
 
 std::string JsonString(const std::string& narrow) {
@@ -382,6 +398,10 @@ void ProduceJson(const SeriesReport& series, TextSink& sink) {
     json.EndArray();
     json.Key("series");
     WriteSeriesFigures(json, series);
+    if (series.Baseline) {
+        json.Key("baseline");
+        WriteBaseline(json, *series.Baseline);
+    }
     json.EndObject();
     json.Finish();
 }

@@ -1,6 +1,7 @@
 // The JSON file of a series (-json), written beside the script: the program,
 // the frame server, the clip, the settings, how the series ended, every run
-// with its summary, samples and frame times, and the series' figures. Its
+// with its summary, samples and frame times, the series' figures and its
+// comparison with a baseline (-baseline). Its
 // schema is docs/tachoro-results.schema.json; UTF-8, numbers without the
 // locale.
 #pragma once

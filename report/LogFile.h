@@ -53,7 +53,8 @@ std::string LogErrorSection(const std::string& loggedError, const std::string& h
 // above, byte for byte); with more, the runs' summaries under "[Runtime
 // info, run r of n]", the "[Runs]" section, the script, then each run's
 // rows under "[Performance data, run r of n]" and a frame-server error under
-// "[AviSynth error, run r of n]".
+// "[AviSynth error, run r of n]". A comparison with a baseline ends either
+// with its "[Baseline]" section.
 void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileBytes, TextSink& sink);
 
 // "[Heading]" with ", run r of n" added inside the brackets.

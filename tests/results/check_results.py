@@ -208,6 +208,13 @@ def main():
             assert document["series"]["runsCounted"] == 2
             assert check_chart(tachoro.path(name + ".svg"), document) == 2
 
+        # A comparison with a baseline, here the script's own file of the
+        # last call (read before it is replaced); no run is 100 % slower.
+        assert tachoro.run("a.avs", "-runs=2", "-json", "-baseline=a.json,100") == 0
+        document = check_json(tachoro.path("a.json"), validator)
+        assert document["baseline"]["file"] == "a.json", document["baseline"]
+        assert document["baseline"]["slowerBeyondThreshold"] is False
+
         # How runs end: a frame-server error and a fault mid-run, an error in
         # the evaluation, a time limit; and the information-only run.
         cases = [

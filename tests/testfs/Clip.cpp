@@ -116,6 +116,11 @@ public:
     PVideoFrame Render(int n, IScriptEnvironment* env) {
         ++Counters().frames_requested;
         if (n % spec_.burst == 0) SpendMicroseconds(spec_.frameDelayUs);
+        if (spec_.framePaceUs > 0) {
+            // Due times from the first request: late wake-ups do not add up.
+            if (paced_ == 0) paceStart_ = std::chrono::steady_clock::now();
+            std::this_thread::sleep_until(paceStart_ + std::chrono::microseconds(spec_.framePaceUs * paced_++));
+        }
         if (n == spec_.failAt && (spec_.failInLoad == 0 || spec_.failInLoad == LoadIndex())) {
             // A processor fault abandons this frame without destructors: build
             // the message only for the failure that needs it.
@@ -140,6 +145,8 @@ public:
 
 private:
     const ClipSpec spec_;
+    std::chrono::steady_clock::time_point paceStart_;
+    int64_t paced_ = 0;  // requests paced so far
     std::unique_ptr<WorkerThread> worker_;
 };
 

@@ -105,6 +105,7 @@ struct ClipSpec {
     Fault failWith = Fault::AvisynthError;
     std::string failMessage;  // empty: "frame K failed"
     int64_t frameDelayUs = 0;
+    int64_t framePaceUs = 0;  // the k-th request returns no sooner than k times this after the first
     int burst = 1;  // only every burst-th frame waits frameDelayUs; the rest are ready at once
     bool workerThread = false;  // frames are rendered on a thread of the clip's own
 };

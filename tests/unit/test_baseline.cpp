@@ -8,6 +8,7 @@
 
 #include "measure/BaselineCheck.h"
 #include "report/BaselineFile.h"
+#include "report/BaselineReport.h"
 #include "report/JsonFile.h"
 #include "report/JsonReader.h"
 #include "tests/support/ReportTestSupport.h"
@@ -295,6 +296,23 @@ TEST(BaselineComparison, VerdictAndFailureByNoiseAndThreshold) {
     EXPECT_STREQ(BaselineVerdictText(BaselineVerdict::NoChange), "no change within the noise");
     EXPECT_STREQ(BaselineVerdictText(BaselineVerdict::Slower), "slower");
     EXPECT_STREQ(BaselineVerdictText(BaselineVerdict::Faster), "faster");
+}
+
+// The e2e tests see a verdict beyond the threshold; these are the others.
+TEST(BaselineReport, AVerdictWithinTheThresholdAndSingleRuns) {
+    const auto lines = [](std::vector<double> now, std::vector<double> before, double threshold) {
+        const SeriesFigures was = SummariseSeries(before);
+        return BaselineLines(BaselineOutcome{"base\x1b.json", threshold, was,
+                                             CompareWithBaseline(SummariseSeries(now), was, threshold)});
+    };
+    const std::vector<std::string> within = lines({96.9, 97, 97.1}, {99.9, 100, 100.1}, 5.5);
+    EXPECT_EQ(within[0], "Baseline file:                  base?.json");
+    EXPECT_EQ(within[3], "Speed relative to baseline:     0.970 +/- 0.001");
+    EXPECT_EQ(within[4], "Verdict:                        slower, within the 5.5 % threshold");
+    const std::vector<std::string> single = lines({101}, {100}, 2);
+    EXPECT_EQ(single[2], "Baseline FPS (mean | sd):       100.0 | n/a");
+    EXPECT_EQ(single[3], "Speed relative to baseline:     1.010 (one run on a side: no uncertainty)");
+    EXPECT_EQ(single[4], "Verdict:                        no change within the noise");
 }
 
 }  // namespace

@@ -165,6 +165,7 @@ TEST(UsageText, IsTheSpecifiedTextWithTheAddedBlock) {
               "  -runs=n             Measure each script n times (1 to 100)\n"
               "  -frametimes         Time every frame (median, percentiles, slowest)\n"
               "  -gpu=n              Monitor GPU/VPU usage of GPU n (0: the first)\n"
+              "  -baseline=file.json[,threshold] Compare with an earlier json file\n"
               "  Several scripts are measured in turn and compared.\n");
 }
 

@@ -76,7 +76,7 @@ public:
     }
     bool WriteFiles(const SeriesReport& series) override {
         Trace.push_back("files " + series.ScriptPath + " " + std::to_string(series.Runs.size()) +
-                        (series.Interrupted ? " interrupted" : ""));
+                        (series.Interrupted ? " interrupted" : "") + (series.Baseline ? " compared" : ""));
         InterruptHere();
         return !FilesFail;
     }
@@ -235,6 +235,40 @@ TEST(ScriptsMeasurement, CyclesThatAddNoRun) {
     EXPECT_EQ(ScriptsMeasurement(infoCall, info).Run(), 0);
     EXPECT_EQ(info.Trace, (std::vector<std::string>{"show Script 1 of 2: a", "cycle a 1", "show Script 2 of 2: b",
                                                       "cycle b 1"}));
+}
+
+// The counted runs against the baseline before the files, and exit code 3
+// only when nothing else set one.
+TEST(ScriptsMeasurement, TheBaselineComparisonAndItsExitCode) {
+    const RunEnding::Kind kError = RunEnding::Kind::FrameServerError;
+    const struct {
+        const char* name;
+        double baselineMean;  // the runs' rates are 10, 20, 30
+        std::vector<RunEnding::Kind> outcomes;
+        bool filesFail;
+        std::string interruptIn;
+        int exitCode;
+    } cases[] = {
+        {"slower beyond the noise and the threshold", 40, {}, false, "", 3},
+        {"no change", 20, {}, false, "", 0},
+        {"faster", 10, {}, false, "", 0},
+        {"a failed run keeps its code", 40, {kDone, kDone, kError}, false, "", -1},
+        {"so does a file that failed", 40, {}, true, "", -1},
+        {"and an interruption", 40, {}, false, "cycle a 3", 130},
+    };
+    for (const auto& c : cases) {
+        ScriptedSteps steps;
+        steps.Outcomes["a"] = c.outcomes;
+        steps.FilesFail = c.filesFail;
+        steps.InterruptIn = c.interruptIn;
+        Invocation call = Call({"a"}, 3);
+        call.BaselineUsed = Invocation::BaselineChoice{"base.json", 2, {}};
+        call.BaselineUsed->Facts.Figures = SummariseSeries({c.baselineMean - 1, c.baselineMean, c.baselineMean + 1});
+        EXPECT_EQ(ScriptsMeasurement(call, steps).Run(), c.exitCode) << c.name;
+        // Shown, then in the files.
+        EXPECT_EQ(steps.Trace.end()[-2], "show Baseline file:                  base.json") << c.name;
+        EXPECT_NE(steps.Trace.back().find(" compared"), std::string::npos) << c.name;
+    }
 }
 
 TEST(ComparisonNames, FileNamesUnlessTwoShareOne) {

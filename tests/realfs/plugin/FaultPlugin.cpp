@@ -17,10 +17,13 @@
 //     worker: fail only when the frame is rendered on another thread than
 //     the one that evaluated the script (a frame-server worker, as with
 //     Prefetch); on the evaluating thread the frame passes.
-//   SlowFrames(clip, int "microseconds", int "evaluation")
+//   SlowFrames(clip, int "microseconds", int "evaluation", bool "paced")
 //     Every frame busy-waits this long (default 2000) on a monotonic clock,
 //     so it costs processor time as real filtering does; the evaluation of
-//     the script busy-waits `evaluation` microseconds (default 0).
+//     the script busy-waits `evaluation` microseconds (default 0). paced:
+//     the k-th request (from 0) sleeps instead until k times `microseconds`
+//     after the first, a source of a fixed rate whose average a loaded
+//     machine barely changes (late wake-ups do not add up).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -174,10 +177,16 @@ void BusyWait(std::chrono::microseconds delay) {
 
 class SlowFrames : public GenericVideoFilter {
 public:
-    SlowFrames(PClip child, int microseconds) : GenericVideoFilter(child), Delay(microseconds) {}
+    SlowFrames(PClip child, int microseconds, bool paced)
+        : GenericVideoFilter(child), Delay(microseconds), Paced(paced) {}
 
     PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override {
-        BusyWait(Delay);
+        if (!Paced) {
+            BusyWait(Delay);
+        } else {
+            if (Requests == 0) First = std::chrono::steady_clock::now();
+            std::this_thread::sleep_until(First + Delay * Requests++);
+        }
         return child->GetFrame(n, env);
     }
 
@@ -185,6 +194,9 @@ public:
 
 private:
     const std::chrono::microseconds Delay;
+    const bool Paced;
+    std::chrono::steady_clock::time_point First;
+    int64_t Requests = 0;
 };
 
 AVSValue __cdecl CreateSlowFrames(AVSValue args, void*, IScriptEnvironment* env) {
@@ -192,7 +204,7 @@ AVSValue __cdecl CreateSlowFrames(AVSValue args, void*, IScriptEnvironment* env)
     const int evaluation = args[2].AsInt(0);
     if (microseconds < 0 || evaluation < 0) env->ThrowError("SlowFrames: microseconds must not be negative");
     BusyWait(std::chrono::microseconds(evaluation));
-    return new SlowFrames(args[0].AsClip(), microseconds);
+    return new SlowFrames(args[0].AsClip(), microseconds, args[3].AsBool(false));
 }
 
 }  // namespace
@@ -201,6 +213,6 @@ extern "C" __declspec(dllexport) const char* __stdcall AvisynthPluginInit3(IScri
                                                                           const AVS_Linkage* const vectors) {
     AVS_linkage = vectors;
     env->AddFunction("FailAt", "cis[instance]i[message]s[worker]b", CreateFailAt, nullptr);
-    env->AddFunction("SlowFrames", "c[microseconds]i[evaluation]i", CreateSlowFrames, nullptr);
+    env->AddFunction("SlowFrames", "c[microseconds]i[evaluation]i[paced]b", CreateSlowFrames, nullptr);
     return "Failures and slow frames for Tachoro's tests";
 }
