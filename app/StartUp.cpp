@@ -4,7 +4,10 @@
 #include "app/Dialogs.h"
 #include "app/ResultFiles.h"
 #include "app/Settings.h"
-#include "platform/Platform.h"
+#include "platform/Console.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
 #include "report/FrameServerReport.h"
 #include "support/Console.h"
 
