@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "app/Settings.h"
-#include "platform/Platform.h"
+#include "platform/Console.h"
+#include "platform/Files.h"
 #include "report/ReportFile.h"
 #include "support/Console.h"
 #include "support/Text.h"

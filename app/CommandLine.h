@@ -8,7 +8,7 @@
 
 #include "app/Invocation.h"
 #include "app/Options.h"
-#include "platform/Platform.h"
+#include "platform/Files.h"
 
 // What the parser needs of the file system, so that it is tested without one.
 struct PathServices {

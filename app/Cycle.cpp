@@ -3,7 +3,9 @@
 // app/CycleEnd.cpp.
 #include "app/Dialogs.h"
 #include "app/FrameServerSteps.h"
-#include "platform/Platform.h"
+#include "platform/Console.h"
+#include "platform/Signals.h"
+#include "platform/Time.h"
 #include "report/ClipReport.h"
 #include "support/Console.h"
 

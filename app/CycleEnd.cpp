@@ -2,7 +2,7 @@
 // library's release, and the run's record in the series.
 #include "app/Dialogs.h"
 #include "app/FrameServerSteps.h"
-#include "platform/Platform.h"
+#include "platform/Time.h"
 #include "report/RunReport.h"
 #include "support/Console.h"
 

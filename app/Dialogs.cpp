@@ -1,6 +1,6 @@
 #include "app/Dialogs.h"
 
-#include "platform/Platform.h"
+#include "platform/Signals.h"
 #include "support/Console.h"
 #include "support/Text.h"
 

@@ -4,7 +4,9 @@
 
 #include "app/Dialogs.h"
 #include "app/Settings.h"
-#include "platform/Platform.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/Signals.h"
 #include "report/LogFile.h"
 #include "report/RunReport.h"
 #include "support/Console.h"

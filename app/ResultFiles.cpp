@@ -1,6 +1,6 @@
 #include "app/ResultFiles.h"
 
-#include "platform/Platform.h"
+#include "platform/Files.h"
 #include "report/CsvFile.h"
 #include "report/JsonFile.h"
 #include "report/LogFile.h"

@@ -9,7 +9,8 @@
 #include "app/FrameServerSteps.h"
 #include "app/Series.h"
 #include "app/StartUp.h"
-#include "platform/Platform.h"
+#include "platform/Guard.h"
+#include "platform/Process.h"
 
 namespace {
 

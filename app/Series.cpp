@@ -1,6 +1,6 @@
 #include "app/Series.h"
 
-#include "platform/Platform.h"
+#include "platform/Files.h"
 #include "support/Text.h"
 
 namespace {

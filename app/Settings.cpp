@@ -5,7 +5,10 @@
 
 #include "app/Options.h"
 
-#include "platform/Platform.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/Text.h"
 #include "report/ReportFile.h"
 #include "support/Console.h"
 #include "support/Text.h"

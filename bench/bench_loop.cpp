@@ -28,7 +28,9 @@
 #include "measure/Sampling.h"
 #include "measure/Display.h"
 #include "measure/Timer.h"
-#include "platform/Platform.h"
+#include "platform/Files.h"
+#include "platform/Library.h"
+#include "platform/Process.h"
 #include "support/SEException.h"
 
 namespace {

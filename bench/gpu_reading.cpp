@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "measure/NvmlSource.h"
-#include "platform/Platform.h"
+#include "platform/Time.h"
 
 namespace {
 

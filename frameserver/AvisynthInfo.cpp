@@ -4,7 +4,9 @@
 
 #include "frameserver/ImageInspect.h"
 #include "frameserver/Session.h"
-#include "platform/Platform.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Library.h"
 #include "support/Console.h"
 #include "support/SEException.h"
 #include "support/Text.h"

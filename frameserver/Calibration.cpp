@@ -4,7 +4,7 @@
 #include "frameserver/Session.h"
 #include "measure/FrameLoop.h"
 #include "measure/Timer.h"
-#include "platform/Platform.h"
+#include "platform/Signals.h"
 #include "support/SEException.h"
 
 uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched) {

@@ -5,7 +5,9 @@
 
 #include <exception>
 
-#include "platform/Platform.h"
+#include "platform/Guard.h"
+#include "platform/Library.h"
+#include "platform/Time.h"
 #include "support/SEException.h"
 
 const char* const kWorkerFaultLine = "The fault happened on a worker thread of the frame server.";

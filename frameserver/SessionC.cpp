@@ -11,7 +11,8 @@
 #include "frameserver/AvisynthC.h"
 #include "frameserver/FrameSource.h"
 #include "frameserver/SessionFacts.h"
-#include "platform/Platform.h"
+#include "platform/Guard.h"
+#include "platform/Time.h"
 #include "support/Text.h"
 
 namespace {

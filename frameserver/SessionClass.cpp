@@ -5,7 +5,8 @@
 #include "frameserver/Avisynth.h"
 #include "frameserver/FrameSource.h"
 #include "frameserver/SessionFacts.h"
-#include "platform/Platform.h"
+#include "platform/Guard.h"
+#include "platform/Time.h"
 #include "support/Text.h"
 
 // The values that hold references into the library. They are constructed

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Files.h"
 #include "support/Text.h"
 
 namespace {

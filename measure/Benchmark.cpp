@@ -3,7 +3,8 @@
 #include "measure/GPUMonitor.h"
 #include "measure/Sampling.h"
 #include "measure/Timer.h"
-#include "platform/Platform.h"
+#include "platform/Keyboard.h"
+#include "platform/Signals.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "measure/FrameLoop.h"
 
 #include "measure/Sampling.h"
-#include "platform/Platform.h"
+#include "platform/Signals.h"
 
 void PrepareRun(BenchmarkState& state, uint32_t firstFrame, uint32_t lastFrame, uint32_t samplingInterval) {
     BenchmarkResult& result = state.Result;

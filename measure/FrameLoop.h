@@ -15,7 +15,7 @@
 #include "measure/ProcessInfo.h"
 #include "measure/RunEnding.h"
 #include "measure/Statistics.h"
-#include "platform/Platform.h"
+#include "platform/Time.h"
 
 class CGPUMonitor;
 

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/Platform.h"
+#include "platform/Gpu.h"
+#include "platform/Text.h"
+#include "platform/Time.h"
 #include "support/Text.h"
 
 // ------------------------------------------------------------ window title

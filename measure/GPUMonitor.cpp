@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "platform/Platform.h"
+#include "platform/Gpu.h"
 
 namespace {
 

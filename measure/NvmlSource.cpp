@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/Platform.h"
+#include "platform/Library.h"
+#include "platform/Process.h"
 #include "support/Text.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "measure/Timer.h"
+#include "platform/Time.h"
 
 namespace {
 // Shared by all instances: the throttles hold for the process, not per

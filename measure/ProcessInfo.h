@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "measure/Statistics.h"
-#include "platform/Platform.h"
+#include "platform/Process.h"
 
 // Bytes to MB (1048576 bytes), rounded half up; saturates at the 32-bit limit.
 uint32_t BytesToMB(uint64_t bytes);

@@ -1,6 +1,6 @@
 #include "measure/Timer.h"
 
-#include "platform/Platform.h"
+#include "platform/Time.h"
 #include "support/Text.h"
 
 CTimer Timer;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "measure/BaselineCheck.h"
-#include "platform/Platform.h"
+#include "platform/Files.h"
 #include "report/ClipReport.h"
 #include "report/JsonFile.h"
 #include "report/JsonReader.h"

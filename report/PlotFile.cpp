@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/Platform.h"
+#include "platform/Files.h"
 #include "support/Text.h"
 
 namespace {

@@ -2,7 +2,9 @@
 
 #include <utility>
 
-#include "platform/Platform.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Text.h"
 #include "support/Text.h"
 
 std::string ReportFileName(const std::string& scriptPath, const char* extension) {

@@ -4,7 +4,13 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Console.h"
+#include "platform/Files.h"
+#include "platform/Keyboard.h"
+#include "platform/Library.h"
+#include "platform/Signals.h"
+#include "platform/Text.h"
+#include "platform/Time.h"
 
 namespace {
 

@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Platform.h"
+#include "platform/Console.h"
+#include "platform/Files.h"
 #include "support/Text.h"
 
 // Colour numbers (Windows console attributes) used by the program.

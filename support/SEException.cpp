@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/Errors.h"
+
 namespace {
 
 struct CodeName {

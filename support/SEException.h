@@ -6,7 +6,7 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/Platform.h"
+#include "platform/Guard.h"
 
 // "Exception 0x%08X\n<name>" for a structured-exception code.
 std::string ExceptionCodeText(uint32_t code);

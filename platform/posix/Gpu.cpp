@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/Platform.h"
+#include "platform/Gpu.h"
 #include "platform/posix/PosixInternal.h"
 
 namespace platform {
@@ -91,5 +91,11 @@ void CloseSharedBlockHandle(SharedBlock& block) {
     block.handle = nullptr;
     block.data = nullptr;
 }
+
+// The versioned name: the unversioned link comes only with the development
+// package.
+std::vector<std::string> NvmlLibraryNames() { return {"libnvidia-ml.so.1"}; }
+
+bool SysfsGraphicsDevices() { return true; }
 
 }  // namespace platform

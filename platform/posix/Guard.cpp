@@ -29,7 +29,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/Platform.h"
+#include "platform/Guard.h"
 #include "platform/posix/PosixInternal.h"
 
 #if defined(__has_feature)

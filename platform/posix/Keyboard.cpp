@@ -6,7 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/Platform.h"
+#include "platform/Keyboard.h"
+#include "platform/Signals.h"
 #include "platform/posix/PosixInternal.h"
 
 namespace platform {

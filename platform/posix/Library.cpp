@@ -1,14 +1,11 @@
-#include <dirent.h>
 #include <dlfcn.h>
 #include <link.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <cctype>
 #include <cstdlib>
-#include <ctime>
 
-#include "platform/Platform.h"
+#include "platform/Library.h"
 #include "platform/posix/PosixInternal.h"
 
 namespace platform {
@@ -25,10 +22,6 @@ void RecordDlError() {
 const char* DefaultFrameServerLibrary() { return "libavisynth.so"; }
 
 ImageFormat NativeLibraryFormat() { return ImageFormat::ELF; }
-
-bool FileNamesIgnoreCase() { return false; }
-
-const char* PathSeparators() { return "/"; }
 
 void* LoadDynamicLibrary(const std::string& name) {
     void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -73,32 +66,40 @@ bool ResolveLibraryFile(const std::string& name, std::string& path) {
     return found;
 }
 
-bool CanonicalFilePath(const std::string& file, std::string& path) {
-    char* resolved = realpath(file.c_str(), nullptr);
-    if (!resolved) {
-        posix::SetLastErrorFromErrno();
-        return false;
+bool FileVersion(const std::string& fileName, uint16_t parts[4]) {
+    if (fileName.empty()) {
+        parts[0] = TACHORO_VERSION_MAJOR;
+        parts[1] = TACHORO_VERSION_MINOR;
+        parts[2] = TACHORO_VERSION_PATCH;
+        parts[3] = TACHORO_VERSION_TWEAK;
+        return true;
     }
-    path = resolved;
+    // A shared library carries its version in its real file name after the
+    // links are resolved: libavisynth.so.3.7.5 is 3.7.5.0.
+    char* resolved = realpath(fileName.c_str(), nullptr);
+    if (!resolved) return false;
+    std::string name(resolved);
     std::free(resolved);
-    return true;
-}
-
-bool FileLastWriteTime(const std::string& path, LocalTime& time) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        posix::SetLastErrorFromErrno();
-        return false;
+    name = name.substr(name.find_last_of('/') + 1);
+    size_t marker = name.find(".so.");
+    if (marker == std::string::npos) return false;
+    std::string rest = name.substr(marker + 4);
+    uint16_t found[4] = {0, 0, 0, 0};
+    int count = 0;
+    size_t position = 0;
+    while (count < 4 && position < rest.size() && std::isdigit(static_cast<unsigned char>(rest[position]))) {
+        unsigned long value = 0;
+        while (position < rest.size() && std::isdigit(static_cast<unsigned char>(rest[position]))) {
+            value = value * 10 + static_cast<unsigned long>(rest[position] - '0');
+            if (value > 65535) return false;
+            ++position;
+        }
+        found[count++] = static_cast<uint16_t>(value);
+        if (position < rest.size() && rest[position] == '.') ++position;
+        else break;
     }
-    struct tm local {};
-    time_t seconds = info.st_mtime;
-    if (!localtime_r(&seconds, &local)) return false;
-    time.year = static_cast<unsigned>(local.tm_year + 1900);
-    time.month = static_cast<unsigned>(local.tm_mon + 1);
-    time.day = static_cast<unsigned>(local.tm_mday);
-    time.hour = static_cast<unsigned>(local.tm_hour);
-    time.minute = static_cast<unsigned>(local.tm_min);
-    time.second = static_cast<unsigned>(local.tm_sec);
+    if (count == 0) return false;
+    for (int index = 0; index < 4; ++index) parts[index] = found[index];
     return true;
 }
 
@@ -124,20 +125,6 @@ std::vector<PluginFolderSource> PluginFolderSources(bool, const std::string& lib
     const size_t slash = libraryPath.find_last_of('/');
     if (slash != std::string::npos) add("PluginDir     (system):\t", libraryPath.substr(0, slash) + "/avisynth");
     return sources;
-}
-
-std::string NativePathText(const std::string& path) { return path; }
-
-std::vector<std::string> FolderEntryNames(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* directory = opendir(folder.c_str());
-    if (!directory) return names;
-    while (const struct dirent* entry = readdir(directory)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(directory);
-    return names;
 }
 
 }  // namespace platform

@@ -4,7 +4,7 @@
 // are written, once they are.
 #include <signal.h>
 
-#include "platform/Platform.h"
+#include "platform/Signals.h"
 #include "platform/posix/PosixInternal.h"
 
 namespace platform {

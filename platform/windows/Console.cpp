@@ -1,11 +1,9 @@
-// Console output and keyboard on Win32. Console calls that fail (output
-// redirected, no console at all) are ignored, as the callers expect.
-#include "platform/Platform.h"
+// Console output on Win32. Console calls that fail (output redirected, no
+// console at all) are ignored, as the callers expect.
+#include "platform/Console.h"
+#include "platform/windows/WindowsInternal.h"
 
-#include <conio.h>
 #include <windows.h>
-
-#include <vector>
 
 namespace platform {
 
@@ -17,15 +15,19 @@ bool ReadScreenInfo(CONSOLE_SCREEN_BUFFER_INFO& info) {
     return GetConsoleScreenBufferInfo(OutputHandle(), &info) != 0;
 }
 
+}  // namespace
+
+namespace windows {
+
 bool IsConsoleHandle(HANDLE handle) {
     DWORD mode = 0;
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
 }
 
-}  // namespace
+}  // namespace windows
 
 bool IsTerminal(Stream stream) {
-    return IsConsoleHandle(GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE));
+    return windows::IsConsoleHandle(GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE));
 }
 
 int ConsoleWidth() {
@@ -57,34 +59,6 @@ void MoveCursorUp(Stream, int lines) {
     position.X = 0;
     position.Y = static_cast<SHORT>(info.dwCursorPosition.Y - lines);
     SetConsoleCursorPosition(OutputHandle(), position);
-}
-
-std::string ToOem(const std::string& text) {
-    std::vector<char> buffer(text.size() + 1, '\0');
-    if (!CharToOemA(text.c_str(), buffer.data())) return text;
-    return std::string(buffer.data());
-}
-
-bool StdinIsInteractive() { return IsConsoleHandle(GetStdHandle(STD_INPUT_HANDLE)); }
-
-// The console delivers keys without line buffering already.
-void KeyboardBegin() {}
-void KeyboardEnd() {}
-
-bool KeyWaiting() { return StdinIsInteractive() && _kbhit() != 0; }
-
-int ReadKey() {
-    if (!KeyWaiting()) return -1;
-    return _getch();
-}
-
-int ReadStdinChar() {
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (input == nullptr || input == INVALID_HANDLE_VALUE) return -1;
-    unsigned char byte = 0;
-    DWORD read = 0;
-    if (!ReadFile(input, &byte, 1, &read, nullptr) || read != 1) return -1;
-    return byte;
 }
 
 }  // namespace platform

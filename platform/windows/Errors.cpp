@@ -1,5 +1,5 @@
 // The system's error texts on Win32.
-#include "platform/Platform.h"
+#include "platform/Errors.h"
 
 #include <windows.h>
 

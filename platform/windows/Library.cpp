@@ -1,12 +1,11 @@
 // Dynamic libraries and the facts about the frame-server file on Win32.
-#include "platform/Platform.h"
+#include "platform/Files.h"
+#include "platform/Library.h"
+#include "platform/Process.h"
 #include "platform/windows/WindowsInternal.h"
 
 #include <windows.h>
-// after windows.h
-#include <psapi.h>
 
-#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -25,46 +24,6 @@ bool SearchFile(const std::string& name, std::string& path) {
             return true;
         }
         buffer.resize(length + 1);
-    }
-    return false;
-}
-
-bool EqualIgnoringCase(const char* a, const char* b, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-// Replaces the device part of an NT path ("\Device\HarddiskVolume2\x")
-// with the drive letter that names the same device. False when none does.
-bool DevicePathToDrive(const std::string& devicePath, std::string& path) {
-    // Some systems (Wine) report the object-manager form of a drive path,
-    // "\??\Z:\dir\file", which already carries the drive letter.
-    if (devicePath.size() > 7 && devicePath.compare(0, 4, "\\??\\") == 0 &&
-        std::isalpha(static_cast<unsigned char>(devicePath[4])) && devicePath[5] == ':' && devicePath[6] == '\\') {
-        path = devicePath.substr(4);
-        return true;
-    }
-    const DWORD needed = GetLogicalDriveStringsA(0, nullptr);
-    if (needed == 0) return false;
-    std::vector<char> drives(needed + 1, '\0');
-    const DWORD length = GetLogicalDriveStringsA(static_cast<DWORD>(drives.size()), drives.data());
-    if (length == 0 || length >= drives.size()) return false;
-    std::vector<char> device(4096);
-    for (const char* drive = drives.data(); *drive != '\0'; drive += std::strlen(drive) + 1) {
-        const char name[3] = {drive[0], ':', '\0'};
-        if (QueryDosDeviceA(name, device.data(), static_cast<DWORD>(device.size())) == 0) continue;
-        const size_t deviceLength = std::strlen(device.data());
-        if (deviceLength == 0 || deviceLength >= devicePath.size()) continue;
-        if (!EqualIgnoringCase(devicePath.c_str(), device.data(), deviceLength)) continue;
-        if (devicePath[deviceLength] != '\\') continue;
-        path = std::string(name) + devicePath.substr(deviceLength);
-        return true;
     }
     return false;
 }
@@ -94,10 +53,6 @@ std::string PluginValue(HKEY root, REGSAM view, const char* value) {
 const char* DefaultFrameServerLibrary() { return "avisynth"; }
 
 ImageFormat NativeLibraryFormat() { return ImageFormat::PE; }
-
-bool FileNamesIgnoreCase() { return true; }
-
-const char* PathSeparators() { return "\\/"; }
 
 void* LoadDynamicLibrary(const std::string& name) { return LoadLibraryA(name.c_str()); }
 
@@ -137,43 +92,29 @@ bool ResolveLibraryFile(const std::string& name, std::string& path) {
     return false;
 }
 
-bool CanonicalFilePath(const std::string& file, std::string& path) {
-    HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    HANDLE mapping = CreateFileMappingA(handle, nullptr, PAGE_READONLY, 0, 1, nullptr);
-    CloseHandle(handle);
-    if (mapping == nullptr) return false;
-    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 1);
-    if (view == nullptr) {
-        CloseHandle(mapping);
+bool FileVersion(const std::string& fileName, uint16_t parts[4]) {
+    std::string file = fileName;
+    if (file.empty()) {
+        file = ExecutablePath();
+        if (file.empty()) return false;
+    } else if (file.size() > MAX_PATH - 1) {
         return false;
     }
-    // Large enough for any NT path, so the name is never cut.
-    std::vector<char> mapped(32768);
-    const DWORD length =
-        GetMappedFileNameA(GetCurrentProcess(), view, mapped.data(), static_cast<DWORD>(mapped.size()));
-    if (length != 0 && length < mapped.size()) DevicePathToDrive(std::string(mapped.data(), length), path);
-    UnmapViewOfFile(view);
-    CloseHandle(mapping);
-    return true;
-}
-
-bool FileLastWriteTime(const std::string& path, LocalTime& time) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0x27, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    FILETIME creation, access, write;
-    const BOOL haveTime = GetFileTime(file, &creation, &access, &write);
-    if (!CloseHandle(file) || !haveTime) return false;
-    FILETIME local;
-    SYSTEMTIME fields;
-    if (!FileTimeToLocalFileTime(&write, &local) || !FileTimeToSystemTime(&local, &fields)) return false;
-    time.year = fields.wYear;
-    time.month = fields.wMonth;
-    time.day = fields.wDay;
-    time.hour = fields.wHour;
-    time.minute = fields.wMinute;
-    time.second = fields.wSecond;
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(file.c_str(), &ignored);
+    if (size == 0) return false;
+    std::vector<unsigned char> data(size);
+    if (!GetFileVersionInfoA(file.c_str(), 0, size, data.data())) return false;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT infoSize = 0;
+    if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &infoSize) || info == nullptr ||
+        infoSize < sizeof(VS_FIXEDFILEINFO)) {
+        return false;
+    }
+    parts[0] = HIWORD(info->dwFileVersionMS);
+    parts[1] = LOWORD(info->dwFileVersionMS);
+    parts[2] = HIWORD(info->dwFileVersionLS);
+    parts[3] = LOWORD(info->dwFileVersionLS);
     return true;
 }
 
@@ -200,26 +141,6 @@ std::vector<PluginFolderSource> PluginFolderSources(bool is64Bit, const std::str
         if (!folder.empty()) sources.push_back({is64Bit ? entry.label64 : entry.label32, folder, entry.older});
     }
     return sources;
-}
-
-std::vector<std::string> FolderEntryNames(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = entry.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-    return names;
-}
-
-std::string NativePathText(const std::string& path) {
-    std::string text = path;
-    for (char& character : text)
-        if (character == '/') character = '\\';
-    return text;
 }
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 // once they are.
 #include <windows.h>
 
-#include "platform/Platform.h"
+#include "platform/Signals.h"
 
 namespace platform {
 

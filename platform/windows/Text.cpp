@@ -1,10 +1,17 @@
+// Text between the ANSI, OEM and UTF-8 code pages on Win32.
 #include <windows.h>
 
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Text.h"
 
 namespace platform {
+
+std::string ToOem(const std::string& text) {
+    std::vector<char> buffer(text.size() + 1, '\0');
+    if (!CharToOemA(text.c_str(), buffer.data())) return text;
+    return std::string(buffer.data());
+}
 
 namespace {
 
@@ -34,6 +41,19 @@ std::string WideToNarrow(const std::u16string& units, size_t maxBytes) {
         text = AnsiOf(units, count);
     }
     return text;
+}
+
+std::string NarrowToUtf8(const std::string& text) {
+    if (text.empty()) return text;
+    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (units <= 0) return text;
+    std::vector<wchar_t> wide(static_cast<size_t>(units));
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return text;
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &utf8[0], bytes, nullptr, nullptr);
+    return utf8;
 }
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 // Clocks on Win32.
-#include "platform/Platform.h"
+#include "platform/Time.h"
 
 #include <windows.h>
 
@@ -35,5 +35,19 @@ uint64_t MonotonicMs() { return GetTickCount64(); }
 bool CounterIsTickClock() { return false; }
 
 void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+
+int64_t ReadFrameCounter() {
+    LARGE_INTEGER count;
+    count.QuadPart = 0;
+    QueryPerformanceCounter(&count);
+    return count.QuadPart;
+}
+
+int64_t FrameCounterFrequency() {
+    LARGE_INTEGER frequency;
+    frequency.QuadPart = 0;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart > 0 ? frequency.QuadPart : 1;
+}
 
 }  // namespace platform

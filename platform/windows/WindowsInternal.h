@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -13,9 +12,8 @@ namespace windows {
 // on failure.
 std::string ModuleFileName(HMODULE module);
 
-// A runtime-library stream over a handle opened for writing; the handle is
-// closed on failure.
-std::FILE* WritingStream(HANDLE handle);
+// True when the handle is a console's (input or screen buffer).
+bool IsConsoleHandle(HANDLE handle);
 
 }  // namespace windows
 }  // namespace platform

@@ -14,7 +14,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Settings.h"
-#include "platform/Platform.h"
+#include "platform/Library.h"
 #include "tests/e2e/Harness.h"
 #include "tests/support/TestPlatform.h"
 

@@ -4,7 +4,8 @@
 #include <set>
 #include <sstream>
 
-#include "platform/Platform.h"
+#include "platform/Gpu.h"
+#include "platform/Library.h"
 #include "tests/e2e/Harness.h"
 #include "tests/support/GpuFakes.h"
 #include "tests/support/PublishedBlock.h"

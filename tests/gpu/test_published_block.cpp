@@ -9,7 +9,7 @@
 #endif
 
 #include "measure/GPUInfo.h"
-#include "platform/Platform.h"
+#include "platform/Time.h"
 #include "tests/support/PublishedBlock.h"
 
 TEST(GPUZPublishedBlock, MonitorFindsReadsAndFollowsTheBlock) {

@@ -1,6 +1,7 @@
 #include "tests/support/PublishedBlock.h"
 
-#include "platform/Platform.h"
+#include "platform/Process.h"
+#include "platform/Time.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "frameserver/Avisynth.h"
-#include "platform/Platform.h"
+#include "platform/Library.h"
 #include "tests/support/ScratchDir.h"
 #include "tests/testfs/TestFSCounters.h"
 

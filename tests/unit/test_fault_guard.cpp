@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Errors.h"
+#include "platform/Guard.h"
+#include "platform/Process.h"
 #include "support/SEException.h"
 #include "tests/support/Process.h"
 #include "tests/support/TestPlatform.h"

@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-#include "platform/Platform.h"
+#include "platform/Files.h"
 #include "report/ReportFile.h"
 #include "tests/support/Process.h"
 #include "tests/support/ScratchDir.h"

@@ -10,7 +10,6 @@
 
 #include "measure/GPUInfo.h"
 #include "report/LogFile.h"
-#include "platform/Platform.h"
 #include "tests/support/ScratchDir.h"
 #include "tests/support/TestPlatform.h"
 

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "frameserver/ImageInspect.h"
-#include "platform/Platform.h"
+#include "platform/Files.h"
+#include "platform/Library.h"
+#include "platform/Process.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/TestPlatform.h"
 

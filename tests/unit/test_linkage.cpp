@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "frameserver/Avisynth.h"
+#include "platform/Errors.h"
 #include "tests/unit/TestFSSession.h"
 
 namespace {

@@ -13,7 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Gpu.h"
+#include "platform/Library.h"
+#include "platform/Process.h"
+#include "platform/Signals.h"
+#include "platform/Time.h"
 #include "tests/support/Process.h"
 #include "tests/support/TestPlatform.h"
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Process.h"
 #include "tests/support/Process.h"
 #include "tests/support/TestPlatform.h"
 

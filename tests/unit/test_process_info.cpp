@@ -9,7 +9,8 @@
 
 #include "measure/ProcessInfo.h"
 #include "measure/Timer.h"
-#include "platform/Platform.h"
+#include "platform/Process.h"
+#include "platform/Time.h"
 
 TEST(SamplerArithmetic, BytesRoundHalfUpToMB) {
     EXPECT_EQ(BytesToMB(1572864), 2u);  // 1.5 MB

@@ -7,7 +7,7 @@
 
 #include "frameserver/FrameSource.h"
 #include "frameserver/Session.h"
-#include "platform/Platform.h"
+#include "platform/Library.h"
 #include "report/ClipReport.h"
 #include "tests/support/ScratchDir.h"
 #include "tests/unit/TestFSSession.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "measure/Timer.h"
-#include "platform/Platform.h"
+#include "platform/Time.h"
 
 // The coarse clock of the calibration and the samplers' throttles: 64 bits,
 // so no reading ever wraps below an earlier one.

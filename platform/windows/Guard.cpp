@@ -21,7 +21,7 @@
 // kernel for that very worker, and no change of its context gets it out of
 // such a wait. So a thread of our own gives it a short while, then suspends
 // it where it is and hands the run's end to the ending the program set.
-#include "platform/Platform.h"
+#include "platform/Guard.h"
 
 #include <malloc.h>  // _resetstkoflw
 #include <windows.h>

@@ -1,15 +1,23 @@
-// Where a write lands (links), what tells files apart, and the replacement of
-// a file through a temporary file of our own.
+// What a path names, reading a file whole, where a write lands (links), what
+// tells files apart, the replacement of a file through a temporary file of
+// our own, and the spelling of paths.
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <sstream>
 #include <string>
+#include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Files.h"
 #include "platform/posix/PosixInternal.h"
 
 namespace platform {
@@ -208,6 +216,208 @@ bool FileReplacement::Commit() {
     stream = nullptr;
     Discard();
     return true;
+}
+
+FileFacts InspectFile(const std::string& path) {
+    FileFacts facts;
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0) {
+        const bool tooLong = !path.empty() && errno == ENAMETOOLONG;
+        if (!path.empty()) posix::SetLastErrorFromErrno();
+        if (tooLong) facts.Kind = FileKind::NameTooLong;
+        return facts;
+    }
+    if (S_ISREG(info.st_mode)) {
+        facts.Kind = FileKind::Regular;
+        facts.Size = static_cast<uint64_t>(info.st_size);
+    } else {
+        facts.Kind = S_ISDIR(info.st_mode) ? FileKind::Directory : FileKind::Special;
+    }
+    return facts;
+}
+
+FileRead ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    // Non-blocking: opening a FIFO for reading would otherwise wait for a
+    // writer. Regular files ignore the flag.
+    const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        posix::SetLastErrorFromErrno();
+        return FileRead::CannotOpen;
+    }
+    struct stat info {};
+    FileRead result = FileRead::Done;
+    if (fstat(descriptor, &info) != 0) {
+        posix::SetLastErrorFromErrno();
+        result = FileRead::Failed;
+    } else if (!S_ISREG(info.st_mode)) {
+        result = FileRead::NotRegular;
+    } else if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+        result = FileRead::TooLarge;
+    } else {
+        bytes.reserve(static_cast<size_t>(info.st_size));
+        uint8_t buffer[65536];
+        for (;;) {
+            const ssize_t count = read(descriptor, buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) {
+                posix::SetLastErrorFromErrno();
+                result = FileRead::Failed;
+                break;
+            }
+            if (count == 0) break;
+            // The file may grow while it is read.
+            if (bytes.size() + static_cast<size_t>(count) > maxBytes) {
+                result = FileRead::TooLarge;
+                break;
+            }
+            bytes.insert(bytes.end(), buffer, buffer + count);
+        }
+    }
+    close(descriptor);
+    if (result != FileRead::Done) bytes.clear();
+    return result;
+}
+
+bool SameFile(const std::string& first, const std::string& second) {
+    struct stat a {}, b {};
+    return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+std::FILE* OpenExistingForWriting(const std::string& path) {
+    const int descriptor = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        posix::SetLastErrorFromErrno();
+        return nullptr;
+    }
+    // Writes block as usual once it is open.
+    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fdopen(descriptor, "wb");
+    if (!file) close(descriptor);
+    return file;
+}
+
+bool MoveFileReplacing(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    posix::SetLastErrorFromErrno();
+    return false;
+}
+
+void ReportFileSizeLimitAsError() { signal(SIGXFSZ, SIG_IGN); }
+
+std::vector<std::string> DirectoryEntries(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* directory = opendir(path.c_str());
+    if (directory == nullptr) {
+        posix::SetLastErrorFromErrno();
+        return names;
+    }
+    while (const dirent* entry = readdir(directory)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        names.emplace_back(entry->d_name);
+    }
+    closedir(directory);
+    return names;
+}
+
+bool EnsureParentDirectory(const std::string& filePath) {
+    size_t slash = filePath.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return true;
+    std::string directory = filePath.substr(0, slash);
+    for (size_t position = 1; position <= directory.size(); ++position) {
+        if (position != directory.size() && directory[position] != '/') continue;
+        std::string part = directory.substr(0, position);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+            posix::SetLastErrorFromErrno();
+            return false;
+        }
+    }
+    struct stat info {};
+    return stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool FullPath(const std::string& path, std::string& result) {
+    if (path.empty()) return false;
+    std::string combined;
+    if (path[0] == '/') {
+        combined = path;
+    } else {
+        std::string directory(256, '\0');
+        while (getcwd(&directory[0], directory.size()) == nullptr) {
+            if (errno != ERANGE) {
+                posix::SetLastErrorFromErrno();
+                return false;
+            }
+            directory.resize(directory.size() * 2);
+        }
+        directory.resize(std::strlen(directory.c_str()));
+        combined = directory + "/" + path;
+    }
+    // Lexical normalisation, like GetFullPathName: no file needs to exist.
+    std::vector<std::string> parts;
+    std::stringstream stream(combined);
+    std::string part;
+    while (std::getline(stream, part, '/')) {
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    result.clear();
+    for (const std::string& piece : parts) result += "/" + piece;
+    if (result.empty()) result = "/";
+    if (combined.back() == '/' && result != "/") result += "/";
+    return true;
+}
+
+bool FileNamesIgnoreCase() { return false; }
+
+const char* PathSeparators() { return "/"; }
+
+bool CanonicalFilePath(const std::string& file, std::string& path) {
+    char* resolved = realpath(file.c_str(), nullptr);
+    if (!resolved) {
+        posix::SetLastErrorFromErrno();
+        return false;
+    }
+    path = resolved;
+    std::free(resolved);
+    return true;
+}
+
+bool FileLastWriteTime(const std::string& path, LocalTime& time) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        posix::SetLastErrorFromErrno();
+        return false;
+    }
+    struct tm local {};
+    time_t seconds = info.st_mtime;
+    if (!localtime_r(&seconds, &local)) return false;
+    time.year = static_cast<unsigned>(local.tm_year + 1900);
+    time.month = static_cast<unsigned>(local.tm_mon + 1);
+    time.day = static_cast<unsigned>(local.tm_mday);
+    time.hour = static_cast<unsigned>(local.tm_hour);
+    time.minute = static_cast<unsigned>(local.tm_min);
+    time.second = static_cast<unsigned>(local.tm_sec);
+    return true;
+}
+
+std::string NativePathText(const std::string& path) { return path; }
+
+std::vector<std::string> FolderEntryNames(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* directory = opendir(folder.c_str());
+    if (!directory) return names;
+    while (const struct dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(directory);
+    return names;
 }
 
 }  // namespace platform

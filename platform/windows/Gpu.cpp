@@ -1,7 +1,11 @@
-// The GPU-Z window search and its shared-memory block on Win32.
-#include "platform/Platform.h"
+// The GPU-Z window search and its shared-memory block, and the NVIDIA
+// management library's names, on Win32.
+#include "platform/Errors.h"
+#include "platform/Gpu.h"
 
 #include <windows.h>
+
+#include <cstdlib>
 
 namespace platform {
 
@@ -56,5 +60,18 @@ void CloseSharedBlockHandle(SharedBlock& block) {
     if (block.handle != nullptr) CloseHandle(static_cast<HANDLE>(block.handle));
     block.handle = nullptr;
 }
+
+std::vector<std::string> NvmlLibraryNames() {
+    std::vector<std::string> names{"nvml.dll"};
+    // A 32-bit process would see the 32-bit folder as ProgramFiles; the
+    // 64-bit one is ProgramW6432 in both.
+    const char* programs = std::getenv("ProgramW6432");
+    if (programs == nullptr || *programs == '\0') programs = std::getenv("ProgramFiles");
+    if (programs != nullptr && *programs != '\0')
+        names.push_back(std::string(programs) + "\\NVIDIA Corporation\\NVSMI\\nvml.dll");
+    return names;
+}
+
+bool SysfsGraphicsDevices() { return false; }
 
 }  // namespace platform
