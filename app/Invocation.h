@@ -50,6 +50,7 @@ struct Invocation {
     bool Plot = false;
     bool FrameTimes = false;
     int32_t Runs = 1;
+    bool Profile = false;
 
     // The scripts in the order named, as full paths and as named (for the
     // messages), and the switches as typed, one blank between two.

@@ -77,6 +77,7 @@ const std::vector<Option>& Options() {
             .Documented("switch-runs"),
         FlagOption("-frametimes", &I::FrameTimes).Listed("Time every frame (median, percentiles, slowest)")
             .Documented("switch-frametimes"),
+        FlagOption("-profile", &I::Profile).Listed("Measure each statement's cost").Documented("switch-profile"),
     };
     return table;
 }

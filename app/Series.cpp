@@ -83,6 +83,16 @@ int ScriptsMeasurement::Run() {
                 break;
             }
         }
+        if (call.Profile && !call.InfoOnly && !stopAll && !steps.Interruption() && !current.Runs.empty() &&
+            !current.Runs.back().Ending.Failed()) {
+            profiling = true;
+            if (!steps.Profile(current)) exitCode = -1;
+            profiling = false;
+            // Esc ends everything, as in a run.
+            stopAll = steps.FrameServerLost() ||
+                      (current.Profile && !current.Profile->Stages.empty() &&
+                       current.Profile->Stages.back().Ending.How == RunEnding::Kind::StoppedByEsc);
+        }
         if (steps.Interruption()) {
             stopAll = true;
             current.Interrupted = run <= runs;
@@ -100,6 +110,10 @@ int ScriptsMeasurement::EndAfterLostWork(uint32_t code) {
     if (series && run == 0) {
         steps.CalibrationLost(*series, code);
         CalibrationFailed(*series, *entry);
+    } else if (series && profiling) {
+        steps.ProfileLost(*series, code);
+        exitCode = -1;
+        FinishScript(*series, *entry);
     } else if (series) {
         steps.CycleLost(*series, run, code);
         // A run lost while the frame server closed stands as measured.

@@ -30,6 +30,9 @@ public:
     virtual bool Calibrate(SeriesReport& series) = 0;
     // One evaluate-measure-release cycle, run number `run` of the series.
     virtual CycleEnd Cycle(SeriesReport& series, uint32_t run) = 0;
+    // The profile of the script (-profile) after its runs, into
+    // series.Profile; false when a fault or another exception ended it.
+    virtual bool Profile(SeriesReport& /*series*/) { return true; }
     // The files asked for; false when one failed (its message shown).
     virtual bool WriteFiles(const SeriesReport& series) = 0;
     // Lines shown after an empty line: a script's heading, the runs'
@@ -46,6 +49,8 @@ public:
     // record the failure as the returning work would have.
     virtual void CalibrationLost(SeriesReport& /*series*/, uint32_t /*code*/) {}
     virtual void CycleLost(SeriesReport& /*series*/, uint32_t /*run*/, uint32_t /*code*/) {}
+    // The same while a stage of the profile was measured.
+    virtual void ProfileLost(SeriesReport& /*series*/, uint32_t /*code*/) {}
 };
 
 // Measures every script of the call in turn, each `Runs` times after one
@@ -88,6 +93,7 @@ private:
     SeriesReport* series = nullptr;
     ComparedScript* entry = nullptr;
     uint32_t run = 0;
+    bool profiling = false;  // the script's profile is under way
 };
 
 // The file name of a path ("/a/b/clip.avs" -> "clip.avs").

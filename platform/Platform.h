@@ -287,6 +287,10 @@ bool FileNamesIgnoreCase();
 // The characters that separate a path's folders: "\\/" on Windows, "/" on
 // POSIX (where a backslash is part of a name).
 const char* PathSeparators();
+// The process's working folder; empty when it cannot be read. Setting it is
+// false when the system refuses.
+std::string WorkingFolder();
+bool SetWorkingFolder(const std::string& folder);
 
 // (Not named LoadLibrary/FreeLibrary: those are macros in the Windows headers.)
 void* LoadDynamicLibrary(const std::string& name);

@@ -1,6 +1,7 @@
 #include "report/JsonFile.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "report/ClipReport.h"
@@ -323,6 +324,32 @@ void WriteSeriesFigures(JsonOut& json, const SeriesReport& series) {
     json.EndObject();
 }
 
+void WriteOptional(JsonOut& json, const char* key, const std::optional<double>& value) {
+    json.Key(key);
+    if (value) json.Number(*value);
+    else json.Null();
+}
+
+void WriteProfile(JsonOut& json, const ScriptProfile& profile) {
+    const std::vector<ProfileFigures> figures = ProfileFiguresOf(profile);
+    json.BeginArray();
+    for (size_t index = 0; index < profile.Stages.size(); ++index) {
+        const ProfileStage& stage = profile.Stages[index];
+        json.BeginObject();
+        json.Key("line").Unsigned(stage.Line);
+        json.Key("statement").String(stage.Text);
+        json.Key("outcome");
+        WriteOutcome(json, RunEndingName(stage.Ending.How), stage.Ending.Message);
+        json.Key("frames").Unsigned(stage.Frames);
+        WriteOptional(json, "fps", stage.Fps);
+        WriteOptional(json, "timePerFrameMs", figures[index].MsPerFrame);
+        WriteOptional(json, "addedMs", figures[index].AddedMs);
+        WriteOptional(json, "sharePercent", figures[index].SharePercent);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
 }  // namespace
 
 std::string JsonString(const std::string& narrow) {
@@ -382,6 +409,10 @@ void ProduceJson(const SeriesReport& series, TextSink& sink) {
     json.EndArray();
     json.Key("series");
     WriteSeriesFigures(json, series);
+    if (series.Profile) {
+        json.Key("profile");
+        WriteProfile(json, *series.Profile);
+    }
     json.EndObject();
     json.Finish();
 }

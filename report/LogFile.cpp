@@ -115,6 +115,7 @@ std::string RunHeading(const std::string& heading, uint32_t run, uint32_t runs) 
 void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileBytes, TextSink& sink) {
     if (series.RunsRequested <= 1 || series.Runs.empty()) {
         ProduceLog(RunReportOf(series, 0), scriptFileBytes, sink);
+        if (series.Profile) sink.Write(ProfileLogSection(*series.Profile));
         return;
     }
     const uint32_t runs = series.RunsRequested;
@@ -141,4 +142,5 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
         const std::string error = LoggedErrorOf(run);
         sink.Write(LogErrorSection(error, RunHeading("[AviSynth error]", run.Number, runs)));
     }
+    if (series.Profile) sink.Write(ProfileLogSection(*series.Profile));
 }

@@ -17,6 +17,7 @@
 #include "measure/RunEnding.h"
 #include "measure/Series.h"
 #include "measure/Statistics.h"
+#include "report/ProfileSection.h"
 #include "report/RunReport.h"
 
 // "completed", "stopped by Esc", ... as the console and the log say it.
@@ -81,6 +82,7 @@ struct SeriesReport {
     bool Interrupted = false;   // an interruption ended the series before its last run
     uint32_t RunsRequested = 1;
     std::vector<RunRecord> Runs;
+    std::optional<ScriptProfile> Profile;  // with -profile, once the runs are measured
 };
 
 // The figures of the runs that counted, and the lines of the runs' section.

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <string>
 
 #include "platform/Platform.h"
 #include "platform/posix/PosixInternal.h"
@@ -29,6 +31,18 @@ ImageFormat NativeLibraryFormat() { return ImageFormat::ELF; }
 bool FileNamesIgnoreCase() { return false; }
 
 const char* PathSeparators() { return "/"; }
+
+std::string WorkingFolder() {
+    std::string folder(256, '\0');
+    while (getcwd(&folder[0], folder.size()) == nullptr) {
+        if (errno != ERANGE) return std::string();
+        folder.resize(folder.size() * 2);
+    }
+    folder.resize(std::strlen(folder.c_str()));
+    return folder;
+}
+
+bool SetWorkingFolder(const std::string& folder) { return chdir(folder.c_str()) == 0; }
 
 void* LoadDynamicLibrary(const std::string& name) {
     void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
