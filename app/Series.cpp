@@ -85,6 +85,8 @@ int ScriptsMeasurement::Run() {
         }
         if (call.Profile && !call.InfoOnly && !stopAll && !steps.Interruption() && !current.Runs.empty() &&
             !current.Runs.back().Ending.Failed()) {
+            // The runs' section first, then the profile's table.
+            ShowRuns(current);
             profiling = true;
             if (!steps.Profile(current)) exitCode = -1;
             profiling = false;
@@ -141,9 +143,15 @@ void ScriptsMeasurement::CalibrationFailed(SeriesReport& failed, ComparedScript&
     compared.push_back(failedEntry);
 }
 
+void ScriptsMeasurement::ShowRuns(const SeriesReport& finished) {
+    if (runsShown || runs <= 1 || finished.Runs.empty()) return;
+    steps.ShowLines(SeriesLines(RunLinesOf(finished), runs, SeriesFiguresOf(finished)));
+    runsShown = true;
+}
+
 void ScriptsMeasurement::FinishScript(SeriesReport& finished, ComparedScript& finishedEntry) {
-    if (runs > 1 && !finished.Runs.empty())
-        steps.ShowLines(SeriesLines(RunLinesOf(finished), runs, SeriesFiguresOf(finished)));
+    ShowRuns(finished);
+    runsShown = false;
     // Nothing to write when not even the frame server could be opened.
     if ((!finished.Runs.empty() || finished.RangeRefused) && !steps.WriteFiles(finished)) filesFailed = true;
 

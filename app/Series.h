@@ -76,6 +76,8 @@ public:
 
 private:
     void CalibrationFailed(SeriesReport& series, ComparedScript& entry);
+    // The runs' section of a script measured more than once, shown once.
+    void ShowRuns(const SeriesReport& series);
     void FinishScript(SeriesReport& series, ComparedScript& entry);
     void Compare();
     int ExitCode() const;
@@ -94,6 +96,7 @@ private:
     ComparedScript* entry = nullptr;
     uint32_t run = 0;
     bool profiling = false;  // the script's profile is under way
+    bool runsShown = false;  // the runs' section of the script under way
 };
 
 // The file name of a path ("/a/b/clip.avs" -> "clip.avs").
