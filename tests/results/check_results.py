@@ -208,6 +208,14 @@ def main():
             assert document["series"]["runsCounted"] == 2
             assert check_chart(tachoro.path(name + ".svg"), document) == 2
 
+        # A profile: one entry per stage, the chart with its bars still whole.
+        tachoro.script("profile.avs", slow + "frame_delay_us=3000\n")
+        assert tachoro.run("profile.avs", "-profile", "-json", "-plot") == 0
+        document = check_json(tachoro.path("profile.json"), validator)
+        assert [stage["line"] for stage in document["profile"]] == [1, 2, 3], document["profile"]
+        assert all(stage["addedMs"] is not None for stage in document["profile"]), document["profile"]
+        check_chart(tachoro.path("profile.svg"), document)
+
         # How runs end: a frame-server error and a fault mid-run, an error in
         # the evaluation, a time limit; and the information-only run.
         cases = [
