@@ -94,7 +94,7 @@ std::vector<ImportGlobal> ImportGlobalsOf(const std::string& scriptPath) {
     std::vector<ImportGlobal> globals;
     for (size_t set = 0; set < 4; ++set)
         for (size_t part = 0; part < 3; ++part)
-            globals.push_back(ImportGlobal{names[set][part], set % 2 == 0 ? ansi[part] : utf8[part]});
+            globals.push_back(ImportGlobal{names[set][part], set % 2 == 0 ? ansi[part] : utf8[part], set < 2});
     return globals;
 }
 

@@ -114,8 +114,8 @@ public:
     void Evaluate(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor);
     // Evaluates `text` as the frame server's Import evaluates the file
     // `scriptPath` (AviSynth+ 3.7.5): the script-name globals set as Import
-    // sets them (ImportNamesOf) and made void again afterwards, as a first
-    // Import leaves them; the working folder the script's folder while the
+    // sets them (ImportGlobalsOf), those that Import sets back made void
+    // again afterwards, as a first Import leaves them; the working folder the script's folder while the
     // text is evaluated; errors naming `scriptPath` and its lines. Nothing
     // is written. Then the checks, the convention and the facts as Evaluate.
     void EvaluateText(const std::string& scriptPath, const std::string& text, const ScriptChecks& checks,
@@ -175,11 +175,13 @@ private:
 struct ImportGlobal {
     const char* Name;
     std::string Value;
+    bool SetBack;  // Import gives it its former value (void, in a fresh environment) when it ends
 };
 // For a full path: $ScriptName$ the path, $ScriptFile$ its last part,
 // $ScriptDir$ the rest (with its closing separator), the same for the Utf8
 // variants (converted from the ANSI code page on Windows), and the
-// $MainScript...$ ones with the same values, as a first Import sets them.
+// $MainScript...$ ones with the same values, as a first Import sets them
+// (and leaves them).
 std::vector<ImportGlobal> ImportGlobalsOf(const std::string& scriptPath);
 // The folder of a full path, as $ScriptDir$ holds it.
 std::string ImportFolderOf(const std::string& scriptPath);

@@ -247,6 +247,7 @@ void FrameServerContext::EvaluateText(const std::string& scriptPath, const std::
     const std::vector<ImportGlobal> globals = ImportGlobalsOf(scriptPath);
     auto setGlobals = [&](bool named) {
         for (const ImportGlobal& global : globals) {
+            if (!named && !global.SetBack) continue;
             FrameServerGuarded([&] {
                 const AVS_Value value = named ? StringValue(calls.SaveString(environment, global.Value.c_str(), -1))
                                               : VoidValue();

@@ -122,7 +122,8 @@ void FrameServerContext::EvaluateText(const std::string& scriptPath, const std::
         });
     }
     FrameServerGuarded([&] {
-        for (const ImportGlobal& global : globals) environment->SetGlobalVar(global.Name, AVSValue());
+        for (const ImportGlobal& global : globals)
+            if (global.SetBack) environment->SetGlobalVar(global.Name, AVSValue());
     });
     Conclude(scriptPath, checks, invokeDistributor);
 }

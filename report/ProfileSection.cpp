@@ -39,8 +39,10 @@ std::vector<std::string> MessageLines(const std::string& message) {
 
 // What stands in a stage's row instead of its figures.
 std::string Outcome(const ProfileStage& stage) {
-    if (stage.Ending.Failed()) return RunEndingText(stage.Ending.How);
-    return "too few frames for a sample";
+    const RunEnding::Kind how = stage.Ending.How;
+    if (how == RunEnding::Kind::Completed || how == RunEnding::Kind::StoppedByTimeLimit)
+        return "too few frames for a sample";
+    return RunEndingText(how);
 }
 
 }  // namespace

@@ -72,7 +72,9 @@ TEST(ProfileSection, ScriptNameGlobalsAsImportSetsThem) {
         EXPECT_EQ(globals[set * 3 + 2].Value, folder) << globals[set * 3 + 2].Name;
     }
     EXPECT_STREQ(globals[2].Name, "$ScriptDir$");
+    EXPECT_TRUE(globals[2].SetBack);
     EXPECT_STREQ(globals[11].Name, "$MainScriptDirUtf8$");
+    EXPECT_FALSE(globals[11].SetBack);
 }
 
 }  // namespace
