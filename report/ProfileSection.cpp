@@ -116,7 +116,8 @@ std::string ProfileBars(const ScriptProfile& profile, double top, double width, 
             high = std::max(high, *row.AddedMs);
         }
     const double span = high > low ? high - low : 1;
-    const double area = width - kLabels - 2 * kMargin;
+    // Room on the right for the longest bar's label.
+    const double area = width - kLabels - kMargin - 70;
     auto x = [&](double value) { return kLabels + kMargin + (value - low) / span * area; };
     auto number = [](double value) {
         std::string text;
