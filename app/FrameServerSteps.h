@@ -43,6 +43,8 @@ public:
     void CalibrationLost(SeriesReport& series, uint32_t code) override;
     CycleEnd Cycle(SeriesReport& series, uint32_t number) override;
     void CycleLost(SeriesReport& series, uint32_t number, uint32_t code) override;
+    bool Profile(SeriesReport& series) override;
+    void ProfileLost(SeriesReport& series, uint32_t code) override;
     bool WriteFiles(const SeriesReport& series) override;
     void ShowLines(const std::vector<std::string>& lines) override;
     bool FrameServerLost() const override { return FrameServerStranded(); }
@@ -85,6 +87,10 @@ private:
     void Summarise(CycleWork& cycle, const BenchmarkSetup& setup);
     void ShowCycleSummary(CycleWork& cycle, const DisplayOptions& display);
 
+    // A stage of the profile (app/Profile.cpp): evaluated in a session of
+    // its own and measured over the runs' range.
+    ProfileStage MeasureStage(const SeriesReport& series, const std::string& text, int64_t timeLimit);
+
     // The cycle's ending (app/CycleEnd.cpp).
     void BeginExceptionPath(CycleWork& cycle);
     void ReportFailure(const RunEnding& failure, CycleWork& cycle);
@@ -108,4 +114,5 @@ private:
     bool catching = false;              // interruptions end the series, not the process
     bool firstCycle = true;             // the GPU block is open for the first cycle only
     CycleWork* cycleWork = nullptr;     // the cycle under way
+    std::optional<ProfileStage> stageUnderWay;  // the profile's stage being measured
 };

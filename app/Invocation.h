@@ -61,6 +61,7 @@ struct Invocation {
         ::Baseline Facts;
     };
     std::optional<BaselineChoice> BaselineUsed;
+    bool Profile = false;
 
     // The scripts in the order named, as full paths and as named (for the
     // messages), and the switches as typed, one blank between two.

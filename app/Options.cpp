@@ -82,6 +82,7 @@ const std::vector<Option>& Options() {
             .Listed("Monitor GPU/VPU usage of GPU n (0: the first)", "n").Documented("switch-gpu-n"),
         TextOption("-baseline", &I::Baseline).Listed("Compare with an earlier json file", "file.json[,threshold]")
             .Documented("switch-baseline"),
+        FlagOption("-profile", &I::Profile).Listed("Measure each statement's cost").Documented("switch-profile"),
     };
     return table;
 }

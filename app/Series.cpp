@@ -83,6 +83,18 @@ int ScriptsMeasurement::Run() {
                 break;
             }
         }
+        if (call.Profile && !call.InfoOnly && !stopAll && !steps.Interruption() && !current.Runs.empty() &&
+            !current.Runs.back().Ending.Failed()) {
+            // The runs' section first, then the profile's table.
+            ShowRuns(current);
+            profiling = true;
+            if (!steps.Profile(current)) exitCode = -1;
+            profiling = false;
+            // Esc ends everything, as in a run.
+            stopAll = steps.FrameServerLost() ||
+                      (current.Profile && !current.Profile->Stages.empty() &&
+                       current.Profile->Stages.back().Ending.How == RunEnding::Kind::StoppedByEsc);
+        }
         if (steps.Interruption()) {
             stopAll = true;
             current.Interrupted = run <= runs;
@@ -100,6 +112,10 @@ int ScriptsMeasurement::EndAfterLostWork(uint32_t code) {
     if (series && run == 0) {
         steps.CalibrationLost(*series, code);
         CalibrationFailed(*series, *entry);
+    } else if (series && profiling) {
+        steps.ProfileLost(*series, code);
+        exitCode = -1;
+        FinishScript(*series, *entry);
     } else if (series) {
         steps.CycleLost(*series, run, code);
         // A run lost while the frame server closed stands as measured.
@@ -128,9 +144,16 @@ void ScriptsMeasurement::CalibrationFailed(SeriesReport& failed, ComparedScript&
     compared.push_back(failedEntry);
 }
 
+void ScriptsMeasurement::ShowRuns(const SeriesReport& finished) {
+    if (runsShown || runs <= 1 || finished.Runs.empty()) return;
+    steps.ShowLines(SeriesLines(RunLinesOf(finished), runs, SeriesFiguresOf(finished)));
+    runsShown = true;
+}
+
 void ScriptsMeasurement::FinishScript(SeriesReport& finished, ComparedScript& finishedEntry) {
+    ShowRuns(finished);
+    runsShown = false;
     const SeriesFigures figures = SeriesFiguresOf(finished);
-    if (runs > 1 && !finished.Runs.empty()) steps.ShowLines(SeriesLines(RunLinesOf(finished), runs, figures));
     // The runs that counted against the baseline, before the files that
     // hold the comparison are written.
     if (call.BaselineUsed && !call.InfoOnly && figures.Runs > 0) {

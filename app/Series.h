@@ -34,6 +34,9 @@ public:
     virtual bool Calibrate(SeriesReport& series) = 0;
     // One evaluate-measure-release cycle, run number `run` of the series.
     virtual CycleEnd Cycle(SeriesReport& series, uint32_t run) = 0;
+    // The profile of the script (-profile) after its runs, into
+    // series.Profile; false when a fault or another exception ended it.
+    virtual bool Profile(SeriesReport& /*series*/) { return true; }
     // The files asked for; false when one failed (its message shown).
     virtual bool WriteFiles(const SeriesReport& series) = 0;
     // Lines shown after an empty line: a script's heading, the runs'
@@ -50,6 +53,8 @@ public:
     // record the failure as the returning work would have.
     virtual void CalibrationLost(SeriesReport& /*series*/, uint32_t /*code*/) {}
     virtual void CycleLost(SeriesReport& /*series*/, uint32_t /*run*/, uint32_t /*code*/) {}
+    // The same while a stage of the profile was measured.
+    virtual void ProfileLost(SeriesReport& /*series*/, uint32_t /*code*/) {}
 };
 
 // Measures every script of the call in turn, each `Runs` times after one
@@ -76,6 +81,8 @@ public:
 
 private:
     void CalibrationFailed(SeriesReport& series, ComparedScript& entry);
+    // The runs' section of a script measured more than once, shown once.
+    void ShowRuns(const SeriesReport& series);
     void FinishScript(SeriesReport& series, ComparedScript& entry);
     void Compare();
     int ExitCode() const;
@@ -94,6 +101,8 @@ private:
     SeriesReport* series = nullptr;
     ComparedScript* entry = nullptr;
     uint32_t run = 0;
+    bool profiling = false;  // the script's profile is under way
+    bool runsShown = false;  // the runs' section of the script under way
 };
 
 // The file name of a path ("/a/b/clip.avs" -> "clip.avs").

@@ -5,8 +5,10 @@
 
 #include <exception>
 
+#include "platform/Files.h"
 #include "platform/Guard.h"
 #include "platform/Library.h"
+#include "platform/Text.h"
 #include "platform/Time.h"
 #include "support/SEException.h"
 
@@ -75,3 +77,37 @@ bool FrameServerContext::Unload(bool settle) {
 }
 
 bool FrameServerContext::SettlesThreads() const { return static_cast<uint32_t>(Clip.ActiveMTMode) - 1u <= 3u; }
+
+std::string ImportFolderOf(const std::string& scriptPath) {
+    const size_t last = scriptPath.find_last_of(platform::PathSeparators());
+    return last == std::string::npos ? std::string() : scriptPath.substr(0, last + 1);
+}
+
+std::vector<ImportGlobal> ImportGlobalsOf(const std::string& scriptPath) {
+    const std::string folder = ImportFolderOf(scriptPath);
+    const std::string file = scriptPath.substr(folder.size());
+    const std::string ansi[] = {scriptPath, file, folder};
+    const std::string utf8[] = {platform::NarrowToUtf8(scriptPath), platform::NarrowToUtf8(file),
+                                platform::NarrowToUtf8(folder)};
+    static const char* const names[][3] = {
+        {"$ScriptName$", "$ScriptFile$", "$ScriptDir$"},
+        {"$ScriptNameUtf8$", "$ScriptFileUtf8$", "$ScriptDirUtf8$"},
+        {"$MainScriptName$", "$MainScriptFile$", "$MainScriptDir$"},
+        {"$MainScriptNameUtf8$", "$MainScriptFileUtf8$", "$MainScriptDirUtf8$"},
+    };
+    std::vector<ImportGlobal> globals;
+    for (size_t set = 0; set < 4; ++set)
+        for (size_t part = 0; part < 3; ++part)
+            globals.push_back(ImportGlobal{names[set][part], set % 2 == 0 ? ansi[part] : utf8[part], set < 2});
+    return globals;
+}
+
+WorkingFolderScope::WorkingFolderScope(const std::string& folder) : previous(platform::WorkingFolder()) {
+    // A folder that cannot be entered leaves the working folder as it is,
+    // as the frame server's Import does.
+    changed = !previous.empty() && !folder.empty() && platform::SetWorkingFolder(folder);
+}
+
+WorkingFolderScope::~WorkingFolderScope() {
+    if (changed) platform::SetWorkingFolder(previous);
+}

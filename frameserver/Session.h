@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "measure/RunEnding.h"
 
@@ -111,6 +112,14 @@ public:
     // of its own) and, for modes 1 to 4 when allowed, let "Distributor" wrap
     // the result. Then reads the clip's facts.
     void Evaluate(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor);
+    // Evaluates `text` as the frame server's Import evaluates the file
+    // `scriptPath` (AviSynth+ 3.7.5): the script-name globals set as Import
+    // sets them (ImportGlobalsOf), those that Import sets back made void
+    // again afterwards, as a first Import leaves them; the working folder the script's folder while the
+    // text is evaluated; errors naming `scriptPath` and its lines. Nothing
+    // is written. Then the checks, the convention and the facts as Evaluate.
+    void EvaluateText(const std::string& scriptPath, const std::string& text, const ScriptChecks& checks,
+                      bool invokeDistributor);
     const ClipFacts& Facts() const;
     // Raises a frame-server error formatted by the frame server (one %s).
     [[noreturn]] void RaiseError(const char* format, const std::string& argument);
@@ -144,6 +153,9 @@ private:
     // of its own ("GetMTMode" 1 to 4: AviSynth 2.6 MT), whose threads were
     // not measured.
     bool SettlesThreads() const;
+    // After the script's value is held: the checks, the multi-threading
+    // convention and the facts.
+    void Conclude(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor);
     // Checks the evaluated clip and reads its facts (SessionFacts.h).
     template <class Info>
     void ReadClip(const Info& info, const std::string& scriptPath, const ScriptChecks& checks);
@@ -156,6 +168,36 @@ private:
     void* Environment = nullptr;
     std::unique_ptr<Values> Held;
     ClipFacts Clip;
+};
+
+// The script-name globals as the frame server's Import sets them for a
+// script: each global's name and its value.
+struct ImportGlobal {
+    const char* Name;
+    std::string Value;
+    bool SetBack;  // Import gives it its former value (void, in a fresh environment) when it ends
+};
+// For a full path: $ScriptName$ the path, $ScriptFile$ its last part,
+// $ScriptDir$ the rest (with its closing separator), the same for the Utf8
+// variants (converted from the ANSI code page on Windows), and the
+// $MainScript...$ ones with the same values, as a first Import sets them
+// (and leaves them).
+std::vector<ImportGlobal> ImportGlobalsOf(const std::string& scriptPath);
+// The folder of a full path, as $ScriptDir$ holds it.
+std::string ImportFolderOf(const std::string& scriptPath);
+
+// The working folder set to `folder` while it lives, then set back; as the
+// frame server's Import does around a script's evaluation.
+class WorkingFolderScope {
+public:
+    explicit WorkingFolderScope(const std::string& folder);
+    ~WorkingFolderScope();
+    WorkingFolderScope(const WorkingFolderScope&) = delete;
+    WorkingFolderScope& operator=(const WorkingFolderScope&) = delete;
+
+private:
+    std::string previous;
+    bool changed = false;
 };
 
 // The interface this build reaches the frame server through, as the JSON

@@ -39,6 +39,9 @@ struct CFunctions {
     avs_get_frame_func GetFrame = nullptr;
     avs_release_video_frame_func ReleaseFrame = nullptr;
     avs_clip_get_error_func ClipError = nullptr;
+    // Only for a text evaluated as Import evaluates a file.
+    avs_save_string_func SaveString = nullptr;
+    avs_set_global_var_func SetGlobalVar = nullptr;
 };
 
 AVS_Value VoidValue() {
@@ -165,6 +168,8 @@ EnvironmentOutcome FrameServerContext::CreateEnvironment(int interfaceVersion) {
         resolve(calls.GetFrame, "avs_get_frame") && resolve(calls.ReleaseFrame, "avs_release_video_frame") &&
         resolve(calls.ClipError, "avs_clip_get_error");
     if (!complete) return EnvironmentOutcome::NoFactory;
+    resolve(calls.SaveString, "avs_save_string");
+    resolve(calls.SetGlobalVar, "avs_set_global_var");
 
     // A handle comes back even when the version is refused; it carries the
     // error then, and is deleted all the same.
@@ -230,6 +235,46 @@ void FrameServerContext::Evaluate(const std::string& scriptPath, const ScriptChe
     const CFunctions& calls = held.Calls;
     held.Script = Invoke(calls, environment, "Import", StringValue(scriptPath.c_str()));
     held.HoldsScript = true;
+    Conclude(scriptPath, checks, invokeDistributor);
+}
+
+void FrameServerContext::EvaluateText(const std::string& scriptPath, const std::string& text,
+                                      const ScriptChecks& checks, bool invokeDistributor) {
+    AVS_ScriptEnvironment* environment = EnvironmentOf(Environment);
+    Values& held = *Held;
+    const CFunctions& calls = held.Calls;
+    if (!calls.SaveString || !calls.SetGlobalVar)
+        throw FrameServerError{"The frame server cannot set the script's name (avs_set_global_var)"};
+    const std::vector<ImportGlobal> globals = ImportGlobalsOf(scriptPath);
+    auto setGlobals = [&](bool named) {
+        for (const ImportGlobal& global : globals) {
+            if (!named && !global.SetBack) continue;
+            FrameServerGuarded([&] {
+                const AVS_Value value = named ? StringValue(calls.SaveString(environment, global.Value.c_str(), -1))
+                                              : VoidValue();
+                calls.SetGlobalVar(environment, global.Name, value);
+            });
+            CheckEnvironment(calls, environment);
+        }
+    };
+    {
+        const WorkingFolderScope folder(ImportFolderOf(scriptPath));
+        setGlobals(true);
+        const AVS_Value arguments[] = {StringValue(text.c_str()), StringValue(scriptPath.c_str())};
+        AVS_Value list = NoArguments();
+        list.array_size = 2;
+        list.d.array = arguments;
+        held.Script = Invoke(calls, environment, "Eval", list);
+        held.HoldsScript = true;
+    }
+    setGlobals(false);
+    Conclude(scriptPath, checks, invokeDistributor);
+}
+
+void FrameServerContext::Conclude(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor) {
+    AVS_ScriptEnvironment* environment = EnvironmentOf(Environment);
+    Values& held = *Held;
+    const CFunctions& calls = held.Calls;
     if (held.Script.type != 'c') RaiseError(checks.NotAClip, scriptPath);
 
     // A frame server without the multi-threading functions is not an error.

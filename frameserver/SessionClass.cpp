@@ -103,6 +103,35 @@ void FrameServerContext::Evaluate(const std::string& scriptPath, const ScriptChe
     IScriptEnvironment* environment = EnvironmentOf(Environment);
     Values& held = *Held;
     FrameServerGuarded([&] { held.Script = environment->Invoke("Import", AVSValue(scriptPath.c_str())); });
+    Conclude(scriptPath, checks, invokeDistributor);
+}
+
+void FrameServerContext::EvaluateText(const std::string& scriptPath, const std::string& text,
+                                      const ScriptChecks& checks, bool invokeDistributor) {
+    IScriptEnvironment* environment = EnvironmentOf(Environment);
+    Values& held = *Held;
+    const std::vector<ImportGlobal> globals = ImportGlobalsOf(scriptPath);
+    {
+        // Outside the guarded call, so that a fault in it still sets the
+        // folder back.
+        const WorkingFolderScope folder(ImportFolderOf(scriptPath));
+        FrameServerGuarded([&] {
+            for (const ImportGlobal& global : globals)
+                environment->SetGlobalVar(global.Name, AVSValue(environment->SaveString(global.Value.c_str())));
+            const AVSValue arguments[] = {AVSValue(text.c_str()), AVSValue(scriptPath.c_str())};
+            held.Script = environment->Invoke("Eval", AVSValue(arguments, 2));
+        });
+    }
+    FrameServerGuarded([&] {
+        for (const ImportGlobal& global : globals)
+            if (global.SetBack) environment->SetGlobalVar(global.Name, AVSValue());
+    });
+    Conclude(scriptPath, checks, invokeDistributor);
+}
+
+void FrameServerContext::Conclude(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor) {
+    IScriptEnvironment* environment = EnvironmentOf(Environment);
+    Values& held = *Held;
     if (!held.Script.IsClip()) RaiseError(checks.NotAClip, scriptPath);
 
     // A frame server without the multi-threading functions is not an error.

@@ -123,6 +123,10 @@ bool FileNamesIgnoreCase();
 // The characters that separate a path's folders: "\\/" on Windows, "/" on
 // POSIX (where a backslash is part of a name).
 const char* PathSeparators();
+// The process's working folder; empty when it cannot be read. Setting it is
+// false when the system refuses.
+std::string WorkingFolder();
+bool SetWorkingFolder(const std::string& folder);
 
 // The path of an existing file in its canonical form (Windows: device path
 // mapped back to a drive letter; POSIX: realpath). False when the file could

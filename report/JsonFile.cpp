@@ -1,6 +1,7 @@
 #include "report/JsonFile.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "report/ClipReport.h"
@@ -339,6 +340,32 @@ void WriteBaseline(JsonOut& json, const BaselineOutcome& outcome) {
     json.EndObject();
 }
 
+void WriteOptional(JsonOut& json, const char* key, const std::optional<double>& value) {
+    json.Key(key);
+    if (value) json.Number(*value);
+    else json.Null();
+}
+
+void WriteProfile(JsonOut& json, const ScriptProfile& profile) {
+    const std::vector<ProfileFigures> figures = ProfileFiguresOf(profile);
+    json.BeginArray();
+    for (size_t index = 0; index < profile.Stages.size(); ++index) {
+        const ProfileStage& stage = profile.Stages[index];
+        json.BeginObject();
+        json.Key("line").Unsigned(stage.Line);
+        json.Key("statement").String(stage.Text);
+        json.Key("outcome");
+        WriteOutcome(json, RunEndingName(stage.Ending.How), stage.Ending.Message);
+        json.Key("frames").Unsigned(stage.Frames);
+        WriteOptional(json, "fps", stage.Fps);
+        WriteOptional(json, "timePerFrameMs", figures[index].MsPerFrame);
+        WriteOptional(json, "addedMs", figures[index].AddedMs);
+        WriteOptional(json, "sharePercent", figures[index].SharePercent);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
 }  // namespace
 
 std::string JsonString(const std::string& narrow) {
@@ -401,6 +428,10 @@ void ProduceJson(const SeriesReport& series, TextSink& sink) {
     if (series.Baseline) {
         json.Key("baseline");
         WriteBaseline(json, *series.Baseline);
+    }
+    if (series.Profile) {
+        json.Key("profile");
+        WriteProfile(json, *series.Profile);
     }
     json.EndObject();
     json.Finish();

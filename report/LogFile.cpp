@@ -116,6 +116,7 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
     if (series.RunsRequested <= 1 || series.Runs.empty()) {
         ProduceLog(RunReportOf(series, 0), scriptFileBytes, sink);
         sink.Write(BaselineLogSection(series.Baseline));
+        if (series.Profile) sink.Write(ProfileLogSection(*series.Profile));
         return;
     }
     const uint32_t runs = series.RunsRequested;
@@ -143,4 +144,5 @@ void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileB
         sink.Write(LogErrorSection(error, RunHeading("[AviSynth error]", run.Number, runs)));
     }
     sink.Write(BaselineLogSection(series.Baseline));
+    if (series.Profile) sink.Write(ProfileLogSection(*series.Profile));
 }

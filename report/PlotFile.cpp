@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/Files.h"
+#include "report/ProfileSection.h"
 #include "support/Text.h"
 
 namespace {
@@ -105,15 +106,20 @@ public:
     std::string Draw() const {
         std::string svg;
         svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-        svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"960\" height=\"540\" "
-               "viewBox=\"0 0 960 540\" font-family=\"sans-serif\" font-size=\"12\">\n";
+        // A profile's bars go below the frame rate's chart.
+        double barsHeight = 0;
+        const std::string bars = Series.Profile ? ProfileBars(*Series.Profile, 540, 960, barsHeight) : std::string();
+        const std::string height = std::to_string(540 + static_cast<int>(std::ceil(barsHeight)));
+        svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"960\" height=\"" + height +
+               "\" viewBox=\"0 0 960 " + height + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
         svg += "<title>" + Xml(FileNameOf(Series.ScriptPath)) + "</title>\n";
-        svg += "<rect width=\"960\" height=\"540\" fill=\"#ffffff\"/>\n";
+        svg += "<rect width=\"960\" height=\"" + height + "\" fill=\"#ffffff\"/>\n";
         DrawHeading(svg);
         DrawAxes(svg);
         DrawRuns(svg);
         DrawAverage(svg);
         DrawExtremes(svg);
+        svg += bars;
         svg += "</svg>\n";
         return svg;
     }
@@ -300,3 +306,5 @@ std::vector<double> AxisTicks(double low, double high, int count) {
 }
 
 void ProducePlot(const SeriesReport& series, TextSink& sink) { sink.Write(Chart(series).Draw()); }
+
+std::string SvgText(const std::string& narrow) { return Xml(narrow); }

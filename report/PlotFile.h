@@ -36,3 +36,7 @@ std::vector<double> AxisTicks(double low, double high, int count);
 constexpr uint32_t kPlotColumns = 840;
 
 void ProducePlot(const SeriesReport& series, TextSink& sink);
+
+// Text for the chart's content and attributes: UTF-8, the XML specials
+// escaped, control characters shown as '?'.
+std::string SvgText(const std::string& narrow);

@@ -18,6 +18,7 @@
 #include "measure/Series.h"
 #include "measure/Statistics.h"
 #include "report/BaselineReport.h"
+#include "report/ProfileSection.h"
 #include "report/RunReport.h"
 
 // "completed", "stopped by Esc", ... as the console and the log say it.
@@ -84,6 +85,7 @@ struct SeriesReport {
     std::vector<RunRecord> Runs;
     // With -baseline, once the runs were compared with it.
     std::optional<BaselineOutcome> Baseline;
+    std::optional<ScriptProfile> Profile;  // with -profile, once the runs are measured
 };
 
 // The figures of the runs that counted, and the lines of the runs' section.

@@ -377,6 +377,18 @@ bool FileNamesIgnoreCase() { return false; }
 
 const char* PathSeparators() { return "/"; }
 
+std::string WorkingFolder() {
+    std::string folder(256, '\0');
+    while (getcwd(&folder[0], folder.size()) == nullptr) {
+        if (errno != ERANGE) return std::string();
+        folder.resize(folder.size() * 2);
+    }
+    folder.resize(std::strlen(folder.c_str()));
+    return folder;
+}
+
+bool SetWorkingFolder(const std::string& folder) { return chdir(folder.c_str()) == 0; }
+
 bool CanonicalFilePath(const std::string& file, std::string& path) {
     char* resolved = realpath(file.c_str(), nullptr);
     if (!resolved) {

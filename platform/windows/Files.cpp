@@ -388,6 +388,18 @@ bool FileNamesIgnoreCase() { return true; }
 
 const char* PathSeparators() { return "\\/"; }
 
+std::string WorkingFolder() {
+    const DWORD size = GetCurrentDirectoryA(0, nullptr);
+    if (size == 0) return std::string();
+    std::string folder(size, '\0');
+    const DWORD length = GetCurrentDirectoryA(size, &folder[0]);
+    if (length == 0 || length >= size) return std::string();
+    folder.resize(length);
+    return folder;
+}
+
+bool SetWorkingFolder(const std::string& folder) { return SetCurrentDirectoryA(folder.c_str()) != 0; }
+
 bool CanonicalFilePath(const std::string& file, std::string& path) {
     HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

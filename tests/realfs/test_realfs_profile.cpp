@@ -3,10 +3,13 @@
 // that is no clip, and never an error of the stage's making.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "frameserver/ScriptStatements.h"
 #include "frameserver/Session.h"
+#include "platform/Files.h"
 #include "tests/realfs/RealFS.h"
 #include "tests/support/ProfileScripts.h"
 #include "tests/support/ScratchDir.h"
@@ -15,8 +18,18 @@ namespace {
 
 const char* const kNotAClip = "no clip: %s";
 
-// 'c' for a clip, 'n' for a value that is no clip, else the error.
-std::string Evaluated(const std::string& path) {
+// The rows of a profile's table on the console.
+std::vector<std::string> ProfileTable(const std::vector<std::string>& lines) {
+    size_t at = 0;
+    while (at < lines.size() && lines[at].compare(0, 15, "Line Statement ") != 0) ++at;
+    std::vector<std::string> rows;
+    for (++at; at < lines.size() && !lines[at].empty(); ++at) rows.push_back(lines[at]);
+    return rows;
+}
+
+// 'c' for a clip, 'n' for a value that is no clip, else the error. With a
+// text, that text is evaluated as if it were the file's.
+std::string Evaluated(const std::string& path, const std::string* text = nullptr) {
     const OpenedSession opened = OpenSession(REAL_FRAMESERVER, 7);
     if (!opened.Session) return opened.Text;
     FrameServerContext& session = *opened.Session;
@@ -26,7 +39,8 @@ std::string Evaluated(const std::string& path) {
         [&] {
             ScriptChecks checks;
             checks.NotAClip = kNotAClip;
-            session.Evaluate(path, checks, true);
+            if (text) session.EvaluateText(path, *text, checks, true);
+            else session.Evaluate(path, checks, true);
             clip = session.Facts().HasVideo;
             session.ReleaseScript();
         },
@@ -79,6 +93,97 @@ TEST(RealFS, TheLanguageAsTheSplitterReadsIt) {
         const std::string outcome = Evaluated(path);
         EXPECT_EQ(outcome.substr(0, std::string(test.Outcome).size()), test.Outcome) << test.Rule << ": " << outcome;
     }
+}
+
+// A text evaluated as the file would be: the script-name globals as the
+// frame server's Import sets them (the same checks pass both ways), a
+// relative Import from the script's folder, the working folder set back.
+TEST(RealFS, ATextIsEvaluatedAsImportEvaluatesTheFile) {
+    ScratchDir dir;
+    const std::string path = dir.Path("probe.avs");
+    const std::string folder = path.substr(0, path.size() - std::string("probe.avs").size());
+    auto quoted = [](const std::string& text) { return "\"\"\"" + text + "\"\"\""; };
+    const std::string text =
+        "Assert(ScriptName() == " + quoted(path) + ", \"name: \" + ScriptName())\n"
+        "Assert(ScriptFile() == \"probe.avs\", \"file: \" + ScriptFile())\n"
+        "Assert(ScriptDir() == " + quoted(folder) + ", \"dir: \" + ScriptDir())\n"
+        "Assert(ScriptDirUtf8() == ScriptDir(), \"utf8: \" + ScriptDirUtf8())\n"
+        "Import(\"part.avsi\")\n";
+    ASSERT_TRUE(WriteBytes(path, text));
+    ASSERT_TRUE(WriteBytes(dir.Path("part.avsi"), "BlankClip(length=10, pixel_type=\"YV12\")\n"));
+    const std::string before = platform::WorkingFolder();
+    EXPECT_EQ(Evaluated(path), "c");
+    EXPECT_EQ(Evaluated(path, &text), "c");
+    EXPECT_EQ(platform::WorkingFolder(), before);
+    // An error names the script and the line, as one of the file's would.
+    const std::string failing = "BlankClip()\nNoSuchFunction()\n";
+    EXPECT_NE(Evaluated(path, &failing).find("probe.avs, line 2"), std::string::npos) << Evaluated(path, &failing);
+}
+
+// The profile of a script of five statements: five stages whose time per
+// frame rises with each filter (the test plug-in's filters cost a fixed
+// time per frame, several times what the stage before costs, far beyond the
+// noise of a loaded machine), the Prefetch call applied to every stage;
+// nothing new beside the script but the files asked for.
+TEST(RealFS, AProfileOfFiveStatements) {
+    RealRun tachoro;
+    const std::string script = tachoro.Script("five.avs",
+                                              "BlankClip(length=100000, width=640, height=480, pixel_type=\"YV12\")\n"
+                                              "SlowFrames(4000)\n"
+                                              "SlowFrames(16000)\n"
+                                              "Spline64Resize(1920, 1440)\n"
+                                              "Prefetch(2)\n");
+    std::vector<std::string> names = tachoro.FileNames();
+    names.push_back("five.json");
+    ProcessResult result = tachoro.Run({script, "-profile", "-timelimit=2", "-json"});
+    EXPECT_EXIT_CODE(result, 0);
+    const std::vector<std::string> lines = ScreenLines(result.Err);
+    const std::vector<std::string> heading = Section(lines, "Profile: each stage measured for at most 2 s");
+    ASSERT_FALSE(heading.empty()) << result.Err;
+    EXPECT_EQ(heading[0], "Prefetch(2) of line 6 is applied to every stage.");
+    const std::vector<std::string> table = ProfileTable(lines);
+    ASSERT_EQ(table.size(), 5u) << result.Err;
+    std::string rows;
+    for (const std::string& row : table) rows += row + "\n";
+    double before = 0;
+    for (size_t stage = 0; stage < 5; ++stage) {
+        const std::vector<std::string> fields = Fields(table[stage].substr(45), ' ');
+        ASSERT_EQ(fields.size(), 4u) << rows;
+        EXPECT_EQ(table[stage].substr(0, 5), "   " + std::to_string(stage + 2) + " ");
+        // The last stage adds nothing but a Prefetch call that every stage has.
+        const double ms = std::stod(fields[1]);
+        if (stage < 4) {
+            EXPECT_GT(ms, before) << rows;
+        }
+        before = ms;
+    }
+    EXPECT_NE(ReadBytes(tachoro.Path("five.json")).find("\"statement\": \"Spline64Resize(1920, 1440)\""),
+              std::string::npos);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(tachoro.FileNames(), names);
+}
+
+// A stage that fails is reported on its line with the message; the others
+// are measured; a statement whose value is no clip gives no stage.
+TEST(RealFS, AProfileGoesOnAfterAStageThatFails) {
+    SKIP_UNDER_WINE_OVER_CLASS(kUnloadedUnderItsThreads);
+    RealRun tachoro;
+    // The FailAt of the calibration is the first, the run's the second, the
+    // stage of line 4 makes the third.
+    const std::string script = tachoro.Script("clip.avs",
+                                              "BlankClip(length=300, width=320, height=240, pixel_type=\"YV12\").SlowFrames(2000)\n"
+                                              "radius = 1.0\n"
+                                              "FailAt(10, \"error\", instance=3, message=\"Stage failed\")\n"
+                                              "Blur(radius)\n");
+    ProcessResult result = tachoro.Run({script, "-profile", "-timelimit=1"});
+    EXPECT_EXIT_CODE(result, 0);
+    const std::vector<std::string> table = ProfileTable(ScreenLines(result.Err));
+    ASSERT_EQ(table.size(), 3u) << result.Err;
+    EXPECT_EQ(table[0].substr(0, 5), "   2 ");
+    EXPECT_EQ(table[1].substr(0, 5), "   4 ");
+    EXPECT_NE(table[1].find("frame-server error: Stage failed"), std::string::npos) << table[1];
+    EXPECT_EQ(table[2].substr(0, 5), "   5 ");
+    EXPECT_EQ(Fields(table[2].substr(45), ' ').size(), 4u) << table[2];
 }
 
 }  // namespace

@@ -214,6 +214,13 @@ def main():
         document = check_json(tachoro.path("a.json"), validator)
         assert document["baseline"]["file"] == "a.json", document["baseline"]
         assert document["baseline"]["slowerBeyondThreshold"] is False
+        # A profile: one entry per stage, the chart with its bars still whole.
+        tachoro.script("profile.avs", slow + "frame_delay_us=3000\n")
+        assert tachoro.run("profile.avs", "-profile", "-json", "-plot") == 0
+        document = check_json(tachoro.path("profile.json"), validator)
+        assert [stage["line"] for stage in document["profile"]] == [1, 2, 3], document["profile"]
+        assert all(stage["addedMs"] is not None for stage in document["profile"]), document["profile"]
+        check_chart(tachoro.path("profile.svg"), document)
 
         # How runs end: a frame-server error and a fault mid-run, an error in
         # the evaluation, a time limit; and the information-only run.

@@ -93,6 +93,21 @@ TESTFS_EXPORT AVS_Value avs_invoke(AVS_ScriptEnvironment* handle, const char* na
     return handle->error ? ErrorValue(handle->error) : result;
 }
 
+TESTFS_EXPORT char* avs_save_string(AVS_ScriptEnvironment* handle, const char* text, int length) {
+    handle->error = nullptr;
+    return handle->env->SaveString(text, length);
+}
+
+TESTFS_EXPORT int avs_set_global_var(AVS_ScriptEnvironment* handle, const char* name, AVS_Value value) {
+    handle->error = nullptr;
+    try {
+        return handle->env->SetGlobalVar(handle->env->SaveString(name, -1), AsClassValue(value)) ? 1 : 0;
+    } catch (const AvisynthError& error) {
+        handle->error = error.msg;
+        return -1;
+    }
+}
+
 TESTFS_EXPORT void avs_release_value(AVS_Value value) {
     reinterpret_cast<AVSValue*>(&value)->~AVSValue();
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <list>
+#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -156,6 +157,11 @@ public:
             if (arguments.size() != 1 || !arguments[0]->IsString()) throw NotFound();
             return Import(arguments[0]->AsString());
         }
+        if (SameName(function, "Eval")) {
+            ++counters.imports;
+            if (arguments.size() != 2 || !arguments[0]->IsString() || !arguments[1]->IsString()) throw NotFound();
+            return Evaluate(arguments[0]->AsString(), arguments[1]->AsString());
+        }
         if (!Offers(function)) throw NotFound();
         if (SameName(function, "VersionString")) {
             if (!arguments.empty()) throw NotFound();
@@ -182,17 +188,27 @@ public:
         return AVSValue();  // SetMTMode
     }
 
-    // The test frame server has no script variables.
-    AVSValue GetVar(const char*) override { throw NotFound(); }
+    // Global variables of strings and void values only (the script-name
+    // globals a client sets as Import would); no script of its own reads them.
+    AVSValue GetVar(const char* name) override {
+        const auto found = globals_.find(name ? name : "");
+        if (found == globals_.end() || !found->second.Defined()) throw NotFound();
+        return found->second;
+    }
     bool SetVar(const char* name, const AVSValue&) override {
         ThrowError("testfs: SetVar(\"%s\") is not supported", name ? name : "");
         return false;
     }
-    bool SetGlobalVar(const char* name, const AVSValue&) override {
-        ThrowError("testfs: SetGlobalVar(\"%s\") is not supported", name ? name : "");
-        return false;
+    bool SetGlobalVar(const char* name, const AVSValue& value) override {
+        if (!name || (value.Defined() && !value.IsString()))
+            ThrowError("testfs: SetGlobalVar(\"%s\") takes a string or a void value", name ? name : "");
+        globals_[name] = value;
+        return true;
     }
-    AVSValue GetVarDef(const char*, const AVSValue& def) override { return def; }
+    AVSValue GetVarDef(const char* name, const AVSValue& def) override {
+        const auto found = globals_.find(name ? name : "");
+        return found == globals_.end() || !found->second.Defined() ? def : found->second;
+    }
     void PushContext(int) override {}
     void PopContext() override {}
 
@@ -254,6 +270,12 @@ private:
         std::ifstream file(path, std::ios::binary);
         if (!file) ThrowError("Import: couldn't open \"%s\"", path);
         const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        return Evaluate(text, path);
+    }
+
+    // A script's text as Import evaluates a file's; a line of one name alone
+    // (as the script of a profile's stage ends) stands for the clip.
+    AVSValue Evaluate(const std::string& text, const char* path) {
         ScriptSpec spec;
         std::string error;
         if (!ParseScript(text, spec, error)) ThrowError("testfs: %s, %s", path, error.c_str());
@@ -271,6 +293,7 @@ private:
 
     const Configuration config_;
     std::list<std::string> strings_;  // a list: saved strings never move
+    std::map<std::string, AVSValue> globals_;
     std::vector<std::pair<ShutdownFunc, void*>> atExit_;
 };
 

@@ -1,5 +1,6 @@
 // The "script language" of the test frame server: one key=value directive a
 // line (the list is in tests/testfs/README.md).
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -94,6 +95,12 @@ const Name kFaults[] = {
     {"foreign", static_cast<int>(Fault::Foreign)},
     {"runtime_error", static_cast<int>(Fault::RuntimeError)},
 };
+
+bool IsName(const std::string& text) {
+    for (const char c : text)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+    return !text.empty();
+}
 
 // Applies one directive; false when the key or the value is not understood.
 bool Apply(const std::string& key, const std::string& value, ScriptSpec& spec, bool& noVideo) {
@@ -203,6 +210,7 @@ bool ParseScript(const std::string& text, ScriptSpec& spec, std::string& error) 
         start = end + 1;
         if (line.empty() || line[0] == '#') continue;
         const size_t equals = line.find('=');
+        if (equals == std::string::npos && IsName(line)) continue;  // a stage's value
         const std::string key = Trim(line.substr(0, equals));
         const std::string value = equals == std::string::npos ? std::string() : Trim(line.substr(equals + 1));
         if (equals == std::string::npos || !Apply(key, value, spec, noVideo)) {

@@ -166,6 +166,7 @@ TEST(UsageText, IsTheSpecifiedTextWithTheAddedBlock) {
               "  -frametimes         Time every frame (median, percentiles, slowest)\n"
               "  -gpu=n              Monitor GPU/VPU usage of GPU n (0: the first)\n"
               "  -baseline=file.json[,threshold] Compare with an earlier json file\n"
+              "  -profile            Measure each statement's cost\n"
               "  Several scripts are measured in turn and compared.\n");
 }
 

@@ -40,6 +40,7 @@ public:
     bool InterruptBeforeMeasuring = false;
     bool Interrupted = false;
     bool FilesFail = false;
+    std::vector<std::string> FailingProfiles;  // their profile ends in a fault
 
     SeriesReport NewSeries(const std::string& script) override {
         SeriesReport series;
@@ -79,6 +80,17 @@ public:
                         (series.Interrupted ? " interrupted" : "") + (series.Baseline ? " compared" : ""));
         InterruptHere();
         return !FilesFail;
+    }
+    bool Profile(SeriesReport& series) override {
+        Trace.push_back("profile " + series.ScriptPath);
+        LoseHere();
+        series.Profile.emplace();
+        for (const std::string& failing : FailingProfiles)
+            if (failing == series.ScriptPath) return false;
+        return true;
+    }
+    void ProfileLost(SeriesReport& series, uint32_t code) override {
+        Trace.push_back("profile lost " + series.ScriptPath + " " + std::to_string(code));
     }
     void ShowLines(const std::vector<std::string>& lines) override {
         Trace.push_back("show " + lines.front());
@@ -387,6 +399,37 @@ TEST(SeriesFiles, TheErrorSectionOfEachKindOfFailure) {
         run.Ending.FailedFrame = c.failedFrame;
         EXPECT_EQ(LoggedErrorOf(run), c.logged);
     }
+}
+
+// A profile follows the runs of a script that did not fail; one that a
+// fault ended, or that is lost to a worker's fault, fails the call, and the
+// next script follows as after a failed run.
+TEST(ScriptsMeasurement, AProfileAfterTheRunsOfEachScript) {
+    const std::string runs = "show Run 1:                          10.00 fps, completed";
+    {
+        ScriptedSteps steps;
+        steps.Outcomes = {{"b", {kDone, RunEnding::Kind::FrameServerError}}};
+        steps.FailingProfiles = {"a"};
+        Invocation call = Call({"a", "b", "c"}, 2);
+        call.Profile = true;
+        EXPECT_EQ(ScriptsMeasurement(call, steps).Run(), -1);
+        EXPECT_EQ(steps.Trace,
+                  (std::vector<std::string>{"show Script 1 of 3: a", "calibrate a", "cycle a 1", "cycle a 2",
+                                            runs, "profile a", "files a 2", "show Script 2 of 3: b", "calibrate b",
+                                            "cycle b 1", "cycle b 2", runs, "files b 2", "show Script 3 of 3: c",
+                                            "calibrate c", "cycle c 1", "cycle c 2", runs, "profile c", "files c 2",
+                                            kTableHead}));
+    }
+    ScriptedSteps steps;
+    steps.LostIn = "profile a";
+    Invocation call = Call({"a", "b"}, 1);
+    call.Profile = true;
+    ScriptsMeasurement measurement(call, steps);
+    steps.Measurement = &measurement;
+    EXPECT_THROW(measurement.Run(), ScriptedSteps::StuckForGood);
+    EXPECT_EQ(steps.LostExitCode, -1);
+    EXPECT_EQ(steps.Trace, (std::vector<std::string>{"show Script 1 of 2: a", "calibrate a", "cycle a 1", "profile a",
+                                                     "profile lost a 5", "files a 1", kTableHead}));
 }
 
 // A worker's fault whose calibration or cycle never returns is ended from
