@@ -65,6 +65,8 @@ typedef const AVS_VideoInfo* (*avs_get_video_info_func)(AVS_Clip*);
 typedef AVS_VideoFrame* (*avs_get_frame_func)(AVS_Clip*, int n);
 typedef void (*avs_release_video_frame_func)(AVS_VideoFrame*);
 typedef const char* (*avs_clip_get_error_func)(AVS_Clip*);
+typedef char* (*avs_save_string_func)(AVS_ScriptEnvironment*, const char* s, int length);
+typedef int (*avs_set_global_var_func)(AVS_ScriptEnvironment*, const char* name, AVS_Value val);
 
 }  // extern "C"
 

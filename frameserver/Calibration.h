@@ -28,5 +28,7 @@ struct CalibrationResult {
     std::string ClosingFault;
 };
 
+// `global`, when given, is set before the script is evaluated.
 void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
-                   bool invokeDistributor, CalibrationResult& result);
+                   bool invokeDistributor, CalibrationResult& result,
+                   const std::optional<ScriptGlobal>& global = std::nullopt);

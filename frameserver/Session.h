@@ -15,6 +15,7 @@
 #include <string>
 #include <type_traits>
 
+#include "frameserver/ParameterScan.h"
 #include "measure/RunEnding.h"
 
 // A frame-server error, its message copied out of the library's memory.
@@ -111,6 +112,11 @@ public:
     // of its own) and, for modes 1 to 4 when allowed, let "Distributor" wrap
     // the result. Then reads the clip's facts.
     void Evaluate(const std::string& scriptPath, const ScriptChecks& checks, bool invokeDistributor);
+    // Sets the script-level global `name` to the value, typed as its form
+    // says, for the scripts evaluated after it (a parameter scan). A string
+    // is copied into the frame server's own store, which outlives the
+    // evaluation; the frame server's refusal is its error.
+    void SetGlobal(const std::string& name, const ScanValue& value);
     const ClipFacts& Facts() const;
     // Raises a frame-server error formatted by the frame server (one %s).
     [[noreturn]] void RaiseError(const char* format, const std::string& argument);

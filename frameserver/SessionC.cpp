@@ -38,6 +38,9 @@ struct CFunctions {
     avs_get_frame_func GetFrame = nullptr;
     avs_release_video_frame_func ReleaseFrame = nullptr;
     avs_clip_get_error_func ClipError = nullptr;
+    // Only a parameter scan needs these.
+    avs_save_string_func SaveString = nullptr;
+    avs_set_global_var_func SetGlobalVar = nullptr;
 };
 
 AVS_Value VoidValue() {
@@ -164,6 +167,8 @@ EnvironmentOutcome FrameServerContext::CreateEnvironment(int interfaceVersion) {
         resolve(calls.GetFrame, "avs_get_frame") && resolve(calls.ReleaseFrame, "avs_release_video_frame") &&
         resolve(calls.ClipError, "avs_clip_get_error");
     if (!complete) return EnvironmentOutcome::NoFactory;
+    resolve(calls.SaveString, "avs_save_string");
+    resolve(calls.SetGlobalVar, "avs_set_global_var");
 
     // A handle comes back even when the version is refused; it carries the
     // error then, and is deleted all the same.
@@ -256,6 +261,43 @@ void FrameServerContext::Evaluate(const std::string& scriptPath, const ScriptChe
         held.Info = CVideoInfo(*calls.GetVideoInfo(held.Clip));
     });
     ReadClip(held.Info, scriptPath, checks);
+}
+
+void FrameServerContext::SetGlobal(const std::string& name, const ScanValue& value) {
+    const CFunctions& calls = Held->Calls;
+    AVS_ScriptEnvironment* environment = EnvironmentOf(Environment);
+    if (!calls.SaveString || !calls.SetGlobalVar)
+        throw FrameServerError{"The frame server cannot set a global variable (avs_set_global_var)"};
+    AVS_Value typed = VoidValue();
+    switch (value.Type) {
+    case ScanType::Integer:
+        typed.type = 'i';
+        typed.d.integer = value.Integer;
+        break;
+    case ScanType::Float:
+        // A library of interface 11 or later reads a 64-bit 'd'; older ones
+        // know only the 32-bit 'f'.
+        if (calls.CheckVersion(environment, 11) == 0) {
+            typed.type = 'd';
+            typed.d.double_pt = value.Float;
+        } else {
+            typed.type = 'f';
+            typed.d.floating_pt = static_cast<float>(value.Float);
+        }
+        break;
+    case ScanType::Bool: typed = BoolValue(value.Bool); break;
+    case ScanType::String: break;
+    }
+    FrameServerGuarded([&] {
+        // The variable table keeps the pointers it is given: both texts go
+        // into the environment's own store first.
+        const char* savedName = calls.SaveString(environment, name.c_str(), static_cast<int>(name.size()));
+        if (value.Type == ScanType::String)
+            typed = StringValue(
+                calls.SaveString(environment, value.String.c_str(), static_cast<int>(value.String.size())));
+        calls.SetGlobalVar(environment, savedName, typed);
+    });
+    CheckEnvironment(calls, environment);
 }
 
 // A library without "PixelType", or whose "PixelType" takes no clip, answers

@@ -71,6 +71,21 @@ TESTFS_EXPORT int avs_check_version(AVS_ScriptEnvironment* handle, int version) 
     }
 }
 
+TESTFS_EXPORT char* avs_save_string(AVS_ScriptEnvironment* handle, const char* s, int length) {
+    handle->error = nullptr;
+    return handle->env->SaveString(s, length);
+}
+
+TESTFS_EXPORT int avs_set_global_var(AVS_ScriptEnvironment* handle, const char* name, AVS_Value value) {
+    handle->error = nullptr;
+    try {
+        return handle->env->SetGlobalVar(name, AsClassValue(value)) ? 1 : 0;
+    } catch (AvisynthError& error) {
+        handle->error = error.msg;
+        return -1;
+    }
+}
+
 TESTFS_EXPORT int avs_function_exists(AVS_ScriptEnvironment* handle, const char* name) {
     handle->error = nullptr;
     return handle->env->FunctionExists(name) ? 1 : 0;

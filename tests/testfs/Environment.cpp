@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <list>
+#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -16,6 +17,11 @@
 namespace testfs {
 
 namespace {
+
+std::string LowerName(std::string name) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+}
 
 bool SameName(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -182,15 +188,17 @@ public:
         return AVSValue();  // SetMTMode
     }
 
-    // The test frame server has no script variables.
+    // The test frame server's scripts have no variables; globals set from
+    // outside are kept for the `frame_delay_from` directive.
     AVSValue GetVar(const char*) override { throw NotFound(); }
     bool SetVar(const char* name, const AVSValue&) override {
         ThrowError("testfs: SetVar(\"%s\") is not supported", name ? name : "");
         return false;
     }
-    bool SetGlobalVar(const char* name, const AVSValue&) override {
-        ThrowError("testfs: SetGlobalVar(\"%s\") is not supported", name ? name : "");
-        return false;
+    bool SetGlobalVar(const char* name, const AVSValue& value) override {
+        if (!name) ThrowError("testfs: SetGlobalVar without a name");
+        globals_[LowerName(name)] = value;
+        return true;
     }
     AVSValue GetVarDef(const char*, const AVSValue& def) override { return def; }
     void PushContext(int) override {}
@@ -260,6 +268,12 @@ private:
         SpendMicroseconds(spec.importDelayUs);
         if (spec.importFault != Fault::None) RaiseFault(spec.importFault, this, "");
         if (spec.hasImportError) ThrowError("%s", spec.importError.c_str());
+        if (!spec.delayGlobal.empty()) {
+            const auto global = globals_.find(LowerName(spec.delayGlobal));
+            if (global == globals_.end() || !global->second.IsInt())
+                ThrowError("testfs: the global \"%s\" is not an int", spec.delayGlobal.c_str());
+            spec.clip.frameDelayUs = global->second.AsInt();
+        }
         switch (spec.result) {
             case ResultKind::Int: return AVSValue(42);
             case ResultKind::String: return AVSValue("text");
@@ -271,6 +285,7 @@ private:
 
     const Configuration config_;
     std::list<std::string> strings_;  // a list: saved strings never move
+    std::map<std::string, AVSValue> globals_;  // by lower-case name, as the frame server compares them
     std::vector<std::pair<ShutdownFunc, void*>> atExit_;
 };
 
