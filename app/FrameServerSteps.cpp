@@ -28,15 +28,20 @@ void StampStart(SeriesReport& series) {
 InterruptionHold::InterruptionHold() { platform::HoldInterruption(); }
 InterruptionHold::~InterruptionHold() { platform::ReleaseInterruption(); }
 
-SeriesReport FrameServerSteps::NewSeries(const std::string& script) {
-    writeLog = call.CreateLog;
+SeriesReport FrameServerSteps::NewSeries(const std::string& script, const std::optional<ScanStep>& scan) {
+    // A scan's values share the script's log (forced by any value's
+    // failure) and its answer to the range prompt.
+    if (!scan || scan->Index == 0) {
+        writeLog = call.CreateLog;
+        defaultRangeAccepted = false;
+    }
     samplingInterval = 0;
-    defaultRangeAccepted = false;
     endedEarly = false;
     earlyLogFailed = false;
 
     SeriesReport series;
     series.ScriptPath = script;
+    series.Scan = scan;
     series.ProgramVersion = ProgramVersionShort();
     series.Platform = platform::SystemName();
     series.FrameServerInterface = FrameServerInterfaceName();
@@ -67,7 +72,10 @@ SeriesReport FrameServerSteps::NewSeries(const std::string& script) {
 
 bool FrameServerSteps::Calibrate(SeriesReport& series) {
     ShowStatus("Analysing script...");
-    AnalyseScript(series.ScriptPath, call.AVSDLL, avisynthInfo.InterfaceVersion, call.InvokeDistributor, calibration);
+    std::optional<ScriptGlobal> global;
+    if (series.Scan) global = ScriptGlobal{series.Scan->Name, series.Scan->Value};
+    AnalyseScript(series.ScriptPath, call.AVSDLL, avisynthInfo.InterfaceVersion, call.InvokeDistributor, calibration,
+                  global);
     samplingInterval = calibration.Interval;
     calibrationError = calibration.ErrorText;
     return CalibrationEnded(series);
@@ -95,7 +103,8 @@ bool FrameServerSteps::CalibrationEnded(const SeriesReport& series) {
     if (closingFault) PrintError(ClosingFaultText(calibration.ClosingFault));
     if (samplingInterval != 0 && calibrationError.empty()) return !FrameServerStranded();
     if (!closingFault || !calibrationError.empty()) PrintError(FormatText("\n%s\n", calibrationError.c_str()));
-    if (writeLog) {
+    // A scan's log waits for its last value.
+    if (writeLog && !series.Scan) {
         RunReport report = RunReportOf(series, 0);
         report.Clip = calibration.Clip;
         report.LoggedError = calibrationError.empty() ? calibration.ClosingFault : calibrationError;
@@ -142,9 +151,11 @@ bool FrameServerSteps::Wanted(const ResultFile& file, const SeriesReport& series
 // run's other files later, reports it. A second interruption waits until
 // those are written too.
 void FrameServerSteps::WriteEarlyLog(SeriesReport& series, uint16_t colour) {
-    endedEarly = true;
     series.Columns.HasVideoEngine = gpu.Features.HasVideoEngine;
     series.Columns.HasProcessLoad = gpu.Features.HasProcessLoad;
+    // A scan's log is written with its files, after its last value.
+    if (series.Scan) return;
+    endedEarly = true;
     if (!writeLog) return;
     earlyLogHold = std::make_unique<InterruptionHold>();
     const std::string error = WriteResultFile(ResultFiles().front(), series, false);

@@ -38,7 +38,7 @@ public:
     FrameServerSteps(const Invocation& call, const FrameServerFacts& avisynthInfo, CGPUMonitor& gpu, bool monitorGPU)
         : call(call), avisynthInfo(avisynthInfo), gpu(gpu), monitorGPU(monitorGPU) {}
 
-    SeriesReport NewSeries(const std::string& script) override;
+    SeriesReport NewSeries(const std::string& script, const std::optional<ScanStep>& scan) override;
     bool Calibrate(SeriesReport& series) override;
     void CalibrationLost(SeriesReport& series, uint32_t code) override;
     CycleEnd Cycle(SeriesReport& series, uint32_t number) override;

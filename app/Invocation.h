@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "frameserver/ParameterScan.h"
 #include "measure/Display.h"
 #include "support/Console.h"
 
@@ -50,6 +51,10 @@ struct Invocation {
     bool Plot = false;
     bool FrameTimes = false;
     int32_t Runs = 1;
+    // -vary=name=values as typed, and the scan read from it: each script is
+    // measured once per value of the global.
+    std::string Vary;
+    std::optional<ParameterScan> Scan;
 
     // The scripts in the order named, as full paths and as named (for the
     // messages), and the switches as typed, one blank between two.

@@ -77,6 +77,8 @@ const std::vector<Option>& Options() {
             .Documented("switch-runs"),
         FlagOption("-frametimes", &I::FrameTimes).Listed("Time every frame (median, percentiles, slowest)")
             .Documented("switch-frametimes"),
+        TextOption("-vary", &I::Vary).Listed("Measure the script for each value of a global", "name=values")
+            .Documented("switch-vary"),
     };
     return table;
 }

@@ -17,6 +17,8 @@ constexpr size_t kLegendEntries = 8;
 const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e",
                                 "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
 
+}  // namespace
+
 // Text content and attribute values: UTF-8, the five XML specials escaped,
 // control characters (which XML does not allow) shown as '?'.
 std::string Xml(const std::string& narrow) {
@@ -65,6 +67,8 @@ std::string RateTick(double value, double step, double top) {
 }
 
 std::string FileNameOf(const std::string& path) { return LastPathPart(path, platform::PathSeparators()); }
+
+namespace {
 
 struct Extreme {
     bool Found = false;
@@ -299,4 +303,10 @@ std::vector<double> AxisTicks(double low, double high, int count) {
     return ticks;
 }
 
-void ProducePlot(const SeriesReport& series, TextSink& sink) { sink.Write(Chart(series).Draw()); }
+void ProducePlot(const SeriesReport& series, TextSink& sink) {
+    if (!series.ScanValues.empty()) {
+        ProduceScanPlot(series, sink);
+        return;
+    }
+    sink.Write(Chart(series).Draw());
+}

@@ -36,3 +36,17 @@ std::vector<double> AxisTicks(double low, double high, int count);
 constexpr uint32_t kPlotColumns = 840;
 
 void ProducePlot(const SeriesReport& series, TextSink& sink);
+
+// A scan's chart (report/ScanPlot.cpp): each value's mean frame rate with its
+// standard deviation, against the value.
+void ProduceScanPlot(const SeriesReport& scan, TextSink& sink);
+
+// The pieces both charts draw with: text escaped for XML, a number with
+// `decimals` decimals, a coordinate, a round step near `rough`, a rate
+// axis's tick label, a path's file name.
+std::string Xml(const std::string& narrow);
+std::string Fixed(double value, int decimals);
+std::string Coordinate(double value);
+double NiceStep(double rough);
+std::string RateTick(double value, double step, double top);
+std::string FileNameOf(const std::string& path);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "frameserver/ParameterScan.h"
 #include "measure/Display.h"
 #include "measure/FrameTimes.h"
 #include "measure/GPUSource.h"
@@ -63,6 +64,15 @@ struct MeasurementSettings {
     std::string Switches;  // as typed
 };
 
+// One value of a parameter scan (-vary), as a series was measured with it.
+struct ScanStep {
+    std::string Name;  // the global, as typed
+    ScanValue Value;
+    std::string Row;   // "threads=4"
+    uint32_t Index = 0;  // counted from 0
+    uint32_t Count = 1;
+};
+
 struct SeriesReport {
     std::string ScriptPath;
     std::string ProgramVersion;      // "2.1.3"
@@ -81,6 +91,12 @@ struct SeriesReport {
     bool Interrupted = false;   // an interruption ended the series before its last run
     uint32_t RunsRequested = 1;
     std::vector<RunRecord> Runs;
+    // Measured with one value of a parameter scan; absent otherwise.
+    std::optional<ScanStep> Scan;
+    // The report that stands for a whole scan of the script (its files are
+    // written from it): every value's series in order, this report's own
+    // facts those of the last value measured. Empty otherwise.
+    std::vector<SeriesReport> ScanValues;
 };
 
 // The figures of the runs that counted, and the lines of the runs' section.
