@@ -164,6 +164,7 @@ TEST(UsageText, IsTheSpecifiedTextWithTheAddedBlock) {
               "  -plot               Create svg chart of the frame rate\n"
               "  -runs=n             Measure each script n times (1 to 100)\n"
               "  -frametimes         Time every frame (median, percentiles, slowest)\n"
+              "  -vary=name=values   Measure the script for each value of a global\n"
               "  Several scripts are measured in turn and compared.\n");
 }
 
