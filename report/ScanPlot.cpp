@@ -52,20 +52,7 @@ void ProduceScanPlot(const SeriesReport& scan, TextSink& sink) {
     if (scan.RunsRequested > 1) subtitle += ", " + std::to_string(scan.RunsRequested) + " runs each";
     svg += "<text class=\"subtitle\" x=\"480\" y=\"52\" text-anchor=\"middle\">" + Xml(subtitle) + "</text>\n";
 
-    svg += "<g class=\"axes\" stroke=\"#000000\" fill=\"none\">\n";
-    svg += "<line x1=\"" + Coordinate(kLeft) + "\" y1=\"" + Coordinate(kBottom) + "\" x2=\"" + Coordinate(kRight) +
-           "\" y2=\"" + Coordinate(kBottom) + "\"/>\n";
-    svg += "<line x1=\"" + Coordinate(kLeft) + "\" y1=\"" + Coordinate(kTop) + "\" x2=\"" + Coordinate(kLeft) +
-           "\" y2=\"" + Coordinate(kBottom) + "\"/>\n</g>\n";
-    svg += "<g class=\"y-ticks\">\n";
-    for (double tick : AxisTicks(0, top, static_cast<int>(std::lround(top / step)))) {
-        const std::string ty = Coordinate(y(tick));
-        svg += "<line x1=\"" + Coordinate(kLeft - 5) + "\" y1=\"" + ty + "\" x2=\"" + Coordinate(kRight) +
-               "\" y2=\"" + ty + "\" stroke=\"" + (tick == 0 ? "#000000" : "#e0e0e0") + "\"/>";
-        svg += "<text x=\"" + Coordinate(kLeft - 8) + "\" y=\"" + Coordinate(y(tick) + 4) +
-               "\" text-anchor=\"end\">" + RateTick(tick, step, top) + "</text>\n";
-    }
-    svg += "</g>\n";
+    svg += RateAxes(kLeft, kRight, kTop, kBottom, top, step);
 
     for (size_t index = 0; index < points.size(); ++index) {
         const ScanPoint& point = points[index];
