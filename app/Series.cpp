@@ -157,13 +157,15 @@ void ScriptsMeasurement::FinishScript(SeriesReport& finished, ComparedScript& fi
         steps.ShowLines(SeriesLines(RunLinesOf(finished), runs, SeriesFiguresOf(finished)));
     // Nothing to write when not even the frame server could be opened; a
     // scanned script's files follow its last value.
-    if (call.Scan) scanned.push_back(finished);
-    else if ((!finished.Runs.empty() || finished.RangeRefused) && !steps.WriteFiles(finished)) filesFailed = true;
+    if (!call.Scan && (!finished.Runs.empty() || finished.RangeRefused) && !steps.WriteFiles(finished))
+        filesFailed = true;
 
     const SeriesFigures figures = SeriesFiguresOf(finished);
     if (figures.Runs > 0) finishedEntry.Figures = figures;
     finishedEntry.Failure = FailureOf(finished, true);
     compared.push_back(finishedEntry);
+    // The value's samples are kept once, for the scan's files.
+    if (call.Scan) scanned.push_back(std::move(finished));
 }
 
 void ScriptsMeasurement::WriteScanFiles() {
