@@ -97,14 +97,20 @@ void FrameServerSteps::CalibrationLost(SeriesReport& series, uint32_t code) {
 // closed, after every frame was rendered, leaves the interval good: the
 // measurement follows, unless a thread of the frame server's own is lost
 // with it.
-bool FrameServerSteps::CalibrationEnded(const SeriesReport& series) {
+bool FrameServerSteps::CalibrationEnded(SeriesReport& series) {
     ClearStatus();
     const bool closingFault = !calibration.ClosingFault.empty();
     if (closingFault) PrintError(ClosingFaultText(calibration.ClosingFault));
     if (samplingInterval != 0 && calibrationError.empty()) return !FrameServerStranded();
     if (!closingFault || !calibrationError.empty()) PrintError(FormatText("\n%s\n", calibrationError.c_str()));
-    // A scan's log waits for its last value.
-    if (writeLog && !series.Scan) {
+    // A scan goes on with its next value: the failure waits in the value's
+    // series for the scan's files.
+    if (series.Scan) {
+        series.CalibrationFailure = calibrationError.empty() ? calibration.ClosingFault : calibrationError;
+        series.Clip = calibration.Clip;
+        return false;
+    }
+    if (writeLog) {
         RunReport report = RunReportOf(series, 0);
         report.Clip = calibration.Clip;
         report.LoggedError = calibrationError.empty() ? calibration.ClosingFault : calibrationError;

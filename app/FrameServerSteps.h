@@ -68,7 +68,7 @@ private:
     };
 
     // The calibration's failure message, if it failed, and its log.
-    bool CalibrationEnded(const SeriesReport& series);
+    bool CalibrationEnded(SeriesReport& series);
     // Whether a format's file is written now, at the end of the series.
     bool Wanted(const ResultFile& file, const SeriesReport& series) const;
     void WriteEarlyLog(SeriesReport& series, uint16_t colour);

@@ -171,13 +171,18 @@ void ScriptsMeasurement::FinishScript(SeriesReport& finished, ComparedScript& fi
 void ScriptsMeasurement::WriteScanFiles() {
     if (scanned.empty()) return;
     // The facts of the last value that was measured, else of the last one.
+    // Nothing to write when not even the frame server could be opened.
     size_t last = scanned.size() - 1;
-    for (size_t value = 0; value < scanned.size(); ++value)
-        if (!scanned[value].Runs.empty() || scanned[value].RangeRefused) last = value;
+    bool anything = false;
+    for (size_t value = 0; value < scanned.size(); ++value) {
+        const SeriesReport& series = scanned[value];
+        if (!series.Runs.empty() || series.RangeRefused) last = value;
+        anything = anything || !series.Runs.empty() || series.RangeRefused || series.CalibrationFailure;
+    }
     SeriesReport scan = scanned[last];
     scan.ScanValues = std::move(scanned);
     scanned.clear();
-    if ((!scan.Runs.empty() || scan.RangeRefused) && !steps.WriteFiles(scan)) filesFailed = true;
+    if (anything && !steps.WriteFiles(scan)) filesFailed = true;
 }
 
 void ScriptsMeasurement::Compare() {

@@ -91,8 +91,11 @@ struct SeriesReport {
     bool Interrupted = false;   // an interruption ended the series before its last run
     uint32_t RunsRequested = 1;
     std::vector<RunRecord> Runs;
-    // Measured with one value of a parameter scan; absent otherwise.
+    // Measured with one value of a parameter scan; absent otherwise. Such a
+    // value's calibration may fail while the scan goes on: its text, as the
+    // log and the JSON file give it.
     std::optional<ScanStep> Scan;
+    std::optional<std::string> CalibrationFailure;
     // The report that stands for a whole scan of the script (its files are
     // written from it): every value's series in order, this report's own
     // facts those of the last value measured. Empty otherwise.
@@ -106,8 +109,9 @@ std::vector<RunLine> RunLinesOf(const SeriesReport& series);
 // The one-run view of run `index` (the report of a single run).
 RunReport RunReportOf(const SeriesReport& series, size_t index);
 
-// The ending of the whole series: the first run that did not complete, else
-// stoppedBySignal when an interruption left runs out, else completed.
+// The ending of the whole series: calibrationFailed (a scan's value), else
+// the first run that did not complete, else stoppedBySignal when an
+// interruption left runs out, else completed.
 struct SeriesEnding {
     const char* Name = "completed";  // as the JSON file says it; "rangeRefused" too
     std::string Message;

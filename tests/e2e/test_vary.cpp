@@ -69,3 +69,23 @@ TEST(ParameterScan, ABadValueStopsTheCallBeforeAnythingRuns) {
     EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).size(), 2u);  // the installation query only
     EXPECT_FALSE(PathExists(tachoro.Path("scan.log")));
 }
+
+// A value whose calibration fails is reported and the scan goes on; the log
+// and the JSON file keep its failure.
+TEST(ParameterScan, AFailedValueIsReportedAndTheNextMeasured) {
+    TachoroRun tachoro;
+    tachoro.WriteSettings();
+    // Load 3 is the first value's calibration.
+    const std::string script = tachoro.WriteScript(
+        "scan.avs", "frames=300\nframe_delay_from=delay\nfail_at=10\nfail_in_load=3\nfail_message=Broken at 10\n");
+    ProcessResult result = tachoro.Run({script, "-vary=delay=1000,2000", "-log", "-json"});
+    EXPECT_EXIT_CODE(result, -1);
+    EXPECT_TRUE(HasLine(result.Err, "delay=1000     0  -  +no result: calibration failed")) << result.Err;
+    EXPECT_TRUE(HasLine(result.Err, "delay=2000     1  [0-9.]+ \\| n/a +1\\.000 \\(fastest\\)"));
+    const std::string log = ReadBytes(tachoro.Path("scan.log"));
+    const size_t second = log.find("[Parameter scan: delay=2000, value 2 of 2]");
+    EXPECT_LT(log.find("[AviSynth error]\r\nBroken at 10"), second);
+    EXPECT_NE(log.find("[Performance data]", second), std::string::npos);
+    EXPECT_TRUE(std::regex_search(ReadBytes(tachoro.Path("scan.json")),
+                                  std::regex("\"kind\": \"calibrationFailed\",\\s*\"message\": \"Broken at 10")));
+}
