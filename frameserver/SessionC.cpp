@@ -268,33 +268,33 @@ void FrameServerContext::SetGlobal(const std::string& name, const ScanValue& val
     AVS_ScriptEnvironment* environment = EnvironmentOf(Environment);
     if (!calls.SaveString || !calls.SetGlobalVar)
         throw FrameServerError{"The frame server cannot set a global variable (avs_set_global_var)"};
-    AVS_Value typed = VoidValue();
-    switch (value.Type) {
-    case ScanType::Integer:
-        typed.type = 'i';
-        typed.d.integer = value.Integer;
-        break;
-    case ScanType::Float:
-        // A library of interface 11 or later reads a 64-bit 'd'; older ones
-        // know only the 32-bit 'f'.
-        if (calls.CheckVersion(environment, 11) == 0) {
-            typed.type = 'd';
-            typed.d.double_pt = value.Float;
-        } else {
-            typed.type = 'f';
-            typed.d.floating_pt = static_cast<float>(value.Float);
-        }
-        break;
-    case ScanType::Bool: typed = BoolValue(value.Bool); break;
-    case ScanType::String: break;
-    }
     FrameServerGuarded([&] {
-        // The variable table keeps the pointers it is given: both texts go
+        AVS_Value typed = VoidValue();
+        switch (value.Type) {
+        case ScanType::Integer:
+            typed.type = 'i';
+            typed.d.integer = value.Integer;
+            break;
+        case ScanType::Float:
+            // A library of interface 11 or later reads a 64-bit 'd'; older
+            // ones know only the 32-bit 'f'.
+            if (calls.CheckVersion(environment, 11) == 0) {
+                typed.type = 'd';
+                typed.d.double_pt = value.Float;
+            } else {
+                typed.type = 'f';
+                typed.d.floating_pt = static_cast<float>(value.Float);
+            }
+            break;
+        case ScanType::Bool: typed = BoolValue(value.Bool); break;
+        // The variable table keeps the pointers it is given: the texts go
         // into the environment's own store first.
-        const char* savedName = calls.SaveString(environment, name.c_str(), static_cast<int>(name.size()));
-        if (value.Type == ScanType::String)
+        case ScanType::String:
             typed = StringValue(
                 calls.SaveString(environment, value.String.c_str(), static_cast<int>(value.String.size())));
+            break;
+        }
+        const char* savedName = calls.SaveString(environment, name.c_str(), static_cast<int>(name.size()));
         calls.SetGlobalVar(environment, savedName, typed);
     });
     CheckEnvironment(calls, environment);

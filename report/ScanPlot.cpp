@@ -3,6 +3,9 @@
 // the order they were measured and named under the axis.
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "report/PlotFile.h"
 #include "support/Text.h"
