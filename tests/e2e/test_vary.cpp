@@ -21,7 +21,7 @@ TEST_BOTH_INTERFACES(ParameterScan, EachValueIsMeasuredAndTheFilesHoldEveryValue
     TachoroRun tachoro;
     tachoro.WriteSettings();
     const std::string script = tachoro.WriteScript("scan.avs", "frames=300\nframe_delay_from=delay\n");
-    ProcessResult result = tachoro.Run({script, "-vary=Delay=3000,500", "-runs=2", "-log", "-csv", "-json", "-plot"});
+    ProcessResult result = tachoro.Run({script, "-vary=Delay=3000,1000", "-runs=2", "-log", "-csv", "-json", "-plot"});
     EXPECT_EXIT_CODE(result, 0);
     // The query's two loads, then a calibration and two runs per value.
     auto loads = ReadCounterLines(tachoro.CountersFile());
@@ -29,14 +29,14 @@ TEST_BOTH_INTERFACES(ParameterScan, EachValueIsMeasuredAndTheFilesHoldEveryValue
     for (size_t load : {3, 4, 6, 7}) EXPECT_EQ(loads[load]["frames_requested"], 300) << load;
 
     EXPECT_TRUE(HasLine(result.Err, "Value 1 of 2: Delay=3000"));
-    EXPECT_TRUE(HasLine(result.Err, "Value 2 of 2: Delay=500"));
+    EXPECT_TRUE(HasLine(result.Err, "Value 2 of 2: Delay=1000"));
     EXPECT_TRUE(HasLine(result.Err, "Delay=3000     2  [0-9.]+ \\| [0-9.]+ +0\\.[0-9]{3} \\+/- [0-9.]+")) << result.Err;
-    EXPECT_TRUE(HasLine(result.Err, "Delay=500      2  [0-9.]+ \\| [0-9.]+ +1\\.000 \\(fastest\\)"));
+    EXPECT_TRUE(HasLine(result.Err, "Delay=1000     2  [0-9.]+ \\| [0-9.]+ +1\\.000 \\(fastest\\)"));
 
     // One log, a section per value, each a series of two runs.
     const std::string log = ReadBytes(tachoro.Path("scan.log"));
     EXPECT_EQ(log.rfind("[Parameter scan: Delay=3000, value 1 of 2]\r\n", 0), 0u);
-    const size_t second = log.find("\r\n[Parameter scan: Delay=500, value 2 of 2]\r\n");
+    const size_t second = log.find("\r\n[Parameter scan: Delay=1000, value 2 of 2]\r\n");
     ASSERT_NE(second, std::string::npos);
     EXPECT_NE(log.find("[Performance data, run 2 of 2]"), std::string::npos);
     EXPECT_NE(log.find("[Performance data, run 2 of 2]", second), std::string::npos);
@@ -45,7 +45,7 @@ TEST_BOTH_INTERFACES(ParameterScan, EachValueIsMeasuredAndTheFilesHoldEveryValue
     const std::string csv = ReadBytes(tachoro.Path("scan.csv"));
     EXPECT_EQ(csv.rfind("Value,Run,Frame,", 0), 0u);
     EXPECT_NE(csv.find("\r\n3000,2,"), std::string::npos);
-    EXPECT_NE(csv.find("\r\n500,1,"), std::string::npos);
+    EXPECT_NE(csv.find("\r\n1000,1,"), std::string::npos);
     EXPECT_EQ(csv.find("\r\nValue,"), std::string::npos) << "one header";
 
     const std::string json = ReadBytes(tachoro.Path("scan.json"));

@@ -23,7 +23,7 @@ std::vector<std::string> ComparisonRows(const std::string& output) {
 TEST(RealFS, AThreadsScanGivesOneRowPerValueAndAChart) {
     RealRun tachoro;
     const std::string script = tachoro.Script(
-        "threads.avs", "BlankClip(length=200, width=320, height=240, pixel_type=\"YV12\").SlowFrames(1000)"
+        "threads.avs", "BlankClip(length=600, width=320, height=240, pixel_type=\"YV12\").SlowFrames(2000)"
                        ".Prefetch(threads)\n");
     const ProcessResult result = tachoro.Run({script, "-vary=threads=1..4", "-plot", "-json", "-csv"});
     EXPECT_EXIT_CODE(result, 0);

@@ -210,10 +210,10 @@ def main():
 
         # A parameter scan: one entry per value, typed as given; the chart
         # parses and has a mean for each value.
-        tachoro.script("scan.avs", "frames=200\nframe_delay_from=delay\n")
-        assert tachoro.run("scan.avs", "-vary=delay=2000,500", "-json", "-plot") == 0
+        tachoro.script("scan.avs", "frames=300\nframe_delay_from=delay\n")
+        assert tachoro.run("scan.avs", "-vary=delay=2000,1000", "-json", "-plot") == 0
         document = check_json(tachoro.path("scan.json"), validator)
-        assert [(v["row"], v["value"]) for v in document["scan"]["values"]] == [("delay=2000", 2000), ("delay=500", 500)]
+        assert [(v["row"], v["value"]) for v in document["scan"]["values"]] == [("delay=2000", 2000), ("delay=1000", 1000)]
         chart = ElementTree.parse(tachoro.path("scan.svg")).getroot()
         assert len(chart.findall(".//" + SVG + "circle[@class='mean']")) == 2
 
