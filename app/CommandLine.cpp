@@ -101,6 +101,11 @@ std::string ApplySwitch(const SwitchMatch& match, const std::string& raw, Invoca
         if (!range.Valid) return Quoted("\nInvalid parameter format: \"%s\"\n", raw);
     } else if (option.Text) {
         call.*option.Text = match.Value;
+        if (option.Text == &Invocation::Vary) {
+            ScanParse scan = ParseParameterScan(match.Value);
+            if (!scan.Error.empty()) return Quoted("\nInvalid parameter format: \"%s\"\n", raw) + scan.Error + "\n";
+            call.Scan = std::move(scan.Scan);
+        }
     }
     return std::string();
 }

@@ -80,6 +80,7 @@ bool FrameServerSteps::EvaluateScript(SeriesReport& series, uint32_t number, Cyc
     ShowStatus("Loading script...");
     ScriptChecks checks;
     checks.NotAClip = "\"%s\":\nScript did not return a clip";
+    if (series.Scan) cycle.session->SetGlobal(series.Scan->Name, series.Scan->Value);
     cycle.session->Evaluate(series.ScriptPath, checks, call.InvokeDistributor);
     ClearStatus();
     if (EndedByInterruption(cycle)) return false;

@@ -30,15 +30,20 @@ void StampStart(SeriesReport& series) {
 InterruptionHold::InterruptionHold() { platform::HoldInterruption(); }
 InterruptionHold::~InterruptionHold() { platform::ReleaseInterruption(); }
 
-SeriesReport FrameServerSteps::NewSeries(const std::string& script) {
-    writeLog = call.CreateLog;
+SeriesReport FrameServerSteps::NewSeries(const std::string& script, const std::optional<ScanStep>& scan) {
+    // A scan's values share the script's log (forced by any value's
+    // failure) and its answer to the range prompt.
+    if (!scan || scan->Index == 0) {
+        writeLog = call.CreateLog;
+        defaultRangeAccepted = false;
+    }
     samplingInterval = 0;
-    defaultRangeAccepted = false;
     endedEarly = false;
     earlyLogFailed = false;
 
     SeriesReport series;
     series.ScriptPath = script;
+    series.Scan = scan;
     series.ProgramVersion = ProgramVersionShort();
     series.Platform = platform::SystemName();
     series.FrameServerInterface = FrameServerInterfaceName();
@@ -74,8 +79,10 @@ bool FrameServerSteps::Calibrate(SeriesReport& series) {
     std::string refusal;
     ClipCheck baselineCheck;
     if (call.BaselineUsed) baselineCheck = [&](const ClipFacts& clip) { return refusal = BaselineRefusal(clip); };
+    std::optional<ScriptGlobal> global;
+    if (series.Scan) global = ScriptGlobal{series.Scan->Name, series.Scan->Value};
     AnalyseScript(series.ScriptPath, call.AVSDLL, avisynthInfo.InterfaceVersion, call.InvokeDistributor, calibration,
-                  baselineCheck);
+                  baselineCheck, global);
     if (!refusal.empty()) {
         ClearStatus();
         PrintError("\n" + refusal + "\n");
@@ -111,12 +118,19 @@ void FrameServerSteps::CalibrationLost(SeriesReport& series, uint32_t code) {
 // closed, after every frame was rendered, leaves the interval good: the
 // measurement follows, unless a thread of the frame server's own is lost
 // with it.
-bool FrameServerSteps::CalibrationEnded(const SeriesReport& series) {
+bool FrameServerSteps::CalibrationEnded(SeriesReport& series) {
     ClearStatus();
     const bool closingFault = !calibration.ClosingFault.empty();
     if (closingFault) PrintError(ClosingFaultText(calibration.ClosingFault));
     if (samplingInterval != 0 && calibrationError.empty()) return !FrameServerStranded();
     if (!closingFault || !calibrationError.empty()) PrintError(FormatText("\n%s\n", calibrationError.c_str()));
+    // A scan goes on with its next value: the failure waits in the value's
+    // series for the scan's files.
+    if (series.Scan) {
+        series.CalibrationFailure = calibrationError.empty() ? calibration.ClosingFault : calibrationError;
+        series.Clip = calibration.Clip;
+        return false;
+    }
     if (writeLog) {
         RunReport report = RunReportOf(series, 0);
         report.Clip = calibration.Clip;
@@ -164,9 +178,11 @@ bool FrameServerSteps::Wanted(const ResultFile& file, const SeriesReport& series
 // run's other files later, reports it. A second interruption waits until
 // those are written too.
 void FrameServerSteps::WriteEarlyLog(SeriesReport& series, uint16_t colour) {
-    endedEarly = true;
     series.Columns.HasVideoEngine = gpu.Features.HasVideoEngine;
     series.Columns.HasProcessLoad = gpu.Features.HasProcessLoad;
+    // A scan's log is written with its files, after its last value.
+    if (series.Scan) return;
+    endedEarly = true;
     if (!writeLog) return;
     earlyLogHold = std::make_unique<InterruptionHold>();
     const std::string error = WriteResultFile(ResultFiles().front(), series, false);

@@ -38,7 +38,7 @@ public:
     FrameServerSteps(const Invocation& call, const FrameServerFacts& avisynthInfo, CGPUMonitor& gpu, bool monitorGPU)
         : call(call), avisynthInfo(avisynthInfo), gpu(gpu), monitorGPU(monitorGPU) {}
 
-    SeriesReport NewSeries(const std::string& script) override;
+    SeriesReport NewSeries(const std::string& script, const std::optional<ScanStep>& scan) override;
     bool Calibrate(SeriesReport& series) override;
     void CalibrationLost(SeriesReport& series, uint32_t code) override;
     CycleEnd Cycle(SeriesReport& series, uint32_t number) override;
@@ -72,7 +72,7 @@ private:
     // Why the baseline does not fit this clip and range; empty when it does.
     std::string BaselineRefusal(const ClipFacts& clip) const;
     // The calibration's failure message, if it failed, and its log.
-    bool CalibrationEnded(const SeriesReport& series);
+    bool CalibrationEnded(SeriesReport& series);
     // Whether a format's file is written now, at the end of the series.
     bool Wanted(const ResultFile& file, const SeriesReport& series) const;
     void WriteEarlyLog(SeriesReport& series, uint16_t colour);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "frameserver/ParameterScan.h"
 #include "measure/Display.h"
 #include "report/BaselineFile.h"
 #include "support/Console.h"
@@ -62,6 +63,10 @@ struct Invocation {
     };
     std::optional<BaselineChoice> BaselineUsed;
     bool Profile = false;
+    // -vary=name=values as typed, and the scan read from it: each script is
+    // measured once per value of the global.
+    std::string Vary;
+    std::optional<ParameterScan> Scan;
 
     // The scripts in the order named, as full paths and as named (for the
     // messages), and the switches as typed, one blank between two.

@@ -83,6 +83,8 @@ const std::vector<Option>& Options() {
         TextOption("-baseline", &I::Baseline).Listed("Compare with an earlier json file", "file.json[,threshold]")
             .Documented("switch-baseline"),
         FlagOption("-profile", &I::Profile).Listed("Measure each statement's cost").Documented("switch-profile"),
+        TextOption("-vary", &I::Vary).Listed("Measure the script for each value of a global", "name=values")
+            .Documented("switch-vary"),
     };
     return table;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,10 @@ constexpr int kSlowerThanBaseline = 3;
 class ScriptSteps {
 public:
     virtual ~ScriptSteps() = default;
-    // A new series for the script, with the facts every run shares.
-    virtual SeriesReport NewSeries(const std::string& script) = 0;
+    // A new series for the script, with the facts every run shares; with a
+    // parameter scan, for one of its values (the steps keep what is asked
+    // once per script from the first value on).
+    virtual SeriesReport NewSeries(const std::string& script, const std::optional<ScanStep>& scan) = 0;
     // The calibration; false when it failed (its message shown).
     virtual bool Calibrate(SeriesReport& series) = 0;
     // One evaluate-measure-release cycle, run number `run` of the series.
@@ -58,7 +61,9 @@ public:
 };
 
 // Measures every script of the call in turn, each `Runs` times after one
-// calibration, and compares them when there are several. A failed run
+// calibration (with a parameter scan, each value of it so, as if each were a
+// script of its own, and the script's files written once, after its last
+// value), and compares them when there are several (or values). A failed run
 // (frame-server error, fault) ends its script's series and the next script
 // follows; Esc or an interruption (during a run, between two runs, in a
 // calibration) ends everything after the files of the script being measured,
@@ -80,12 +85,16 @@ public:
     int EndAfterLostWork(uint32_t code);
 
 private:
+    // One script, or one value of a scan: true when the call ends with it.
+    bool MeasureEntry(size_t script, size_t value);
     void CalibrationFailed(SeriesReport& series, ComparedScript& entry);
     // The runs' section of a script measured more than once, shown once.
     void ShowRuns(const SeriesReport& series);
     void FinishScript(SeriesReport& series, ComparedScript& entry);
     void Compare();
     int ExitCode() const;
+    // The files of a scanned script, from every value's series.
+    void WriteScanFiles();
 
     const Invocation& call;
     ScriptSteps& steps;
@@ -93,9 +102,13 @@ private:
     bool filesFailed = false;
     bool slowerThanBaseline = false;
     bool several = false;
+    bool compares = false;
     uint32_t runs = 1;
-    std::vector<std::string> names;
+    size_t values = 1;  // the values of a scan, else 1
+    std::vector<std::string> names;  // of each script
+    std::vector<std::string> entryNames;  // of each row of the comparison: script (and value)
     std::vector<ComparedScript> compared;
+    std::vector<SeriesReport> scanned;  // the series of the script's values measured so far
     // The work under way: the script's series and entry, and the run (0
     // while the script is calibrated); null outside the scripts' work.
     SeriesReport* series = nullptr;

@@ -105,6 +105,7 @@ std::string ResolveBaseline(Invocation& call, const std::vector<std::string>& ar
     if (call.ScriptPaths.size() > 1)
         return FormatText("\nA baseline is compared with one script; %u scripts are named\n",
                           static_cast<unsigned>(call.ScriptPaths.size()));
+    if (call.Scan) return "\nA baseline is compared with one script's runs, not with a parameter scan\n";
     BaselineRead read = ReadBaselineFile(argument.Path);
     if (!read.Facts) return "\n" + read.Error + "\n";
     const std::string mismatch = BaselineScriptMismatch(*read.Facts, argument.Path, call.ScriptPaths.front());
@@ -160,6 +161,8 @@ std::optional<Invocation> StartUp(const std::vector<std::string>& arguments, Fra
     // a baseline must fit; the process priority.
     std::string refusal = call.ScriptPaths.empty() ? "\nNo script file specified\n" : SharedReportFileMessage(call);
     if (refusal.empty()) refusal = ResolveBaseline(call, arguments);
+    // A profile measures one script's statements; a scan, one script's values.
+    if (refusal.empty() && call.Profile && call.Scan) refusal = "\n-profile and -vary cannot be combined\n";
     if (!refusal.empty()) {
         Fail(refusal);
         return std::nullopt;

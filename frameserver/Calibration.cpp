@@ -21,7 +21,8 @@ uint32_t SamplingIntervalFor(double elapsedSeconds, uint32_t fetched) {
 }
 
 void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
-                   bool invokeDistributor, CalibrationResult& result, const ClipCheck& clipCheck) {
+                   bool invokeDistributor, CalibrationResult& result, const ClipCheck& clipCheck,
+                   const std::optional<ScriptGlobal>& global) {
     result = CalibrationResult();
     std::string& errorText = result.ErrorText;
     const char* const counterFailure = "QueryPerformanceCounter() is not supported";
@@ -44,6 +45,7 @@ void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath
             checks.NotAClip = "Script did not return a video clip:\n(%s)";
             checks.NoVideo = "Script did not return a video clip:\n(%s)";
             checks.NoFrames = "Script returned a video clip without frames:\n(%s)";
+            if (global) session.SetGlobal(global->Name, global->Value);
             session.Evaluate(scriptPath, checks, invokeDistributor);
             result.Clip = session.Facts();
             if (clipCheck) {

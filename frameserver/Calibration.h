@@ -33,5 +33,7 @@ struct CalibrationResult {
 // a text ends the calibration with it as the failure, nothing read.
 using ClipCheck = std::function<std::string(const ClipFacts& clip)>;
 
+// `global`, when given, is set before the script is evaluated.
 void AnalyseScript(const std::string& scriptPath, const std::string& libraryPath, int interfaceVersion,
-                   bool invokeDistributor, CalibrationResult& result, const ClipCheck& clipCheck = nullptr);
+                   bool invokeDistributor, CalibrationResult& result, const ClipCheck& clipCheck = nullptr,
+                   const std::optional<ScriptGlobal>& global = std::nullopt);

@@ -39,6 +39,12 @@ struct ScanValue {
     std::string Text;
 };
 
+// A global variable set before a script is evaluated: one value of a scan.
+struct ScriptGlobal {
+    std::string Name;
+    ScanValue Value;
+};
+
 struct ParameterScan {
     std::string Name;  // as typed
     ScanType Type = ScanType::Integer;

@@ -16,6 +16,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "frameserver/ParameterScan.h"
 #include "measure/RunEnding.h"
 
 // A frame-server error, its message copied out of the library's memory.
@@ -120,6 +121,11 @@ public:
     // is written. Then the checks, the convention and the facts as Evaluate.
     void EvaluateText(const std::string& scriptPath, const std::string& text, const ScriptChecks& checks,
                       bool invokeDistributor);
+    // Sets the script-level global `name` to the value, typed as its form
+    // says, for the scripts evaluated after it (a parameter scan). A string
+    // is copied into the frame server's own store, which outlives the
+    // evaluation; the frame server's refusal is its error.
+    void SetGlobal(const std::string& name, const ScanValue& value);
     const ClipFacts& Facts() const;
     // Raises a frame-server error formatted by the frame server (one %s).
     [[noreturn]] void RaiseError(const char* format, const std::string& argument);

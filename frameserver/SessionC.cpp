@@ -39,7 +39,8 @@ struct CFunctions {
     avs_get_frame_func GetFrame = nullptr;
     avs_release_video_frame_func ReleaseFrame = nullptr;
     avs_clip_get_error_func ClipError = nullptr;
-    // Only for a text evaluated as Import evaluates a file.
+    // Only a text evaluated as Import evaluates a file, and a parameter scan,
+    // need these.
     avs_save_string_func SaveString = nullptr;
     avs_set_global_var_func SetGlobalVar = nullptr;
 };
@@ -302,6 +303,43 @@ void FrameServerContext::Conclude(const std::string& scriptPath, const ScriptChe
         held.Info = CVideoInfo(*calls.GetVideoInfo(held.Clip));
     });
     ReadClip(held.Info, scriptPath, checks);
+}
+
+void FrameServerContext::SetGlobal(const std::string& name, const ScanValue& value) {
+    const CFunctions& calls = Held->Calls;
+    AVS_ScriptEnvironment* environment = EnvironmentOf(Environment);
+    if (!calls.SaveString || !calls.SetGlobalVar)
+        throw FrameServerError{"The frame server cannot set a global variable (avs_set_global_var)"};
+    FrameServerGuarded([&] {
+        AVS_Value typed = VoidValue();
+        switch (value.Type) {
+        case ScanType::Integer:
+            typed.type = 'i';
+            typed.d.integer = value.Integer;
+            break;
+        case ScanType::Float:
+            // A library of interface 11 or later reads a 64-bit 'd'; older
+            // ones know only the 32-bit 'f'.
+            if (calls.CheckVersion(environment, 11) == 0) {
+                typed.type = 'd';
+                typed.d.double_pt = value.Float;
+            } else {
+                typed.type = 'f';
+                typed.d.floating_pt = static_cast<float>(value.Float);
+            }
+            break;
+        case ScanType::Bool: typed = BoolValue(value.Bool); break;
+        // The variable table keeps the pointers it is given: the texts go
+        // into the environment's own store first.
+        case ScanType::String:
+            typed = StringValue(
+                calls.SaveString(environment, value.String.c_str(), static_cast<int>(value.String.size())));
+            break;
+        }
+        const char* savedName = calls.SaveString(environment, name.c_str(), static_cast<int>(name.size()));
+        calls.SetGlobalVar(environment, savedName, typed);
+    });
+    CheckEnvironment(calls, environment);
 }
 
 // A library without "PixelType", or whose "PixelType" takes no clip, answers

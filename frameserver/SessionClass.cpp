@@ -157,6 +157,26 @@ void FrameServerContext::Conclude(const std::string& scriptPath, const ScriptChe
     ReadClip(held.Info, scriptPath, checks);
 }
 
+void FrameServerContext::SetGlobal(const std::string& name, const ScanValue& value) {
+    IScriptEnvironment* environment = EnvironmentOf(Environment);
+    FrameServerGuarded([&] {
+        // The variable table keeps the pointers it is given: both texts go
+        // into the environment's own store first.
+        const char* savedName = environment->SaveString(name.c_str(), static_cast<int>(name.size()));
+        AVSValue typed;
+        switch (value.Type) {
+        case ScanType::Integer: typed = AVSValue(static_cast<int>(value.Integer)); break;
+        // The library makes the float it reads as its own literals.
+        case ScanType::Float: typed = AVSValue(value.Float); break;
+        case ScanType::Bool: typed = AVSValue(value.Bool); break;
+        case ScanType::String:
+            typed = AVSValue(environment->SaveString(value.String.c_str(), static_cast<int>(value.String.size())));
+            break;
+        }
+        environment->SetGlobalVar(savedName, typed);
+    });
+}
+
 // A library without "PixelType", or whose "PixelType" takes no clip, throws
 // NotFound: no name.
 std::string FrameServerContext::AskPixelType() {

@@ -1,6 +1,7 @@
 #include "report/CsvFile.h"
 
 #include "report/SampleColumns.h"
+#include "report/ScanFiles.h"
 
 std::string CsvFileName(const std::string& scriptPath) { return ReportFileName(scriptPath, ".csv"); }
 
@@ -32,6 +33,10 @@ std::string WriteCSVFile(const RunReport& report) {
 }
 
 void ProduceSeriesCsv(const SeriesReport& series, TextSink& sink) {
+    if (!series.ScanValues.empty()) {
+        ProduceScanCsv(series, sink);
+        return;
+    }
     if (series.RunsRequested <= 1) {
         ProduceCsv(RunReportOf(series, 0), sink);
         return;

@@ -366,6 +366,67 @@ void WriteProfile(JsonOut& json, const ScriptProfile& profile) {
     json.EndArray();
 }
 
+// The clip, the settings (withSettings) and what the runs gave: the keys of
+// a series, at the top of the file or in a scan's value.
+void WriteMeasurement(JsonOut& json, const SeriesReport& series, bool withSettings) {
+    json.Key("clip");
+    WriteClip(json, series);
+    if (series.GraphicsCard) {
+        json.Key("graphicsCard");
+        WriteGraphicsCard(json, *series.GraphicsCard);
+    }
+    if (withSettings) {
+        json.Key("settings");
+        WriteSettings(json, series.Settings);
+    }
+    const SeriesEnding ending = SeriesEndingOf(series);
+    json.Key("outcome");
+    WriteOutcome(json, ending.Name, ending.Message);
+    json.Key("runsRequested").Unsigned(series.InfoOnly ? 0 : series.RunsRequested);
+    json.Key("runs").BeginArray();
+    if (!series.InfoOnly)
+        for (const RunRecord& run : series.Runs) WriteRun(json, run, series);
+    json.EndArray();
+    json.Key("series");
+    WriteSeriesFigures(json, series);
+    if (series.Baseline) {
+        json.Key("baseline");
+        WriteBaseline(json, *series.Baseline);
+    }
+    if (series.Profile) {
+        json.Key("profile");
+        WriteProfile(json, *series.Profile);
+    }
+}
+
+void WriteScanValue(JsonOut& json, const ScanValue& value) {
+    switch (value.Type) {
+    case ScanType::Integer: json.Integer(value.Integer); break;
+    case ScanType::Float: json.Number(value.Float); break;
+    case ScanType::Bool: json.Bool(value.Bool); break;
+    case ScanType::String: json.String(value.String); break;
+    }
+}
+
+// The global, its type, and one object per value, in the order measured.
+void WriteScan(JsonOut& json, const SeriesReport& scan) {
+    const ScanStep& step = *scan.ScanValues.front().Scan;
+    json.BeginObject();
+    json.Key("name").String(step.Name);
+    json.Key("type").String(ScanTypeName(step.Value.Type));
+    json.Key("values").BeginArray();
+    for (const SeriesReport& value : scan.ScanValues) {
+        json.BeginObject();
+        json.Key("row").String(value.Scan->Row);
+        json.Key("value");
+        WriteScanValue(json, value.Scan->Value);
+        WriteMeasurement(json, value, false);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+}
+
 }  // namespace
 
 std::string JsonString(const std::string& narrow) {
@@ -407,31 +468,13 @@ void ProduceJson(const SeriesReport& series, TextSink& sink) {
     json.Key("mode").String(series.InfoOnly ? "info" : "measure");
     json.Key("frameServer");
     WriteFrameServer(json, series);
-    json.Key("clip");
-    WriteClip(json, series);
-    if (series.GraphicsCard) {
-        json.Key("graphicsCard");
-        WriteGraphicsCard(json, *series.GraphicsCard);
-    }
-    json.Key("settings");
-    WriteSettings(json, series.Settings);
-    const SeriesEnding ending = SeriesEndingOf(series);
-    json.Key("outcome");
-    WriteOutcome(json, ending.Name, ending.Message);
-    json.Key("runsRequested").Unsigned(series.InfoOnly ? 0 : series.RunsRequested);
-    json.Key("runs").BeginArray();
-    if (!series.InfoOnly)
-        for (const RunRecord& run : series.Runs) WriteRun(json, run, series);
-    json.EndArray();
-    json.Key("series");
-    WriteSeriesFigures(json, series);
-    if (series.Baseline) {
-        json.Key("baseline");
-        WriteBaseline(json, *series.Baseline);
-    }
-    if (series.Profile) {
-        json.Key("profile");
-        WriteProfile(json, *series.Profile);
+    if (!series.ScanValues.empty()) {
+        json.Key("settings");
+        WriteSettings(json, series.Settings);
+        json.Key("scan");
+        WriteScan(json, series);
+    } else {
+        WriteMeasurement(json, series, true);
     }
     json.EndObject();
     json.Finish();

@@ -1,6 +1,7 @@
 #include "report/LogFile.h"
 
 #include "report/SampleColumns.h"
+#include "report/ScanFiles.h"
 #include "support/Console.h"
 #include "support/Text.h"
 
@@ -113,6 +114,10 @@ std::string RunHeading(const std::string& heading, uint32_t run, uint32_t runs) 
 }
 
 void ProduceSeriesLog(const SeriesReport& series, const std::string& scriptFileBytes, TextSink& sink) {
+    if (!series.ScanValues.empty()) {
+        ProduceScanLog(series, scriptFileBytes, sink);
+        return;
+    }
     if (series.RunsRequested <= 1 || series.Runs.empty()) {
         ProduceLog(RunReportOf(series, 0), scriptFileBytes, sink);
         sink.Write(BaselineLogSection(series.Baseline));

@@ -18,6 +18,8 @@ constexpr size_t kLegendEntries = 8;
 const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e",
                                 "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
 
+}  // namespace
+
 // Text content and attribute values: UTF-8, the five XML specials escaped,
 // control characters (which XML does not allow) shown as '?'.
 std::string Xml(const std::string& narrow) {
@@ -66,6 +68,29 @@ std::string RateTick(double value, double step, double top) {
 }
 
 std::string FileNameOf(const std::string& path) { return LastPathPart(path, platform::PathSeparators()); }
+
+std::string RateAxes(double left, double right, double topY, double bottomY, double top, double step) {
+    auto y = [&](double fps) { return bottomY - fps / top * (bottomY - topY); };
+    std::string svg = "<g class=\"axes\" stroke=\"#000000\" fill=\"none\">\n";
+    svg += "<line x1=\"" + Coordinate(left) + "\" y1=\"" + Coordinate(bottomY) + "\" x2=\"" + Coordinate(right) +
+           "\" y2=\"" + Coordinate(bottomY) + "\"/>\n";
+    svg += "<line x1=\"" + Coordinate(left) + "\" y1=\"" + Coordinate(topY) + "\" x2=\"" + Coordinate(left) +
+           "\" y2=\"" + Coordinate(bottomY) + "\"/>\n";
+    svg += "</g>\n";
+
+    svg += "<g class=\"y-ticks\">\n";
+    for (double tick : AxisTicks(0, top, static_cast<int>(std::lround(top / step)))) {
+        const std::string ty = Coordinate(y(tick));
+        svg += "<line x1=\"" + Coordinate(left - 5) + "\" y1=\"" + ty + "\" x2=\"" + Coordinate(right) +
+               "\" y2=\"" + ty + "\" stroke=\"" + (tick == 0 ? "#000000" : "#e0e0e0") + "\"/>";
+        svg += "<text x=\"" + Coordinate(left - 8) + "\" y=\"" + Coordinate(y(tick) + 4) +
+               "\" text-anchor=\"end\">" + RateTick(tick, step, top) + "</text>\n";
+    }
+    svg += "</g>\n";
+    return svg;
+}
+
+namespace {
 
 struct Extreme {
     bool Found = false;
@@ -151,22 +176,7 @@ private:
     }
 
     void DrawAxes(std::string& svg) const {
-        svg += "<g class=\"axes\" stroke=\"#000000\" fill=\"none\">\n";
-        svg += "<line x1=\"" + Coordinate(kLeft) + "\" y1=\"" + Coordinate(kBottom) + "\" x2=\"" + Coordinate(kRight) +
-               "\" y2=\"" + Coordinate(kBottom) + "\"/>\n";
-        svg += "<line x1=\"" + Coordinate(kLeft) + "\" y1=\"" + Coordinate(kTop) + "\" x2=\"" + Coordinate(kLeft) +
-               "\" y2=\"" + Coordinate(kBottom) + "\"/>\n";
-        svg += "</g>\n";
-
-        svg += "<g class=\"y-ticks\">\n";
-        for (double tick : AxisTicks(0, YTop, static_cast<int>(std::lround(YTop / YStep)))) {
-            const std::string y = Coordinate(Y(tick));
-            svg += "<line x1=\"" + Coordinate(kLeft - 5) + "\" y1=\"" + y + "\" x2=\"" + Coordinate(kRight) +
-                   "\" y2=\"" + y + "\" stroke=\"" + (tick == 0 ? "#000000" : "#e0e0e0") + "\"/>";
-            svg += "<text x=\"" + Coordinate(kLeft - 8) + "\" y=\"" + Coordinate(Y(tick) + 4) +
-                   "\" text-anchor=\"end\">" + RateTick(tick, YStep, YTop) + "</text>\n";
-        }
-        svg += "</g>\n";
+        svg += RateAxes(kLeft, kRight, kTop, kBottom, YTop, YStep);
 
         svg += "<g class=\"x-ticks\">\n";
         const double span = static_cast<double>(Last) - First;
@@ -305,6 +315,10 @@ std::vector<double> AxisTicks(double low, double high, int count) {
     return ticks;
 }
 
-void ProducePlot(const SeriesReport& series, TextSink& sink) { sink.Write(Chart(series).Draw()); }
-
-std::string SvgText(const std::string& narrow) { return Xml(narrow); }
+void ProducePlot(const SeriesReport& series, TextSink& sink) {
+    if (!series.ScanValues.empty()) {
+        ProduceScanPlot(series, sink);
+        return;
+    }
+    sink.Write(Chart(series).Draw());
+}

@@ -37,6 +37,19 @@ constexpr uint32_t kPlotColumns = 840;
 
 void ProducePlot(const SeriesReport& series, TextSink& sink);
 
-// Text for the chart's content and attributes: UTF-8, the XML specials
-// escaped, control characters shown as '?'.
-std::string SvgText(const std::string& narrow);
+// A scan's chart (report/ScanPlot.cpp): each value's mean frame rate with its
+// standard deviation, against the value.
+void ProduceScanPlot(const SeriesReport& scan, TextSink& sink);
+
+// The pieces both charts draw with: text escaped for XML, a number with
+// `decimals` decimals, a coordinate, a round step near `rough`, a rate
+// axis's tick label, a path's file name, the axes.
+std::string Xml(const std::string& narrow);
+std::string Fixed(double value, int decimals);
+std::string Coordinate(double value);
+double NiceStep(double rough);
+std::string RateTick(double value, double step, double top);
+std::string FileNameOf(const std::string& path);
+// The two axes and the rate axis's ticks and grid, for a plot from `left` to
+// `right` and from topY to bottomY whose rate axis runs from 0 to `top`.
+std::string RateAxes(double left, double right, double topY, double bottomY, double top, double step);

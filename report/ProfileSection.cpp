@@ -133,7 +133,7 @@ std::string ProfileBars(const ScriptProfile& profile, double top, double width, 
         const ProfileStage& stage = profile.Stages[index];
         const ProfileFigures& row = figures[index];
         svg += "<text x=\"10\" y=\"" + number(y + 15) + "\">" +
-               SvgText(FormatText("%u: ", stage.Line) + stage.Text) + "</text>\n";
+               Xml(FormatText("%u: ", stage.Line) + stage.Text) + "</text>\n";
         if (row.AddedMs) {
             const double from = std::min(x(0), x(*row.AddedMs)), to = std::max(x(0), x(*row.AddedMs));
             svg += "<rect x=\"" + number(from) + "\" y=\"" + number(y + 3) + "\" width=\"" +
@@ -143,7 +143,7 @@ std::string ProfileBars(const ScriptProfile& profile, double top, double width, 
                    FormatText("%+.3f", *row.AddedMs) + "</text>\n";
         } else {
             svg += "<text x=\"" + number(x(0) + 4) + "\" y=\"" + number(y + 15) + "\" fill=\"#d62728\">" +
-                   SvgText(Outcome(stage)) + "</text>\n";
+                   Xml(Outcome(stage)) + "</text>\n";
         }
         y += kRow;
     }

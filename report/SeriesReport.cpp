@@ -66,6 +66,7 @@ RunReport RunReportOf(const SeriesReport& series, size_t index) {
     report.GraphicsCard = series.GraphicsCard;
     report.ScriptBytes = series.ScriptBytes;
     report.Columns = series.Columns;
+    if (series.CalibrationFailure) report.LoggedError = *series.CalibrationFailure;
     if (index < series.Runs.size()) {
         const RunRecord& run = series.Runs[index];
         report.Run = &run;
@@ -78,6 +79,11 @@ RunReport RunReportOf(const SeriesReport& series, size_t index) {
 
 SeriesEnding SeriesEndingOf(const SeriesReport& series) {
     SeriesEnding ending;
+    if (series.CalibrationFailure) {
+        ending.Name = "calibrationFailed";
+        ending.Message = *series.CalibrationFailure;
+        return ending;
+    }
     if (series.RangeRefused) {
         ending.Name = "rangeRefused";
         return ending;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "frameserver/ParameterScan.h"
 #include "measure/Display.h"
 #include "measure/FrameTimes.h"
 #include "measure/GPUSource.h"
@@ -65,6 +66,15 @@ struct MeasurementSettings {
     std::string Switches;  // as typed
 };
 
+// One value of a parameter scan (-vary), as a series was measured with it.
+struct ScanStep {
+    std::string Name;  // the global, as typed
+    ScanValue Value;
+    std::string Row;   // "threads=4"
+    uint32_t Index = 0;  // counted from 0
+    uint32_t Count = 1;
+};
+
 struct SeriesReport {
     std::string ScriptPath;
     std::string ProgramVersion;      // "2.1.3"
@@ -86,6 +96,15 @@ struct SeriesReport {
     // With -baseline, once the runs were compared with it.
     std::optional<BaselineOutcome> Baseline;
     std::optional<ScriptProfile> Profile;  // with -profile, once the runs are measured
+    // Measured with one value of a parameter scan; absent otherwise. Such a
+    // value's calibration may fail while the scan goes on: its text, as the
+    // log and the JSON file give it.
+    std::optional<ScanStep> Scan;
+    std::optional<std::string> CalibrationFailure;
+    // The report that stands for a whole scan of the script (its files are
+    // written from it): every value's series in order, this report's own
+    // facts those of the last value measured. Empty otherwise.
+    std::vector<SeriesReport> ScanValues;
 };
 
 // The figures of the runs that counted, and the lines of the runs' section.
@@ -95,8 +114,9 @@ std::vector<RunLine> RunLinesOf(const SeriesReport& series);
 // The one-run view of run `index` (the report of a single run).
 RunReport RunReportOf(const SeriesReport& series, size_t index);
 
-// The ending of the whole series: the first run that did not complete, else
-// stoppedBySignal when an interruption left runs out, else completed.
+// The ending of the whole series: calibrationFailed (a scan's value), else
+// the first run that did not complete, else stoppedBySignal when an
+// interruption left runs out, else completed.
 struct SeriesEnding {
     const char* Name = "completed";  // as the JSON file says it; "rangeRefused" too
     std::string Message;

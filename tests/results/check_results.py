@@ -221,6 +221,14 @@ def main():
         assert [stage["line"] for stage in document["profile"]] == [1, 2, 3], document["profile"]
         assert all(stage["addedMs"] is not None for stage in document["profile"]), document["profile"]
         check_chart(tachoro.path("profile.svg"), document)
+        # A parameter scan: one entry per value, typed as given; the chart
+        # parses and has a mean for each value.
+        tachoro.script("scan.avs", "frames=300\nframe_delay_from=delay\n")
+        assert tachoro.run("scan.avs", "-vary=delay=2000,1000", "-json", "-plot") == 0
+        document = check_json(tachoro.path("scan.json"), validator)
+        assert [(v["row"], v["value"]) for v in document["scan"]["values"]] == [("delay=2000", 2000), ("delay=1000", 1000)]
+        chart = ElementTree.parse(tachoro.path("scan.svg")).getroot()
+        assert len(chart.findall(".//" + SVG + "circle[@class='mean']")) == 2
 
         # How runs end: a frame-server error and a fault mid-run, an error in
         # the evaluation, a time limit; and the information-only run.

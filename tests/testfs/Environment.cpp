@@ -18,6 +18,11 @@ namespace testfs {
 
 namespace {
 
+std::string LowerName(std::string name) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+}
+
 bool SameName(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -188,10 +193,10 @@ public:
         return AVSValue();  // SetMTMode
     }
 
-    // Global variables of strings and void values only (the script-name
-    // globals a client sets as Import would); no script of its own reads them.
+    // Global variables set from outside: the script-name globals a client
+    // sets as Import would, and those the `frame_delay_from` directive reads.
     AVSValue GetVar(const char* name) override {
-        const auto found = globals_.find(name ? name : "");
+        const auto found = globals_.find(LowerName(name ? name : ""));
         if (found == globals_.end() || !found->second.Defined()) throw NotFound();
         return found->second;
     }
@@ -200,13 +205,12 @@ public:
         return false;
     }
     bool SetGlobalVar(const char* name, const AVSValue& value) override {
-        if (!name || (value.Defined() && !value.IsString()))
-            ThrowError("testfs: SetGlobalVar(\"%s\") takes a string or a void value", name ? name : "");
-        globals_[name] = value;
+        if (!name) ThrowError("testfs: SetGlobalVar without a name");
+        globals_[LowerName(name)] = value;
         return true;
     }
     AVSValue GetVarDef(const char* name, const AVSValue& def) override {
-        const auto found = globals_.find(name ? name : "");
+        const auto found = globals_.find(LowerName(name ? name : ""));
         return found == globals_.end() || !found->second.Defined() ? def : found->second;
     }
     void PushContext(int) override {}
@@ -282,6 +286,12 @@ private:
         SpendMicroseconds(spec.importDelayUs);
         if (spec.importFault != Fault::None) RaiseFault(spec.importFault, this, "");
         if (spec.hasImportError) ThrowError("%s", spec.importError.c_str());
+        if (!spec.delayGlobal.empty()) {
+            const auto global = globals_.find(LowerName(spec.delayGlobal));
+            if (global == globals_.end() || !global->second.IsInt())
+                ThrowError("testfs: the global \"%s\" is not an int", spec.delayGlobal.c_str());
+            spec.clip.frameDelayUs = global->second.AsInt();
+        }
         switch (spec.result) {
             case ResultKind::Int: return AVSValue(42);
             case ResultKind::String: return AVSValue("text");
@@ -293,7 +303,7 @@ private:
 
     const Configuration config_;
     std::list<std::string> strings_;  // a list: saved strings never move
-    std::map<std::string, AVSValue> globals_;
+    std::map<std::string, AVSValue> globals_;  // by lower-case name, as the frame server compares them
     std::vector<std::pair<ShutdownFunc, void*>> atExit_;
 };
 

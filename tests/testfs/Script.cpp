@@ -150,6 +150,10 @@ bool Apply(const std::string& key, const std::string& value, ScriptSpec& spec, b
     }
     if (key == "frame_delay_us") return ParseNumber(value, 0, INT64_MAX, clip.frameDelayUs);
     if (key == "frame_pace_us") return ParseNumber(value, 0, INT64_MAX, clip.framePaceUs);
+    if (key == "frame_delay_from") {
+        spec.delayGlobal = value;
+        return !value.empty();
+    }
     if (key == "burst") return ParseNumber(value, 1, INT32_MAX, clip.burst);
     if (key == "worker_thread") {
         int64_t on = 0;

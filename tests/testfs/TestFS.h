@@ -117,6 +117,7 @@ struct ScriptSpec {
     std::string importError;
     Fault importFault = Fault::None;
     int64_t importDelayUs = 0;
+    std::string delayGlobal;  // the clip's frame delay is this global's value (frame_delay_from)
 };
 
 // A whole decimal number (optional '-', digits, nothing else) within

@@ -167,6 +167,7 @@ TEST(UsageText, IsTheSpecifiedTextWithTheAddedBlock) {
               "  -gpu=n              Monitor GPU/VPU usage of GPU n (0: the first)\n"
               "  -baseline=file.json[,threshold] Compare with an earlier json file\n"
               "  -profile            Measure each statement's cost\n"
+              "  -vary=name=values   Measure the script for each value of a global\n"
               "  Several scripts are measured in turn and compared.\n");
 }
 

@@ -42,22 +42,27 @@ public:
     bool FilesFail = false;
     std::vector<std::string> FailingProfiles;  // their profile ends in a fault
 
-    SeriesReport NewSeries(const std::string& script) override {
+    SeriesReport NewSeries(const std::string& script, const std::optional<ScanStep>& scan) override {
         SeriesReport series;
         series.ScriptPath = script;
+        series.Scan = scan;
         series.RunsRequested = 3;
         return series;
     }
+    // The script, and the value of a scan ("a@n=2").
+    static std::string Key(const SeriesReport& series) {
+        return series.ScriptPath + (series.Scan ? "@" + series.Scan->Row : "");
+    }
     bool Calibrate(SeriesReport& series) override {
-        Trace.push_back("calibrate " + series.ScriptPath);
+        Trace.push_back("calibrate " + Key(series));
         LoseHere();
         InterruptHere();
         for (const std::string& failing : FailingCalibrations)
-            if (failing == series.ScriptPath) return false;
+            if (failing == Key(series)) return false;
         return true;
     }
     CycleEnd Cycle(SeriesReport& series, uint32_t run) override {
-        Trace.push_back("cycle " + series.ScriptPath + " " + std::to_string(run));
+        Trace.push_back("cycle " + Key(series) + " " + std::to_string(run));
         ++Cycles;
         LoseHere();
         if (InterruptHere() && InterruptBeforeMeasuring) return CycleEnd::Interrupted;
@@ -76,8 +81,9 @@ public:
         return CycleEnd::Ran;
     }
     bool WriteFiles(const SeriesReport& series) override {
-        Trace.push_back("files " + series.ScriptPath + " " + std::to_string(series.Runs.size()) +
-                        (series.Interrupted ? " interrupted" : "") + (series.Baseline ? " compared" : ""));
+        Trace.push_back("files " + Key(series) + " " + std::to_string(series.Runs.size()) +
+                        (series.Interrupted ? " interrupted" : "") + (series.Baseline ? " compared" : "") +
+                        (series.ScanValues.empty() ? "" : " values " + std::to_string(series.ScanValues.size())));
         InterruptHere();
         return !FilesFail;
     }
@@ -281,6 +287,20 @@ TEST(ScriptsMeasurement, TheBaselineComparisonAndItsExitCode) {
         EXPECT_EQ(steps.Trace.end()[-2], "show Baseline file:                  base.json") << c.name;
         EXPECT_NE(steps.Trace.back().find(" compared"), std::string::npos) << c.name;
     }
+}
+
+// A scan: each value as a script of its own (a failed calibration ends only
+// its value), one row each, the script's files once, after its last value.
+TEST(ScriptsMeasurement, EachValueOfAScanIsAnEntryAndTheFilesFollowTheLast) {
+    ScriptedSteps steps;
+    steps.FailingCalibrations = {"a@n=2"};
+    Invocation call = Call({"a"}, 1);
+    call.Scan = ParseParameterScan("n=1..3").Scan;
+    EXPECT_EQ(ScriptsMeasurement(call, steps).Run(), -1);
+    EXPECT_EQ(steps.Trace, (std::vector<std::string>{"show Value 1 of 3: n=1", "calibrate a@n=1", "cycle a@n=1 1",
+                                                      "show Value 2 of 3: n=2", "calibrate a@n=2",
+                                                      "show Value 3 of 3: n=3", "calibrate a@n=3", "cycle a@n=3 1",
+                                                      "files a@n=3 1 values 3", kTableHead}));
 }
 
 TEST(ComparisonNames, FileNamesUnlessTwoShareOne) {
