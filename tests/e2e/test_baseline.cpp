@@ -75,6 +75,8 @@ TEST(Baseline, AFileThatCannotServeIsRefusedBeforeAFrameIsMeasured) {
         {"another script's", "other.avs", kClip, kClip, {}, "\" is of another script: ", 2},
         {"two scripts named", "clip.avs", kClip, kClip, {"two.avs"},
          "\nA baseline is compared with one script; 2 scripts are named\n", 2},
+        {"a parameter scan", "clip.avs", kClip, kClip, {"-vary=n=1,2"},
+         "\nA baseline is compared with one script's runs, not with a parameter scan\n", 2},
         {"another clip", "clip.avs", kClip, "frames=40\nframe_pace_us=20000\n", {},
          "\" is of another clip: 60 frames, 640x480, YV12; this script's clip: 40 frames, 640x480, YV12\n", 3},
         {"another range", "clip.avs", kClip, kClip, {"-range=0,29"},

@@ -55,19 +55,29 @@ TEST_BOTH_INTERFACES(ParameterScan, EachValueIsMeasuredAndTheFilesHoldEveryValue
     EXPECT_NE(ReadBytes(tachoro.Path("scan.svg")).find("class=\"mean\""), std::string::npos);
 }
 
+// A bad value, or a scan beside -profile, stops the call before anything runs.
 TEST(ParameterScan, ABadValueStopsTheCallBeforeAnythingRuns) {
-    TachoroRun tachoro;
-    tachoro.WriteSettings();
-    const std::string script = tachoro.WriteScript("scan.avs", "frames=300\nframe_delay_from=delay\n");
     const ScanParse parse = ParseParameterScan("delay=1,fast");
     ASSERT_FALSE(parse.Error.empty());
-    ProcessResult result = tachoro.Run({script, "-vary=delay=1,fast", "-log"});
-    EXPECT_EXIT_CODE(result, -1);
-    EXPECT_NE(result.Err.find("\nInvalid parameter format: \"-vary=delay=1,fast\"\n" + parse.Error + "\n"),
-              std::string::npos)
-        << result.Err;
-    EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).size(), 2u);  // the installation query only
-    EXPECT_FALSE(PathExists(tachoro.Path("scan.log")));
+    const struct {
+        std::vector<std::string> switches;
+        std::string message;
+    } cases[] = {
+        {{"-vary=delay=1,fast"}, "\nInvalid parameter format: \"-vary=delay=1,fast\"\n" + parse.Error + "\n"},
+        {{"-vary=delay=1,2", "-profile"}, "\n-profile and -vary cannot be combined\n"},
+    };
+    for (const auto& c : cases) {
+        TachoroRun tachoro;
+        tachoro.WriteSettings();
+        std::vector<std::string> arguments = {tachoro.WriteScript("scan.avs", "frames=300\nframe_delay_from=delay\n"),
+                                              "-log"};
+        arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
+        ProcessResult result = tachoro.Run(arguments);
+        EXPECT_EXIT_CODE(result, -1);
+        EXPECT_NE(result.Err.find(c.message), std::string::npos) << result.Err;
+        EXPECT_EQ(ReadCounterLines(tachoro.CountersFile()).size(), 2u);  // the installation query only
+        EXPECT_FALSE(PathExists(tachoro.Path("scan.log")));
+    }
 }
 
 // A value whose calibration fails is reported and the scan goes on; the log
