@@ -3,6 +3,7 @@
 #include <charconv>
 #include <set>
 
+#include "platform/Text.h"
 #include "report/ReportFile.h"
 
 namespace {
@@ -152,24 +153,6 @@ private:
         return value;
     }
 
-    static void AppendUtf8(std::string& text, uint32_t code) {
-        if (code < 0x80) {
-            text += static_cast<char>(code);
-        } else if (code < 0x800) {
-            text += static_cast<char>(0xC0 | (code >> 6));
-            text += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            text += static_cast<char>(0xE0 | (code >> 12));
-            text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (code >> 18));
-            text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-
     // A string from its opening quote; its value into `text`.
     void String(std::string& text) {
         const size_t open = Pos++;
@@ -214,7 +197,7 @@ private:
                 Pos = escapeAt;
                 Fail("a lone surrogate");
             }
-            AppendUtf8(text, code);
+            platform::AppendUtf8(text, code);
         }
         if (beyondAscii && RepairUtf8(text) != text) {
             Pos = open;
